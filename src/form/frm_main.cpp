@@ -1,0 +1,94 @@
+#include "form/frm_main.h"
+
+#include "settings/ini.h"
+#include "settings/load_settings.h"
+
+namespace vexo {
+
+TfrmMain::TfrmMain(IFormHost& host, CAviFile& writer, platform::MainThreadQueue& queue)
+    : host_(host), writer_(writer), queue_(queue) {
+    MainControls& c = Controls;
+    c.cbWindowed.OnClick = [this] { cbWindowedClick(); };
+    c.cbRealtime.OnClick = [this] { cbRealtimeClick(); };
+    c.cbDraw2D.OnClick = [this] { cbDraw2DClick(); };
+    c.cbDrawGun.OnClick = [this] { cbDrawGunClick(); };
+    c.edAviFps.OnChange = [this] { edAviFpsChange(); };
+    c.edFps.OnChange = [this] { edFpsChange(); };
+    c.edTimeScale.OnChange = [this] { edTimeScaleChange(); };
+    c.cbConfigs.OnChange = [this] { cbConfigsChange(); };
+    c.edBasePath.OnChange = [this] { edBasePathChange(); };
+    c.cbMods.OnChange = [this] { cbModsChange(); };
+    c.clbDemos.OnClick = [this] { clbDemosClick(); };
+}
+
+void TfrmMain::ShowErrorBox(const std::string& message) {
+    std::string text = message;
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.')
+        text += '.';
+    host_.MessageBox(text, host_.ApplicationTitle(), MB_OK | MB_ICONERROR);
+}
+
+void TfrmMain::Guard(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ShowErrorBox(e.what());
+    }
+}
+
+void TfrmMain::FormCreate() {
+    host_.SetApplicationTitle(kMainCaption);
+    ShowStatus("Loading settings...");
+    LoadSettings(Controls);
+    Controls.cbModes.SetItemIndex(3);
+    Controls.cbGammas.SetItemIndex(10);
+    ShowStatus("Ready.");
+}
+
+void TfrmMain::FormShow() {
+    if (firstShown_)
+        return;
+    const std::string ini = SettingsFilePath();
+    if (ReadIniBool(ini, "settings", "firstrun", false)) {
+        firstShown_ = true; // a failed write below must not open it again at the next showing
+        WriteIniInteger(ini, "settings", "firstrun", 0);
+        host_.ShowHelpModal();
+    }
+    firstShown_ = true;
+}
+
+void TfrmMain::timerTimer() {
+    const MainControls& c = Controls;
+    const int checked = c.clbDemos.CheckedCount();
+    const int32_t fps = ParseLeadingInteger(c.edFps.Text());
+    const int32_t aviFps = ParseLeadingInteger(c.edAviFps.Text());
+    Controls.btnStart.SetEnabled(checked > 0 && fps >= 1 && fps <= 100 && aviFps >= 1 &&
+                                 aviFps <= 200);
+}
+
+void TfrmMain::btnQuitClick() { host_.CloseMainWindow(); }
+
+void TfrmMain::cbWindowedClick() { vexo::cbWindowedClick(Controls); }
+void TfrmMain::cbRealtimeClick() { vexo::cbRealtimeClick(Controls); }
+void TfrmMain::cbDraw2DClick() { vexo::cbDraw2DClick(Controls); }
+void TfrmMain::cbDrawGunClick() { vexo::cbDrawGunClick(Controls); }
+void TfrmMain::edAviFpsChange() { vexo::edAviFpsChange(Controls); }
+void TfrmMain::edFpsChange() { vexo::edFpsChange(Controls); }
+void TfrmMain::edTimeScaleChange() { vexo::edTimeScaleChange(Controls); }
+void TfrmMain::cbConfigsChange() { vexo::cbConfigsChange(Controls); }
+
+void TfrmMain::btnAboutClick() { host_.ShowAboutModal(); }
+void TfrmMain::btnHelpClick() { host_.ShowHelpModal(); }
+
+void TfrmMain::DisableForRun() {
+    Controls.btnStart.SetEnabled(false);
+    Controls.frmMain.SetEnabled(false);
+}
+
+void TfrmMain::EnableAfterRun() {
+    Controls.btnStart.SetEnabled(true);
+    Controls.frmMain.SetEnabled(true);
+    host_.SetApplicationTitle(kMainCaption);
+}
+
+} // namespace vexo

@@ -1,0 +1,91 @@
+// The main window's logic: its controls and every event handler, without the pixels.
+// The visible window (app/) binds its widgets to Controls and calls the handlers through
+// Guard, so that an error leaving a handler reaches the user in the generic error box.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "form/form_host.h"
+#include "form/main_controls.h"
+#include "platform/main_queue.h"
+
+namespace vexo {
+
+class CAviFile;
+
+class TfrmMain {
+public:
+    // Binds the change handlers; FormCreate is called separately by whoever creates it.
+    TfrmMain(IFormHost& host, CAviFile& writer, platform::MainThreadQueue& queue);
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    MainControls Controls;
+
+    IFormHost& Host() { return host_; }
+    CAviFile& Writer() { return writer_; }
+    platform::MainThreadQueue& Queue() { return queue_; }
+
+    // Runs fn; an error leaving it is shown in the generic error box and the program goes on.
+    void Guard(const std::function<void()>& fn);
+    // The generic error box: caption = application title, error icon, the message with a
+    // period appended when its last character sorts after ".".
+    void ShowErrorBox(const std::string& message);
+
+    void ShowStatus(const std::string& text) { vexo::ShowStatus(Controls, host_, text); }
+
+    // Start-up and the window's own events.
+    void FormCreate();
+    void FormShow();
+    void timerTimer();
+    void btnQuitClick();
+
+    // Option changes stored in the settings file.
+    void cbWindowedClick();
+    void cbRealtimeClick();
+    void cbDraw2DClick();
+    void cbDrawGunClick();
+    void edAviFpsChange();
+    void edFpsChange();
+    void edTimeScaleChange();
+    void cbConfigsChange();
+
+    // Game directory, lists and shortcuts.
+    void edBasePathChange();
+    void btnBasePathSetClick();
+    void btnOutPathSetClick();
+    void cbModsChange();
+    void clbDemosClick();
+    void edDemoNameMouseDown();
+    void Button1Click();
+    void btnRunModClick();
+    void btnOpenModDirClick();
+    void btnEditConfigClick();
+    void btnOpenConfigDirClick();
+    void btnOpenDemosDirClick();
+
+    // Small windows and links.
+    void btnAboutClick();
+    void btnHelpClick();
+    void imgAppBannerClick();
+    void imgPpBannerClick();
+    void Label11DblClick();
+
+    // Codec choice and recording.
+    void btnCodecClick();
+    void btnStartClick();
+
+    // Recording run window operations.
+    void DisableForRun();
+    void EnableAfterRun();
+
+private:
+    IFormHost& host_;
+    CAviFile& writer_;
+    platform::MainThreadQueue& queue_;
+    bool firstShown_ = false;
+};
+
+} // namespace vexo

@@ -1,0 +1,60 @@
+// File-system services the program expects of the operating system: existence tests,
+// wildcard directory search, copy, delete and directory creation.
+//
+// Every path handed to these functions may name an entry in a letter case that differs
+// from the one on disk (the program lower-cases modification and config names). Where the
+// exact path does not exist, it is resolved without regard to case (ResolvePathCase).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vexo::platform {
+
+// The separator the program joins paths with on this system.
+#ifdef _WIN32
+inline constexpr char kPathSep = '\\';
+#else
+inline constexpr char kPathSep = '/';
+#endif
+
+// Wildcard match of a bare name against a pattern with "*" and "?", without regard to
+// letter case. "*.*" matches every name, as on Windows.
+bool WildcardMatch(const std::string& name, const std::string& pattern);
+
+// Directory search: pattern is a directory, a separator and a wildcard name pattern.
+// One directory, never descending; bare names; hidden entries (and names beginning with
+// ".") never returned; directories only when includeDirectories is set. The names come
+// back in no particular order. A missing directory yields nothing.
+std::vector<std::string> FindMatches(const std::string& pattern, bool includeDirectories);
+
+// The number of plain files matching the pattern (FindMatches without directories).
+int CountMatchingFiles(const std::string& pattern);
+
+// The path itself when it exists as written; otherwise each component that does not exist
+// is replaced by an entry of the same name in another letter case, where there is one.
+// Components that match nothing are kept as written.
+std::string ResolvePathCase(const std::string& path);
+
+bool FileExists(const std::string& path);      // an existing non-directory
+bool DirectoryExists(const std::string& path); // an existing directory
+bool PathExists(const std::string& path);
+
+// Copies source to destination, replacing an existing destination. The copy is made under
+// a temporary name and renamed into place, so the destination is either whole or untouched.
+bool CopyFileReplacing(const std::string& source, const std::string& destination);
+bool DeleteFileAt(const std::string& path);
+bool CreateDirectoryAt(const std::string& path);
+
+// The directory of the running executable, with its trailing separator.
+std::string ProgramDirectory();
+// Tests point the program directory somewhere else; an empty text restores the real one.
+void SetProgramDirectoryForTesting(const std::string& directory);
+
+// The directory part of a path up to and including the last separator (or ":").
+std::string ExtractFilePath(const std::string& path);
+
+// The user's home directory, without a trailing separator.
+std::string HomeDirectory();
+
+} // namespace vexo::platform

@@ -1,0 +1,253 @@
+#include "platform/fs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexo::platform {
+
+namespace {
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool MatchFrom(const char* n, const char* p) {
+    // Iterative matcher with single-star backtracking.
+    const char* starP = nullptr;
+    const char* starN = nullptr;
+    while (*n) {
+        if (*p == '?' || (*p && *p != '*' && Lower(*p) == Lower(*n))) {
+            ++n;
+            ++p;
+        } else if (*p == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*')
+        ++p;
+    return *p == 0;
+}
+
+bool StatOf(const std::string& path, struct stat& st) {
+    if (::stat(path.c_str(), &st) == 0)
+        return true;
+    std::string resolved = ResolvePathCase(path);
+    return resolved != path && ::stat(resolved.c_str(), &st) == 0;
+}
+
+std::mutex gProgramDirMutex;
+std::string gProgramDirOverride;
+
+} // namespace
+
+bool WildcardMatch(const std::string& name, const std::string& pattern) {
+    if (pattern == "*.*")
+        return true;
+    return MatchFrom(name.c_str(), pattern.c_str());
+}
+
+std::string ResolvePathCase(const std::string& path) {
+    struct stat st;
+    if (path.empty() || ::lstat(path.c_str(), &st) == 0)
+        return path;
+    std::string result;
+    size_t pos = 0;
+    if (path[0] == '/') {
+        result = "/";
+        pos = 1;
+    }
+    bool resolving = true;
+    while (pos <= path.size()) {
+        size_t next = path.find('/', pos);
+        if (next == std::string::npos)
+            next = path.size();
+        std::string part = path.substr(pos, next - pos);
+        std::string dir = result.empty() ? std::string(".") : result;
+        std::string candidate = result + part;
+        if (resolving && !part.empty() && part != "." && part != ".." &&
+            ::lstat(candidate.c_str(), &st) != 0) {
+            std::vector<std::string> matches;
+            if (DIR* d = ::opendir(dir.c_str())) {
+                while (dirent* e = ::readdir(d)) {
+                    if (EqualNoCase(e->d_name, part))
+                        matches.emplace_back(e->d_name);
+                }
+                ::closedir(d);
+            }
+            if (matches.empty()) {
+                resolving = false;
+            } else {
+                std::sort(matches.begin(), matches.end());
+                candidate = result + matches.front();
+            }
+        }
+        result = candidate;
+        if (next == path.size())
+            break;
+        result += '/';
+        pos = next + 1;
+    }
+    return result;
+}
+
+std::vector<std::string> FindMatches(const std::string& pattern, bool includeDirectories) {
+    std::vector<std::string> names;
+    size_t cut = pattern.find_last_of('/');
+    const std::string dir = cut == std::string::npos ? std::string(".")
+                            : cut == 0               ? std::string("/")
+                                                     : pattern.substr(0, cut);
+    const std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    std::string real = ResolvePathCase(dir);
+    DIR* d = ::opendir(real.c_str());
+    if (!d)
+        return names;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name.empty() || name[0] == '.')
+            continue; // hidden entries, "." and ".."
+        if (!WildcardMatch(name, mask))
+            continue;
+        struct stat st;
+        std::string full = real + "/" + name;
+        if (::stat(full.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode) && !includeDirectories)
+            continue;
+        names.push_back(std::move(name));
+    }
+    ::closedir(d);
+    return names;
+}
+
+int CountMatchingFiles(const std::string& pattern) {
+    return static_cast<int>(FindMatches(pattern, false).size());
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && StatOf(path, st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && StatOf(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && StatOf(path, st);
+}
+
+bool CopyFileReplacing(const std::string& source, const std::string& destination) {
+    std::string src = ResolvePathCase(source);
+    std::string dst = ResolvePathCase(destination);
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st;
+    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    std::string temp = dst + ".vexo-copy";
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    ::close(in);
+    if (::close(out) != 0)
+        ok = false;
+    if (ok && ::rename(temp.c_str(), dst.c_str()) != 0)
+        ok = false;
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+bool DeleteFileAt(const std::string& path) {
+    std::string real = ResolvePathCase(path);
+    struct stat st;
+    if (::lstat(real.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::unlink(real.c_str()) == 0;
+}
+
+bool CreateDirectoryAt(const std::string& path) {
+    return !path.empty() && ::mkdir(ResolvePathCase(path).c_str(), 0755) == 0;
+}
+
+std::string ProgramDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(gProgramDirMutex);
+        if (!gProgramDirOverride.empty())
+            return gProgramDirOverride;
+    }
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return "./";
+    buffer[n] = 0;
+    return ExtractFilePath(buffer);
+}
+
+void SetProgramDirectoryForTesting(const std::string& directory) {
+    std::lock_guard<std::mutex> lock(gProgramDirMutex);
+    gProgramDirOverride = directory;
+    if (!gProgramDirOverride.empty() && gProgramDirOverride.back() != kPathSep)
+        gProgramDirOverride += kPathSep;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string HomeDirectory() {
+    std::string home = "/";
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir)
+        home = pw->pw_dir;
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return home;
+}
+
+} // namespace vexo::platform

@@ -1,0 +1,97 @@
+// The video compression manager: compressors chosen by four-character code, their quality,
+// key-frame and data-rate settings, and their private state. Shaped after the Windows
+// compression manager; the compressors behind it are FFmpeg's libavcodec encoders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vexo {
+
+using FOURCC = uint32_t;
+
+constexpr FOURCC MakeFourCC(char a, char b, char c, char d) {
+    return static_cast<FOURCC>(static_cast<uint8_t>(a)) |
+           (static_cast<FOURCC>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<FOURCC>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<FOURCC>(static_cast<uint8_t>(d)) << 24);
+}
+std::string FourCCToString(FOURCC code);
+
+inline constexpr FOURCC ICTYPE_VIDEO = MakeFourCC('v', 'i', 'd', 'c');
+// The stored default, " BID" in memory order; like "DIB " and 0 it means uncompressed
+// full frames.
+inline constexpr FOURCC kDefaultFourCC = 1145651744u;
+inline constexpr FOURCC FOURCC_DIB = MakeFourCC('D', 'I', 'B', ' ');
+
+inline constexpr uint32_t ICMF_COMPVARS_VALID = 0x00000001;
+inline constexpr uint32_t ICMF_CHOOSE_KEYFRAME = 0x0001;
+inline constexpr uint32_t ICMF_CHOOSE_DATARATE = 0x0002;
+inline constexpr unsigned ICMODE_COMPRESS = 1;
+inline constexpr unsigned ICM_GETSTATE = 0x5000;
+inline constexpr unsigned ICM_SETSTATE = 0x5001;
+inline constexpr int32_t kCompVarsSize = 64; // the record's size as the program stores it
+
+struct Compressor;          // an open compressor (defined by the implementation)
+using HIC = Compressor*;
+
+struct BITMAPINFOHEADER {
+    uint32_t biSize = 0;
+    int32_t biWidth = 0;
+    int32_t biHeight = 0;
+    uint16_t biPlanes = 0;
+    uint16_t biBitCount = 0;
+    uint32_t biCompression = 0;
+    uint32_t biSizeImage = 0;
+    int32_t biXPelsPerMeter = 0;
+    int32_t biYPelsPerMeter = 0;
+    uint32_t biClrUsed = 0;
+    uint32_t biClrImportant = 0;
+};
+inline constexpr uint32_t BI_RGB = 0;
+
+// The compressor record.
+struct COMPVARS {
+    int32_t cbSize;
+    uint32_t dwFlags;
+    HIC hic;
+    FOURCC fccType;
+    FOURCC fccHandler;
+    BITMAPINFOHEADER* lpbiIn;
+    BITMAPINFOHEADER* lpbiOut;
+    void* lpBitsOut;
+    void* lpBitsPrev;
+    int32_t lFrame;
+    int32_t lKey;
+    int32_t lDataRate; // kilobytes per second
+    int32_t lQ;        // 0..10000
+    int32_t lKeyCount;
+    void* lpState;
+    int32_t cbState;
+};
+
+// Opens the compressor that serves fccHandler; null when nobody serves the code.
+HIC ICOpen(FOURCC fccType, FOURCC fccHandler, unsigned mode);
+void ICClose(HIC hic);
+// ICM_GETSTATE with a null buffer: the size of the private state. ICM_GETSTATE with a
+// buffer: copies the state, returns its size, negative on failure. ICM_SETSTATE: takes the
+// state; returns the bytes used, negative when the state is not understood.
+// A null hic returns 0.
+long ICSendMessage(HIC hic, unsigned message, void* buffer, long size);
+// Releases what the record owns (when it is marked valid) and clears the valid mark.
+void ICCompressorFree(COMPVARS* vars);
+
+// One compressor as the choice dialog lists it.
+struct CompressorInfo {
+    FOURCC fourcc;      // the code stored in the settings file
+    std::string name;   // shown in the dialog
+    bool hasQuality;    // honours lQ
+    bool hasKeyFrames;  // honours lKey
+    bool hasDataRate;   // honours lDataRate
+    bool hasOptions;    // has private options (Configure)
+};
+// Every compressor this machine offers that fits an AVI file, uncompressed first.
+std::vector<CompressorInfo> ICEnumerateCompressors();
+
+} // namespace vexo

@@ -1,0 +1,30 @@
+// The stored compressor choice: section "codec" of the settings file.
+#pragma once
+
+#include <string>
+
+#include "platform/vfw.h"
+
+namespace vexo {
+
+// Null record: nothing. With clear, all bytes are zeroed first; then a record not marked
+// valid is marked valid with quality 10000; finally cbSize = 64.
+void ResetCodecSettings(COMPVARS* vars, bool clear);
+// Fills the record from the settings file. False when a stored state cannot be taken back.
+bool LoadCodecSettings(const std::string& file, COMPVARS* vars);
+// Stores a record the user has just chosen; true when everything was written.
+// Failures are shown through the reporter given (status text and error box).
+struct CodecSaveReporter {
+    virtual ~CodecSaveReporter() = default;
+    virtual void Status(const std::string& text) = 0;
+    virtual void ErrorBox(const std::string& text) = 0;
+};
+bool SaveCodecSettings(const std::string& file, COMPVARS* vars, CodecSaveReporter& reporter);
+
+// Standard base64 with "=" padding, no line breaks. Writes ((count + 2) / 3) * 4 characters
+// and a NUL; count 0 or less gives the empty text.
+void Base64Encode(char* output, const unsigned char* input, int count);
+// Decodes at most capacity bytes; characters outside the alphabet and "=" are skipped.
+void Base64Decode(unsigned char* output, const char* text, int capacity);
+
+} // namespace vexo

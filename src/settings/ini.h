@@ -1,0 +1,41 @@
+// The settings file "vexo.ini" beside the executable and its accessors. Every access opens
+// the file, performs one read or one write and closes it again.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace vexo {
+
+// A settings write that failed; its message names the file.
+class EIniFileException : public std::runtime_error {
+public:
+    explicit EIniFileException(const std::string& file);
+};
+
+// The program directory (with its separator) followed by "vexo.ini"; recomputed each time.
+std::string SettingsFilePath();
+
+std::string ReadIniString(const std::string& file, const std::string& section,
+                          const std::string& key, const std::string& defaultValue);
+int32_t ReadIniInteger(const std::string& file, const std::string& section,
+                       const std::string& key, int32_t defaultValue);
+bool ReadIniBool(const std::string& file, const std::string& section, const std::string& key,
+                 bool defaultValue);
+// Both throw EIniFileException when the file cannot be written.
+void WriteIniString(const std::string& file, const std::string& section, const std::string& key,
+                    const std::string& value);
+void WriteIniInteger(const std::string& file, const std::string& section,
+                     const std::string& key, int32_t value);
+
+// The rule every numeric field text is read by: leading blanks, an optional sign, decimal
+// digits up to the first other character; no digits gives 0.
+int32_t ParseLeadingInteger(const std::string& text);
+
+// The integer form of a stored value: blanks, an optional sign, then decimal digits or a
+// hexadecimal number after "$", "0x" or "0X", and nothing else; within the signed 32-bit
+// range. Anything else gives false.
+bool TryParseIniInteger(const std::string& text, int32_t& value);
+
+} // namespace vexo

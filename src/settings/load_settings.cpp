@@ -1,0 +1,76 @@
+#include "settings/load_settings.h"
+
+#include "platform/fs.h"
+#include "platform/registry.h"
+#include "platform/vfw.h"
+#include "settings/codec_settings.h"
+#include "settings/ini.h"
+
+namespace vexo {
+
+void LoadSettings(MainControls& c) {
+    const std::string ini = SettingsFilePath();
+    c.cbWindowed.SetChecked(ReadIniBool(ini, "settings", "windowed", true));
+    c.cbRealtime.SetChecked(ReadIniBool(ini, "settings", "realtime", false));
+    c.cbDraw2D.SetChecked(ReadIniBool(ini, "settings", "draw2D", false));
+    c.cbDrawGun.SetChecked(ReadIniBool(ini, "settings", "drawGun", true));
+    c.edAviFps.SetText(std::to_string(ReadIniInteger(ini, "settings", "avifps", 25)));
+    c.edFps.SetText(std::to_string(ReadIniInteger(ini, "settings", "fps", 35)));
+    c.edTimeScale.SetText(ReadIniString(ini, "settings", "timescale", "1.0"));
+
+    // The game directory: the settings file, else the game's registry entry.
+    c.edBasePath.SetText(ReadIniString(ini, "paths", "quake", ""));
+    if (c.edBasePath.Text().empty())
+        c.edBasePath.SetText(
+            platform::ReadRegistryString("SOFTWARE\\Id\\Quake III Arena", "INSTALLPATH"));
+    if (c.edBasePath.OnChange)
+        c.edBasePath.OnChange();
+
+    c.edOutPath.SetText(ReadIniString(ini, "paths", "output", DefaultOutputDirectory()));
+    if (!platform::DirectoryExists(c.edOutPath.Text()))
+        c.edOutPath.SetText(DefaultOutputDirectory());
+
+    // Probe the stored codec choice; nothing of it is kept.
+    COMPVARS probe{};
+    ResetCodecSettings(&probe, true);
+    LoadCodecSettings(ini, &probe);
+    ICCompressorFree(&probe);
+}
+
+static void WriteFlag(const char* key, const TCheckBox& box) {
+    WriteIniInteger(SettingsFilePath(), "settings", key, box.Checked() ? 1 : 0);
+}
+
+void cbWindowedClick(MainControls& c) { WriteFlag("windowed", c.cbWindowed); }
+void cbRealtimeClick(MainControls& c) { WriteFlag("realtime", c.cbRealtime); }
+void cbDraw2DClick(MainControls& c) { WriteFlag("draw2D", c.cbDraw2D); }
+void cbDrawGunClick(MainControls& c) { WriteFlag("drawGun", c.cbDrawGun); }
+
+void edAviFpsChange(MainControls& c) {
+    WriteIniInteger(SettingsFilePath(), "settings", "avifps", ParseLeadingInteger(c.edAviFps.Text()));
+}
+
+void edFpsChange(MainControls& c) {
+    WriteIniInteger(SettingsFilePath(), "settings", "fps", ParseLeadingInteger(c.edFps.Text()));
+}
+
+void edTimeScaleChange(MainControls& c) {
+    WriteIniString(SettingsFilePath(), "settings", "timescale", c.edTimeScale.Text());
+}
+
+void cbConfigsChange(MainControls& c) {
+    if (c.cbConfigs.ItemIndex() < 0) {
+        c.btnEditConfig.SetEnabled(false);
+        return;
+    }
+    const std::string path = platform::ProgramDirectory() + "configs" + platform::kPathSep +
+                             c.cbConfigs.Text();
+    if (platform::FileExists(path)) {
+        c.btnEditConfig.SetEnabled(true);
+        WriteIniString(SettingsFilePath(), "settings", "lastcfg", c.cbConfigs.Text());
+    } else {
+        c.btnEditConfig.SetEnabled(false);
+    }
+}
+
+} // namespace vexo
