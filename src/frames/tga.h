@@ -1,0 +1,40 @@
+// One game screenshot read from a TGA file: rows in file order, red-green-blue(-alpha).
+#pragma once
+
+#include <cstdint>
+
+namespace vexo {
+
+struct TgaImage {
+    int32_t BytesPerPixel; // 3 for 16- and 24-bit files, 4 for 32-bit files
+    int32_t Width;
+    int32_t Height;
+    int32_t DataSize; // Width * Height * BytesPerPixel
+    unsigned char* Pixels;
+};
+
+// Image status codes.
+enum : int32_t {
+    IMG_OK = 0,
+    IMG_UNKNOWN = 1,
+    IMG_OPEN_READ = 2,
+    IMG_OPEN_WRITE = 3,
+    IMG_SIGNATURE = 4,
+    IMG_MEMORY = 5,
+    IMG_DEPTH = 6,
+    IMG_COMPRESSION = 7,
+    IMG_EOF = 8,
+    IMG_JPEG = 9,
+};
+// The text of a status code ("No error." ...).
+const char* ImageStatusText(int32_t code);
+
+// Reads a TGA file. Returns a new image owned by the caller, or null; *status holds 0
+// exactly when an image is returned.
+TgaImage* LoadTga(const char* path, int32_t* status);
+// An independent copy, or null (also for null).
+TgaImage* CopyImage(const TgaImage* image);
+// Frees the pixels and the record; null is ignored.
+void FreeImage(TgaImage* image);
+
+} // namespace vexo
