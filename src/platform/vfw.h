@@ -82,6 +82,17 @@ long ICSendMessage(HIC hic, unsigned message, void* buffer, long size);
 // Releases what the record owns (when it is marked valid) and clears the valid mark.
 void ICCompressorFree(COMPVARS* vars);
 
+// A compressor's own options (its private state), each a choice among named values.
+// The private state that ICM_GETSTATE/ICM_SETSTATE carry is these options serialised.
+struct CompressorOption {
+    std::string key;                  // stable name, e.g. "pred"
+    std::string label;                // shown in the Configure dialog
+    std::vector<std::string> choices; // shown in the Configure dialog
+    int value = 0;                    // index into choices
+};
+std::vector<CompressorOption> ICGetOptions(HIC hic);
+bool ICSetOption(HIC hic, const std::string& key, int value);
+
 // One compressor as the choice dialog lists it.
 struct CompressorInfo {
     FOURCC fourcc;      // the code stored in the settings file
