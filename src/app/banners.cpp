@@ -24,7 +24,8 @@ QPixmap DrawDonationBanner(int width, int height) {
                "Like Vexograph? Support its development");
     f.setPixelSize(11);
     p.setFont(f);
-    p.drawText(QRect(10, 0, width - 20, height), Qt::AlignVCenter | Qt::AlignRight, "Donate \u25B8");
+    p.drawText(QRect(10, 0, width - 20, height), Qt::AlignVCenter | Qt::AlignRight,
+               "Donate \u25B8");
     return pixmap;
 }
 

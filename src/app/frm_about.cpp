@@ -15,6 +15,8 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     connect(btnClose_, &QPushButton::clicked, this, [this] { btnCloseClick(); });
 }
 
-void TfrmAbout::btnCloseClick() { done(0); }
+void TfrmAbout::btnCloseClick() {
+    done(0);
+}
 
 } // namespace vexo

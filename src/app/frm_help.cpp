@@ -14,6 +14,8 @@ TfrmHelp::TfrmHelp(QWidget* parent) : QDialog(parent) {
     connect(btnClose_, &QPushButton::clicked, this, [this] { btnCloseClick(); });
 }
 
-void TfrmHelp::btnCloseClick() { done(0); }
+void TfrmHelp::btnCloseClick() {
+    done(0);
+}
 
 } // namespace vexo

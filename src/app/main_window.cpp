@@ -29,8 +29,12 @@ namespace vexo {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 struct Placement {
     const char* name;
@@ -56,7 +60,8 @@ const Placement kLabels[] = {
 
 const Placement kButtons[] = {
     {"btnBasePathSet", 386, 116, 23, 21, "...", "Click to locate your Quake III Arena executable"},
-    {"btnOutPathSet", 386, 156, 23, 21, "...", "Click to locate the output directory to store AVI files in"},
+    {"btnOutPathSet", 386, 156, 23, 21, "...",
+     "Click to locate the output directory to store AVI files in"},
     {"btnRunMod", 120, 183, 16, 10, "R", "Launch Q3A and run the selected modification"},
     {"btnOpenModDir", 140, 183, 16, 10, "O", "Open selected modification folder"},
     {"btnEditConfig", 120, 223, 16, 10, "E", "Edit selected config file with Notepad"},
@@ -74,12 +79,14 @@ const Placement kButtons[] = {
 };
 
 const Placement kEdits[] = {
-    {"edBasePath", 8, 116, 373, 21, nullptr, "The full path to your Quake III Arena home directory."},
+    {"edBasePath", 8, 116, 373, 21, nullptr,
+     "The full path to your Quake III Arena home directory."},
     {"edOutPath", 8, 156, 373, 21, nullptr, "The full output path for generated AVI video files."},
     {"edAviFps", 8, 316, 45, 21, nullptr,
      "Number of frames per second for the output AVI video file. This is NOT the Q3A fps number!"},
     {"edFps", 56, 316, 45, 21, nullptr,
-     "Pick the number of Q3A frames to capture per second (the higher the smoother your video gets)"},
+     "Pick the number of Q3A frames to capture per second (the higher the smoother your video "
+     "gets)"},
     {"edTimeScale", 104, 316, 53, 21, nullptr,
      "Use this to set the initial Q3A timescale (1.0 = normal speed, 0.5 = slower, 2 = faster)"},
     {"edDemoName", 172, 368, 237, 21, nullptr, "Name of selected demo. For easy copy and paste."},
@@ -141,7 +148,8 @@ MainWindow::MainWindow(CAviFile& writer, platform::MainThreadQueue& queue)
     BindControls();
     // Work handed over by worker threads runs on this thread as soon as the loop is idle.
     queue_.SetWakeHook([this] {
-        QMetaObject::invokeMethod(this, [this] { queue_.Drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { queue_.Drain(); }, Qt::QueuedConnection);
     });
     timer_ = new QTimer(this);
     timer_->setObjectName("timer");
@@ -150,7 +158,9 @@ MainWindow::MainWindow(CAviFile& writer, platform::MainThreadQueue& queue)
     timer_->start();
 }
 
-MainWindow::~MainWindow() { queue_.SetWakeHook({}); }
+MainWindow::~MainWindow() {
+    queue_.SetWakeHook({});
+}
 
 void MainWindow::CreateAuxiliaryWindows() {
     about_ = new TfrmAbout(this);
@@ -291,7 +301,8 @@ void MainWindow::BindControls() {
             form_->Guard([&] { control.SetText(S(text)); });
         });
     };
-    for (TEdit* e : {&c.edBasePath, &c.edOutPath, &c.edAviFps, &c.edFps, &c.edTimeScale, &c.edDemoName})
+    for (TEdit* e :
+         {&c.edBasePath, &c.edOutPath, &c.edAviFps, &c.edFps, &c.edTimeScale, &c.edDemoName})
         bindEdit(*e);
 
     auto bindCombo = [this](TComboBox& control) {
@@ -310,9 +321,8 @@ void MainWindow::BindControls() {
             w->setCurrentIndex(control.ItemIndex());
         };
         control.Changed();
-        connect(w, &QComboBox::activated, this, [this, &control](int index) {
-            form_->Guard([&] { control.UserSelect(index); });
-        });
+        connect(w, &QComboBox::activated, this,
+                [this, &control](int index) { form_->Guard([&] { control.UserSelect(index); }); });
     };
     for (TComboBox* cb : {&c.cbMods, &c.cbConfigs, &c.cbModes, &c.cbGammas})
         bindCombo(*cb);
@@ -361,9 +371,8 @@ void MainWindow::BindControls() {
         int row = demos->row(item);
         form_->Guard([&] { c.clbDemos.SetChecked(row, item->checkState() == Qt::Checked); });
     });
-    connect(demos, &QListWidget::currentRowChanged, this, [this, &c](int row) {
-        form_->Guard([&] { c.clbDemos.UserClick(row); });
-    });
+    connect(demos, &QListWidget::currentRowChanged, this,
+            [this, &c](int row) { form_->Guard([&] { c.clbDemos.UserClick(row); }); });
 
     auto* status = findChild<QLabel*>("status");
     c.status.Changed = [&c, status] { status->setText(Q(c.status.SimpleText())); };
@@ -379,7 +388,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         // A single click on the logo square does nothing.
-        return event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease;
+        return event->type() == QEvent::MouseButtonPress ||
+               event->type() == QEvent::MouseButtonRelease;
     }
     if (event->type() == QEvent::MouseButtonRelease) {
         if (watched == imgPpBanner_) {
@@ -443,7 +453,9 @@ void MainWindow::SetApplicationTitle(const std::string& title) {
     setWindowTitle(Q(title.empty() ? std::string(kMainCaption) : title));
 }
 
-void MainWindow::Sleep(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
+void MainWindow::Sleep(int milliseconds) {
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
 
 std::optional<std::string> MainWindow::OpenFileDialog(const OpenDialogOptions& options) {
     QFileDialog dialog(this, Q(options.title));
@@ -507,8 +519,12 @@ void MainWindow::ShowHelpModal() {
         help_->exec();
 }
 
-int MainWindow::CompressorChoose(COMPVARS&, const std::string&) { return 0; }
+int MainWindow::CompressorChoose(COMPVARS&, const std::string&) {
+    return 0;
+}
 
-void MainWindow::CloseMainWindow() { close(); }
+void MainWindow::CloseMainWindow() {
+    close();
+}
 
 } // namespace vexo

@@ -54,12 +54,16 @@ static int CompareNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool LessNoCase(const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; }
-bool EqualNoCase(const std::string& a, const std::string& b) { return CompareNoCase(a, b) == 0; }
+bool LessNoCase(const std::string& a, const std::string& b) {
+    return CompareNoCase(a, b) < 0;
+}
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return CompareNoCase(a, b) == 0;
+}
 
 std::string TComboBox::Text() const {
     return itemIndex_ >= 0 && itemIndex_ < static_cast<int>(items_.size()) ? items_[itemIndex_]
-                                                                            : std::string();
+                                                                           : std::string();
 }
 
 void TComboBox::Clear() {
@@ -69,8 +73,8 @@ void TComboBox::Clear() {
 }
 
 int TComboBox::Add(const std::string& item) {
-    auto pos = sorted_ ? std::upper_bound(items_.begin(), items_.end(), item, LessNoCase)
-                       : items_.end();
+    auto pos =
+        sorted_ ? std::upper_bound(items_.begin(), items_.end(), item, LessNoCase) : items_.end();
     int index = static_cast<int>(pos - items_.begin());
     items_.insert(pos, item);
     if (itemIndex_ >= index)
@@ -136,8 +140,9 @@ void TCheckListBox::Clear() {
 }
 
 int TCheckListBox::Add(const std::string& item) {
-    auto pos = std::upper_bound(items_.begin(), items_.end(), item,
-                                [](const std::string& t, const Item& i) { return LessNoCase(t, i.text); });
+    auto pos =
+        std::upper_bound(items_.begin(), items_.end(), item,
+                         [](const std::string& t, const Item& i) { return LessNoCase(t, i.text); });
     int index = static_cast<int>(pos - items_.begin());
     items_.insert(pos, Item{item, false});
     if (itemIndex_ >= index)

@@ -59,7 +59,8 @@ private:
 
 class TEdit : public TControl {
 public:
-    TEdit(std::string name, std::string text = {}) : TControl(std::move(name)), text_(std::move(text)) {}
+    TEdit(std::string name, std::string text = {})
+        : TControl(std::move(name)), text_(std::move(text)) {}
     const std::string& Text() const { return text_; }
     // Runs OnChange when the text becomes different.
     void SetText(const std::string& value);

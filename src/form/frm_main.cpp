@@ -66,19 +66,41 @@ void TfrmMain::timerTimer() {
                                  aviFps <= 200);
 }
 
-void TfrmMain::btnQuitClick() { host_.CloseMainWindow(); }
+void TfrmMain::btnQuitClick() {
+    host_.CloseMainWindow();
+}
 
-void TfrmMain::cbWindowedClick() { vexo::cbWindowedClick(Controls); }
-void TfrmMain::cbRealtimeClick() { vexo::cbRealtimeClick(Controls); }
-void TfrmMain::cbDraw2DClick() { vexo::cbDraw2DClick(Controls); }
-void TfrmMain::cbDrawGunClick() { vexo::cbDrawGunClick(Controls); }
-void TfrmMain::edAviFpsChange() { vexo::edAviFpsChange(Controls); }
-void TfrmMain::edFpsChange() { vexo::edFpsChange(Controls); }
-void TfrmMain::edTimeScaleChange() { vexo::edTimeScaleChange(Controls); }
-void TfrmMain::cbConfigsChange() { vexo::cbConfigsChange(Controls); }
+void TfrmMain::cbWindowedClick() {
+    vexo::cbWindowedClick(Controls);
+}
+void TfrmMain::cbRealtimeClick() {
+    vexo::cbRealtimeClick(Controls);
+}
+void TfrmMain::cbDraw2DClick() {
+    vexo::cbDraw2DClick(Controls);
+}
+void TfrmMain::cbDrawGunClick() {
+    vexo::cbDrawGunClick(Controls);
+}
+void TfrmMain::edAviFpsChange() {
+    vexo::edAviFpsChange(Controls);
+}
+void TfrmMain::edFpsChange() {
+    vexo::edFpsChange(Controls);
+}
+void TfrmMain::edTimeScaleChange() {
+    vexo::edTimeScaleChange(Controls);
+}
+void TfrmMain::cbConfigsChange() {
+    vexo::cbConfigsChange(Controls);
+}
 
-void TfrmMain::btnAboutClick() { host_.ShowAboutModal(); }
-void TfrmMain::btnHelpClick() { host_.ShowHelpModal(); }
+void TfrmMain::btnAboutClick() {
+    host_.ShowAboutModal();
+}
+void TfrmMain::btnHelpClick() {
+    host_.ShowHelpModal();
+}
 
 void TfrmMain::DisableForRun() {
     Controls.btnStart.SetEnabled(false);

@@ -14,7 +14,9 @@ namespace vexo::platform {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -96,9 +98,9 @@ std::string DecodeValue(const std::string& raw) {
 }
 
 std::string EncodeValue(const std::string& value) {
-    bool needQuotes = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                                         (value.size() >= 2 && value.front() == '"' &&
-                                          value.back() == '"'));
+    bool needQuotes =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                           (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
     return needQuotes ? "\"" + value + "\"" : value;
 }
 
@@ -128,8 +130,8 @@ std::optional<std::string> ReadProfileString(const std::string& file, const std:
     return std::nullopt;
 }
 
-bool WriteProfileString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value) {
+bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& value) {
     if (key.find_first_of("=\r\n") != std::string::npos ||
         section.find_first_of("]\r\n") != std::string::npos ||
         value.find_first_of("\r\n") != std::string::npos)
@@ -140,7 +142,7 @@ bool WriteProfileString(const std::string& file, const std::string& section,
         return false;
     const std::string newLine = key + "=" + EncodeValue(value);
 
-    int sectionStart = -1; // index of the section's header line
+    int sectionStart = -1;  // index of the section's header line
     int lastInSection = -1; // last key line of the section
     int keyLine = -1;
     bool inSection = false;

@@ -19,7 +19,7 @@ std::optional<std::string> ReadProfileString(const std::string& file, const std:
 
 // Stores value under section/key. The file is rewritten under a temporary name and renamed
 // into place, so it is never left half-written. False when it cannot be written.
-bool WriteProfileString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value);
+bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& value);
 
 } // namespace vexo::platform

@@ -17,6 +17,8 @@ void ResetCodecSettings(COMPVARS* vars, bool clear) {
     vars->cbSize = kCompVarsSize;
 }
 
-bool LoadCodecSettings(const std::string&, COMPVARS* vars) { return vars != nullptr; }
+bool LoadCodecSettings(const std::string&, COMPVARS* vars) {
+    return vars != nullptr;
+}
 
 } // namespace vexo

@@ -11,7 +11,9 @@ namespace vexo {
 EIniFileException::EIniFileException(const std::string& file)
     : std::runtime_error("In " + file + " kann nicht geschrieben werden") {}
 
-std::string SettingsFilePath() { return platform::ProgramDirectory() + "vexo.ini"; }
+std::string SettingsFilePath() {
+    return platform::ProgramDirectory() + "vexo.ini";
+}
 
 std::string ReadIniString(const std::string& file, const std::string& section,
                           const std::string& key, const std::string& defaultValue) {
@@ -32,7 +34,8 @@ bool TryParseIniInteger(const std::string& text, int32_t& value) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -53,14 +56,15 @@ bool TryParseIniInteger(const std::string& text, int32_t& value) {
             return false;
     }
     int64_t result = negative ? -magnitude : magnitude;
-    if (result < std::numeric_limits<int32_t>::min() || result > std::numeric_limits<int32_t>::max())
+    if (result < std::numeric_limits<int32_t>::min() ||
+        result > std::numeric_limits<int32_t>::max())
         return false;
     value = static_cast<int32_t>(result);
     return true;
 }
 
-int32_t ReadIniInteger(const std::string& file, const std::string& section,
-                       const std::string& key, int32_t defaultValue) {
+int32_t ReadIniInteger(const std::string& file, const std::string& section, const std::string& key,
+                       int32_t defaultValue) {
     auto text = platform::ReadProfileString(file, section, key, 2047);
     int32_t value;
     return text && TryParseIniInteger(*text, value) ? value : defaultValue;
@@ -77,8 +81,8 @@ void WriteIniString(const std::string& file, const std::string& section, const s
         throw EIniFileException(file);
 }
 
-void WriteIniInteger(const std::string& file, const std::string& section,
-                     const std::string& key, int32_t value) {
+void WriteIniInteger(const std::string& file, const std::string& section, const std::string& key,
+                     int32_t value) {
     WriteIniString(file, section, key, std::to_string(value));
 }
 

@@ -19,15 +19,15 @@ std::string SettingsFilePath();
 
 std::string ReadIniString(const std::string& file, const std::string& section,
                           const std::string& key, const std::string& defaultValue);
-int32_t ReadIniInteger(const std::string& file, const std::string& section,
-                       const std::string& key, int32_t defaultValue);
+int32_t ReadIniInteger(const std::string& file, const std::string& section, const std::string& key,
+                       int32_t defaultValue);
 bool ReadIniBool(const std::string& file, const std::string& section, const std::string& key,
                  bool defaultValue);
 // Both throw EIniFileException when the file cannot be written.
 void WriteIniString(const std::string& file, const std::string& section, const std::string& key,
                     const std::string& value);
-void WriteIniInteger(const std::string& file, const std::string& section,
-                     const std::string& key, int32_t value);
+void WriteIniInteger(const std::string& file, const std::string& section, const std::string& key,
+                     int32_t value);
 
 // The rule every numeric field text is read by: leading blanks, an optional sign, decimal
 // digits up to the first other character; no digits gives 0.

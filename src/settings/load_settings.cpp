@@ -41,13 +41,22 @@ static void WriteFlag(const char* key, const TCheckBox& box) {
     WriteIniInteger(SettingsFilePath(), "settings", key, box.Checked() ? 1 : 0);
 }
 
-void cbWindowedClick(MainControls& c) { WriteFlag("windowed", c.cbWindowed); }
-void cbRealtimeClick(MainControls& c) { WriteFlag("realtime", c.cbRealtime); }
-void cbDraw2DClick(MainControls& c) { WriteFlag("draw2D", c.cbDraw2D); }
-void cbDrawGunClick(MainControls& c) { WriteFlag("drawGun", c.cbDrawGun); }
+void cbWindowedClick(MainControls& c) {
+    WriteFlag("windowed", c.cbWindowed);
+}
+void cbRealtimeClick(MainControls& c) {
+    WriteFlag("realtime", c.cbRealtime);
+}
+void cbDraw2DClick(MainControls& c) {
+    WriteFlag("draw2D", c.cbDraw2D);
+}
+void cbDrawGunClick(MainControls& c) {
+    WriteFlag("drawGun", c.cbDrawGun);
+}
 
 void edAviFpsChange(MainControls& c) {
-    WriteIniInteger(SettingsFilePath(), "settings", "avifps", ParseLeadingInteger(c.edAviFps.Text()));
+    WriteIniInteger(SettingsFilePath(), "settings", "avifps",
+                    ParseLeadingInteger(c.edAviFps.Text()));
 }
 
 void edFpsChange(MainControls& c) {
@@ -63,8 +72,8 @@ void cbConfigsChange(MainControls& c) {
         c.btnEditConfig.SetEnabled(false);
         return;
     }
-    const std::string path = platform::ProgramDirectory() + "configs" + platform::kPathSep +
-                             c.cbConfigs.Text();
+    const std::string path =
+        platform::ProgramDirectory() + "configs" + platform::kPathSep + c.cbConfigs.Text();
     if (platform::FileExists(path)) {
         c.btnEditConfig.SetEnabled(true);
         WriteIniString(SettingsFilePath(), "settings", "lastcfg", c.cbConfigs.Text());
