@@ -15,8 +15,6 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     connect(btnClose_, &QPushButton::clicked, this, [this] { btnCloseClick(); });
 }
 
-void TfrmAbout::btnCloseClick() {
-    done(0);
-}
+void TfrmAbout::btnCloseClick() { done(0); }
 
 } // namespace vexo

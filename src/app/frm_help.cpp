@@ -14,8 +14,6 @@ TfrmHelp::TfrmHelp(QWidget* parent) : QDialog(parent) {
     connect(btnClose_, &QPushButton::clicked, this, [this] { btnCloseClick(); });
 }
 
-void TfrmHelp::btnCloseClick() {
-    done(0);
-}
+void TfrmHelp::btnCloseClick() { done(0); }
 
 } // namespace vexo

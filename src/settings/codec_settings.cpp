@@ -17,8 +17,6 @@ void ResetCodecSettings(COMPVARS* vars, bool clear) {
     vars->cbSize = kCompVarsSize;
 }
 
-bool LoadCodecSettings(const std::string&, COMPVARS* vars) {
-    return vars != nullptr;
-}
+bool LoadCodecSettings(const std::string&, COMPVARS* vars) { return vars != nullptr; }
 
 } // namespace vexo
