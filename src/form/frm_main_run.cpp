@@ -4,7 +4,7 @@
 namespace vexo {
 
 void TfrmMain::btnStartClick() {
-    RunRecording(*this);
+    RunRecording(Controls, host_, writer_, queue_);
 }
 
 } // namespace vexo

@@ -1,11 +1,12 @@
 #include "run/run_driver.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <thread>
 
-#include "form/frm_main.h"
+#include "form/main_controls.h"
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
 #include "game/game_script.h"
@@ -78,10 +79,15 @@ std::string ScreenshotWarningText(int count, const std::string& modName) {
            "again. Would you like to open the folder now?";
 }
 
-void RunRecording(TfrmMain& form) {
-    MainControls& c = form.Controls;
-    IFormHost& host = form.Host();
-    CAviFile& writer = form.Writer();
+void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
+                  platform::MainThreadQueue& queue) {
+    struct {
+        MainControls& c;
+        IFormHost& host;
+        void ShowStatus(const std::string& text) { vexo::ShowStatus(c, host, text); }
+        void DisableForRun() { vexo::DisableForRun(c); }
+        void EnableAfterRun() { vexo::EnableAfterRun(c, host); }
+    } form{c, host};
 
     if (c.cbMods.ItemIndex() < 0)
         return;
@@ -169,7 +175,7 @@ void RunRecording(TfrmMain& form) {
         if (c.cbGammas.ItemIndex() >= 0)
             writer.SetGamma(GammaFromItem(c.cbGammas.Text()));
 
-        std::shared_ptr<TDirThread> worker = TDirThread::Create(form.Queue(), ui);
+        std::shared_ptr<TDirThread> worker = TDirThread::Create(queue, ui);
         worker->SetDirectory(paths.ScreenshotDir);
         worker->SetMask(paths.ScreenshotMask);
         worker->Interval = 1000;

@@ -4,12 +4,16 @@
 #include <cstdint>
 #include <string>
 
+#include "form/main_controls.h"
+#include "platform/main_queue.h"
+
 namespace vexo {
 
-class TfrmMain;
+class CAviFile;
 
 // The whole recording run, inside the click handler on the main thread.
-void RunRecording(TfrmMain& form);
+void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
+                  platform::MainThreadQueue& queue);
 
 // Makes sure every directory along a path exists ("\" and "/" both separate). Creation
 // failures are ignored; the text before the first separator is never created on its own.
