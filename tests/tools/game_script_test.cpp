@@ -2,8 +2,12 @@
 // append of the temporary config.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "game/game_script.h"
@@ -149,6 +153,25 @@ TEST_F(PrepareGameScriptTest, UnsafeTextIsRefusedAndLeavesNoConfig) {
     options.CaptureRate = "25\nquit";
     EXPECT_EQ(Prepare("demo1"), ScriptUpdateFailed);
     EXPECT_FALSE(std::filesystem::exists(paths.TempConfig));
+}
+
+TEST_F(PrepareGameScriptTest, FailedAppendLeavesNoHalfWrittenConfig) {
+    // A file size limit just above the copied config makes the append fail part-way (the
+    // disk-full case); the limit is set in a child process so that it binds nothing else.
+    const std::string config(1000, 'x');
+    WriteFile(paths.ConfigSource, config);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{config.size() + 20, config.size() + 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const ScriptResult result = PrepareGameScript(paths, options, "demo1", nullptr);
+        ::_exit(result == ScriptUpdateFailed && !std::filesystem::exists(paths.TempConfig) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace

@@ -171,6 +171,10 @@ TEST_F(StandInGameTest, TestSettingsAreHonoured) {
     fs::remove_all(base + "/baseq3/screenshots");
 
     EXPECT_EQ(Record("", "missing.dm_68"), 2);
+
+    // A quit in the config ends the game before the appended demo command.
+    EXPECT_EQ(Record("set vexo_exitcode 4; quit\n"), 4);
+    EXPECT_TRUE(Shots().empty());
 }
 
 TEST_F(StandInGameTest, SplitWritesShowAHalfWrittenFile) {
