@@ -63,9 +63,11 @@ protected:
     int Record(const std::string& config, const std::string& demoItem = "intro.dm_68") {
         RunPaths paths = BuildRunPaths(base, "baseq3", "test.cfg", dir / "prog/", dir / "out", '/');
         WriteFile(paths.ConfigSource, "set vexo_nopace 1\n" + config);
-        if (PrepareGameScript(paths, options, DemoBaseName(demoItem), nullptr) != ScriptOk)
+        statuses.clear();
+        auto status = [this](const std::string& s) { statuses.push_back(s); };
+        if (PrepareGameScript(paths, options, DemoBaseName(demoItem), status) != ScriptOk)
             return -1;
-        auto game = LaunchGame(BuildGameCommandLine(paths), paths, nullptr);
+        auto game = LaunchGame(BuildGameCommandLine(paths), paths, status);
         if (!game)
             return -1;
         while (!game->Wait(80)) {
@@ -95,6 +97,7 @@ protected:
     std::string modDir = "baseq3";
     CaptureOptions options;
     std::function<void()> watch;
+    std::vector<std::string> statuses;
 };
 
 TEST_F(StandInGameTest, WritesOneNumberedFramePerCapturedFrameInOrder) {
@@ -119,6 +122,8 @@ TEST_F(StandInGameTest, WritesOneNumberedFramePerCapturedFrameInOrder) {
         EXPECT_EQ(s.pixels.substr(8 * 320 * 3, 3), colour);
         EXPECT_EQ(s.pixels.substr(s.pixels.size() - 3), colour);
     }
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Copying config file...", "Updating config...",
+                                                  "Launching Quake III..."}));
     // The temporary config stays for the run driver to delete.
     EXPECT_TRUE(fs::exists(base + "/baseq3/vexo_temp.cfg"));
 }
@@ -171,6 +176,12 @@ TEST_F(StandInGameTest, TestSettingsAreHonoured) {
     fs::remove_all(base + "/baseq3/screenshots");
 
     EXPECT_EQ(Record("", "missing.dm_68"), 2);
+
+    // Without the executable nothing starts; the launch reports it.
+    fs::remove(base + "/quake3.exe");
+    EXPECT_EQ(Record(""), -1);
+    EXPECT_EQ(statuses.back(), "Launching Quake III...");
+    fs::copy_file(VEXO_STAND_IN_GAME, base + "/quake3.exe");
 
     // A quit in the config ends the game before the appended demo command.
     EXPECT_EQ(Record("set vexo_exitcode 4; quit\n"), 4);
