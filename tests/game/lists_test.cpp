@@ -21,6 +21,7 @@ TEST_F(ListsTest, ModificationsAreRecognisedByTheirPk3Files) {
     GameFile("pk3dir/sub.pk3/x.pk3"); // a directory named like a .pk3 is no .pk3 file
     GameFile("loose.pk3");            // a .pk3 directly in the game directory
     GameFile("notadir.pk3");
+    GameFile("MYMOD/other.pk3"); // the same name in another case shows once
 
     Strings found = ListModifications(game.path()); // in directory order
     std::sort(found.begin(), found.end());
