@@ -6,8 +6,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "form/frm_main.h"
 #include "frames/avi_file.h"
@@ -18,43 +16,37 @@
 
 namespace vexo::test {
 
+using Strings = std::vector<std::string>;
+
 class GameTest : public ::testing::Test {
 protected:
     GameTest() {
         platform::SetProgramDirectoryForTesting(program.path());
-        form = std::make_unique<TfrmMain>(host, writer, queue);
         // Every status text passes through the window's message handling; keep them all.
         host.onProcessMessages = [this] { statuses.push_back(C().status.SimpleText()); };
     }
     ~GameTest() override { platform::SetProgramDirectoryForTesting(""); }
 
     MainControls& C() { return form->Controls; }
-    std::string Ini() const { return program / "vexo.ini"; }
     std::string Read(const char* section, const char* key) {
-        return ReadIniString(Ini(), section, key, "<missing>");
+        return ReadIniString(program / "vexo.ini", section, key, "<missing>");
     }
-    // A file below the game directory (parents created).
-    void GameFile(const std::string& relative, const std::string& content = "x") {
-        WriteFile(game / relative, content);
-    }
-    void GameDir(const std::string& relative) {
-        std::filesystem::create_directories(game / relative);
-    }
-    void Config(const std::string& name) { WriteFile(program / ("configs/" + name), "// cfg\n"); }
-    std::vector<std::string> DemoItems() {
-        std::vector<std::string> items;
+    void Ini(const std::string& text) { WriteFile(program / "vexo.ini", text); }
+    void GameFile(const std::string& relative) { WriteFile(game / relative, "x"); }
+    void Config(const std::string& name) { WriteFile(program / ("configs/" + name), "x"); }
+    Strings Demos() {
+        Strings items;
         for (const auto& item : C().clbDemos.Items())
             items.push_back(item.text);
         return items;
     }
 
-    TempDir program;
-    TempDir game;
+    TempDir program, game;
     FakeHost host;
     CAviFile writer;
     platform::MainThreadQueue queue;
-    std::unique_ptr<TfrmMain> form;
-    std::vector<std::string> statuses;
+    std::unique_ptr<TfrmMain> form = std::make_unique<TfrmMain>(host, writer, queue);
+    Strings statuses;
 };
 
 } // namespace vexo::test
