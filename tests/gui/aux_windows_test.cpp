@@ -33,11 +33,6 @@ protected:
         window.reset();
         platform::SetProgramDirectoryForTesting("");
     }
-    template <typename T> T* Find(QWidget* parent, const char* name) {
-        T* w = parent->findChild<T*>(name);
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
     // Runs action once the next modal window is up; gives up after two seconds.
     void WhenModal(std::function<void(QWidget*)> action) {
         auto* poll = new QTimer(window.get());
@@ -61,60 +56,35 @@ protected:
     std::unique_ptr<MainWindow> window;
 };
 
-struct Expected {
-    const char* name;
-    QRect geometry;
-    const char* text;
-};
+// The text of a label or button of a window.
+QString TextOf(QWidget* window, const char* name) {
+    QWidget* w = window->findChild<QWidget*>(name);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* button = qobject_cast<QPushButton*>(w))
+        return button->text();
+    return "<missing " + QString(name) + ">";
+}
 
-TEST_F(AuxWindowsTest, AboutHoldsEveryControl) {
+TEST_F(AuxWindowsTest, AboutShowsItsTextsAndClosesOnlyByItsButton) {
     TfrmAbout* about = window->About();
     ASSERT_NE(about, nullptr);
     EXPECT_FALSE(about->isVisible());
     EXPECT_EQ(about->windowTitle(), "About VEXO");
-    EXPECT_EQ(about->size(), QSize(233, 194));
-    EXPECT_EQ(about->minimumSize(), about->maximumSize());
     EXPECT_FALSE(about->windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(about->windowFlags() & Qt::WindowSystemMenuHint);
-
-    const Expected labels[] = {
-        {"Label1", {32, 8, 145, 13}, "Vexograph"},
-        {"Label2", {32, 20, 97, 13}, "PUBLIC BETA v0.5"},
-        {"Label3", {32, 44, 169, 13}, "2026 The Vexograph team"},
-        {"Label4", {32, 56, 128, 13}, "team@vexograph.example"},
-        {"Label6",
-         {32, 80, 189, 61},
-         "The sole purpose of this utility is to turn Q3A demos into compressed or "
-         "uncompressed AVI video files with basically just one click in order to simplify "
-         "formerly time wasting and brain twisting Q3A video creation."},
-        {"Label7", {28, 148, 197, 13}, "https://vexograph.example"},
-    };
-    for (const Expected& e : labels) {
-        auto* label = Find<QLabel>(about, e.name);
-        if (!label)
-            continue;
-        EXPECT_EQ(label->geometry(), e.geometry) << e.name;
-        EXPECT_EQ(label->text(), QString(e.text)) << e.name;
-    }
-    EXPECT_TRUE(Find<QLabel>(about, "Label1")->font().bold());
-    EXPECT_TRUE(Find<QLabel>(about, "Label6")->wordWrap());
-    EXPECT_EQ(Find<QLabel>(about, "Label6")->font().pixelSize(), 9);
-
-    auto* panel = Find<QFrame>(about, "Panel1");
-    EXPECT_EQ(panel->geometry(), QRect(8, 8, 17, 109));
-    auto* image = Find<QLabel>(panel, "Image1");
+    EXPECT_EQ(TextOf(about, "Label1"), "Vexograph");
+    EXPECT_EQ(TextOf(about, "Label2"), "PUBLIC BETA v0.5");
+    EXPECT_EQ(TextOf(about, "Label6"),
+              "The sole purpose of this utility is to turn Q3A demos into compressed or "
+              "uncompressed AVI video files with basically just one click in order to simplify "
+              "formerly time wasting and brain twisting Q3A video creation.");
+    EXPECT_EQ(TextOf(about, "btnClose"), "&Yay");
+    auto* panel = about->findChild<QFrame*>("Panel1");
+    ASSERT_NE(panel, nullptr);
+    auto* image = panel->findChild<QLabel*>("Image1");
+    ASSERT_NE(image, nullptr);
     EXPECT_FALSE(image->pixmap().isNull());
-    EXPECT_TRUE(panel->rect().contains(image->geometry()));
-    auto* bevel = Find<QFrame>(about, "Bevel1");
-    EXPECT_EQ(bevel->geometry(), QRect(28, 142, 197, 5));
-    auto* yay = Find<QPushButton>(about, "btnClose");
-    EXPECT_EQ(yay->geometry(), QRect(152, 160, 73, 25));
-    EXPECT_EQ(yay->text(), "&Yay");
-    EXPECT_TRUE(yay->isDefault());
-}
 
-TEST_F(AuxWindowsTest, AboutClosesOnlyByItsButton) {
-    TfrmAbout* about = window->About();
     bool stayedOpen = false;
     WhenModal([&](QWidget* modal) {
         EXPECT_EQ(modal, about);
@@ -128,52 +98,33 @@ TEST_F(AuxWindowsTest, AboutClosesOnlyByItsButton) {
     EXPECT_FALSE(about->isVisible());
 }
 
-TEST_F(AuxWindowsTest, QuickHelpShowsTheFortyLines) {
+TEST_F(AuxWindowsTest, QuickHelpShowsTheFortyLinesAndCloses) {
     TfrmHelp* help = window->Help();
     ASSERT_NE(help, nullptr);
-    EXPECT_FALSE(help->isVisible());
     EXPECT_EQ(help->windowTitle(), "VEXO Quick Help");
-    EXPECT_EQ(help->size(), QSize(420, 290));
-    EXPECT_TRUE(help->windowFlags() & Qt::WindowCloseButtonHint);
-
-    auto* memo = Find<QPlainTextEdit>(help, "Memo1");
-    EXPECT_EQ(memo->geometry(), QRect(8, 8, 405, 249));
+    EXPECT_EQ(TextOf(help, "Label1"), "scroll down for more...");
+    EXPECT_EQ(TextOf(help, "btnClose"), "&Close");
+    auto* memo = help->findChild<QPlainTextEdit*>("Memo1");
+    ASSERT_NE(memo, nullptr);
     EXPECT_TRUE(memo->isReadOnly());
-    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     const QTextDocument* doc = memo->document();
     ASSERT_EQ(doc->blockCount(), 40);
     auto line = [doc](int n) { return doc->findBlockByNumber(n - 1).text(); };
     EXPECT_EQ(line(1), "PLEASE REMEMBER! THIS IS A PUBLIC BETA RELEASE.");
-    EXPECT_EQ(line(2), "");
     EXPECT_EQ(line(11),
               "3. click \"codec\" and select the video codec to use to compress your output avi ");
-    EXPECT_EQ(line(20), "2. select a config to use. config files are placed in a folder called "
-                        "\"configs\" in ");
     EXPECT_EQ(line(39), "");
     EXPECT_EQ(line(40), "that's it. looks like a lot, but isn't really.");
 
-    auto* label = Find<QLabel>(help, "Label1");
-    EXPECT_EQ(label->geometry(), QRect(8, 260, 124, 13));
-    EXPECT_EQ(label->text(), "scroll down for more...");
-    auto* close = Find<QPushButton>(help, "btnClose");
-    EXPECT_EQ(close->geometry(), QRect(340, 260, 75, 25));
-    EXPECT_EQ(close->text(), "&Close");
-}
-
-TEST_F(AuxWindowsTest, QuickHelpClosesByButtonAndCloseBox) {
-    TfrmHelp* help = window->Help();
     bool memoFocused = false;
     WhenModal([&](QWidget* modal) {
         EXPECT_EQ(modal, help);
-        memoFocused = modal->findChild<QPlainTextEdit*>("Memo1")->hasFocus();
+        memoFocused = memo->hasFocus();
         QTest::mouseClick(modal->findChild<QPushButton*>("btnClose"), Qt::LeftButton);
     });
     window->Form().btnHelpClick();
-    EXPECT_FALSE(help->isVisible());
     EXPECT_TRUE(memoFocused);
-
-    WhenModal([&](QWidget* modal) { EXPECT_TRUE(modal->close()); });
+    WhenModal([&](QWidget* modal) { EXPECT_TRUE(modal->close()); }); // the close box
     window->Form().btnHelpClick();
     EXPECT_FALSE(help->isVisible());
 }
