@@ -19,6 +19,18 @@ QLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, const QStri
     return label;
 }
 
+// Labels size themselves to their text: a single-line label whose text is wider than its
+// designed box (another font than the designed one) grows to the right instead of clipping.
+void FitLabels(QWidget* window) {
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->wordWrap() || !label->pixmap().isNull())
+            continue;
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (needed > label->width())
+            label->resize(needed, label->height());
+    }
+}
+
 } // namespace
 
 QPixmap DrawAboutBitmap(int width, int height) {
@@ -98,6 +110,7 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     btnClose_->setDefault(true);
     btnClose_->setFocus();
     connect(btnClose_, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+    FitLabels(this);
 }
 
 void TfrmAbout::btnCloseClick() {

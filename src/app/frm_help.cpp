@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace vexo {
 
@@ -81,6 +82,9 @@ TfrmHelp::TfrmHelp(QWidget* parent)
     QFont bold = font;
     bold.setBold(true);
     hint->setFont(bold);
+    // The label sizes itself to its text rather than clip it in another font than designed.
+    hint->resize(std::max(hint->width(), hint->fontMetrics().horizontalAdvance(hint->text())),
+                 hint->height());
 
     btnClose_ = new QPushButton("&Close", this);
     btnClose_->setObjectName("btnClose");

@@ -66,6 +66,19 @@ QString TextOf(QWidget* window, const char* name) {
     return "<missing " + QString(name) + ">";
 }
 
+TEST_F(AuxWindowsTest, LabelTextsAreNotClipped) {
+    for (QDialog* dialog :
+         {static_cast<QDialog*>(window->About()), static_cast<QDialog*>(window->Help())}) {
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->wordWrap() || label->text().isEmpty())
+                continue;
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                << label->objectName().toStdString();
+            EXPECT_LE(label->geometry().right(), dialog->width()) << label->text().toStdString();
+        }
+    }
+}
+
 TEST_F(AuxWindowsTest, AboutShowsItsTextsAndClosesOnlyByItsButton) {
     TfrmAbout* about = window->About();
     ASSERT_NE(about, nullptr);
