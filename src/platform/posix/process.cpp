@@ -186,8 +186,11 @@ std::optional<CommandLineParts> SplitCommandLine(const std::string& commandLine)
         parts.Executable = FindExecutableFile(name);
         restAt = close == std::string::npos ? line.size() : close + 1;
     } else {
+        // Candidates end where a run of blanks begins, and finally at the end of the line.
         for (size_t i = 1; i <= line.size(); ++i) {
-            if (i < line.size() && !(IsBlank(line[i]) && !IsBlank(line[i - 1])))
+            const bool runOfBlanksBegins =
+                i < line.size() && IsBlank(line[i]) && !IsBlank(line[i - 1]);
+            if (i < line.size() && !runOfBlanksBegins)
                 continue;
             parts.Executable = FindExecutableFile(line.substr(0, i));
             if (!parts.Executable.empty()) {
