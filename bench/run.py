@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Benchmarks turning screenshots into video: vexo-encode against the FFmpeg command line.
+
+Makes screenshot folders, then times, alternately in the same run, `vexo-encode --interval 0`
+and `ffmpeg -framerate 25 -i shot%04d.tga -c:v CODEC out.avi` on the same frames with the
+same codec, at gamma 1.0 and 1.2 (FFmpeg applies the same curve with lutrgb), and the floor
+(reading every file once). Prints a table of median wall time, frames per second, peak
+memory and the ratio ours / FFmpeg, and writes it to bench/out/results.md.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.path.join(ROOT, "build", "bin")
+OUT = os.path.join(ROOT, "bench", "out")
+
+CODECS = [  # (name, our four-character code, ffmpeg encoder arguments)
+    ("uncompressed", "DIB", ["-c:v", "rawvideo", "-pix_fmt", "bgr24"]),
+    ("huffyuv", "HFYU", ["-c:v", "huffyuv"]),
+    ("ffv1", "FFV1", ["-c:v", "ffv1"]),
+]
+
+
+def gamma_expr(g):
+    """The program's gamma curve as an FFmpeg expression of the channel value."""
+    e = 1.8 - g
+    e = min(max(e, 0.1), 5.0)
+    return "clip(trunc(pow((val+0.5)*0.003913894324853229\\,%r)*255+0.5)\\,0\\,255)" % e
+
+
+def timed(cmd):
+    """Runs cmd; returns (wall seconds, peak resident memory in MiB)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(cmd), err[-2000:]))
+    return wall, usage.ru_maxrss / 1024.0
+
+
+def read_floor(folder):
+    start = time.perf_counter()
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            while f.read(1 << 20):
+                pass
+    return time.perf_counter() - start, 0.0
+
+
+def make_set(name, count, width, height, bits):
+    folder = os.path.join(OUT, name)
+    stamp = os.path.join(folder, ".done")
+    if os.path.exists(stamp):
+        return folder
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    subprocess.check_call([os.path.join(BIN, "vexo-make-screens"), folder, str(count),
+                           str(width), str(height), str(bits)])
+    open(stamp, "w").close()
+    return folder
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--frames", type=int, default=300)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--sets", default="640x480x24,1600x1200x24,640x480x32")
+    ap.add_argument("--codecs", default=",".join(c[0] for c in CODECS))
+    args = ap.parse_args()
+    os.makedirs(OUT, exist_ok=True)
+    ffmpeg = shutil.which("ffmpeg")
+    if not ffmpeg:
+        sys.exit("ffmpeg not found")
+    rows = []
+    for spec in args.sets.split(","):
+        w, h, bits = (int(x) for x in spec.split("x"))
+        folder = make_set("screens-%s-%d" % (spec, args.frames), args.frames, w, h, bits)
+        floor = statistics.median(read_floor(folder)[0] for _ in range(args.runs))
+        rows.append((spec, "floor (read files)", "", floor, None, None, None, None))
+        for cname, fourcc, fargs in CODECS:
+            if cname not in args.codecs.split(","):
+                continue
+            for g in (1.0, 1.2):
+                if bits == 32 and g != 1.0:
+                    continue
+                ours_avi = os.path.join(OUT, "ours.avi")
+                theirs_avi = os.path.join(OUT, "ffmpeg.avi")
+                ours_cmd = [os.path.join(BIN, "vexo-encode"), "--interval", "0", "--fourcc", fourcc,
+                            "--gamma", str(g), folder, ours_avi]
+                vf = []
+                if g != 1.0:
+                    e = gamma_expr(g)
+                    vf = ["-vf", "lutrgb=r=%s:g=%s:b=%s" % (e, e, e)]
+                theirs_cmd = [ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-framerate", "25",
+                              "-i", os.path.join(folder, "shot%04d.tga")] + vf + fargs + [theirs_avi]
+                ours, theirs = [], []
+                for _ in range(args.runs):  # alternate, so both see the same machine
+                    ours.append(timed(ours_cmd))
+                    theirs.append(timed(theirs_cmd))
+                ow = statistics.median(t for t, _ in ours)
+                tw = statistics.median(t for t, _ in theirs)
+                om = max(m for _, m in ours)
+                tm = max(m for _, m in theirs)
+                rows.append((spec, cname, "%.1f" % g, ow, tw, om, tm, ow / tw))
+                print("%-12s %-13s g=%.1f ours %.2fs ffmpeg %.2fs ratio %.2f mem %.0f/%.0f MiB"
+                      % (spec, cname, g, ow, tw, ow / tw, om, tm), flush=True)
+    lines = ["| frames | codec | gamma | ours s | ours fps | ffmpeg s | ffmpeg fps | ours MiB | "
+             "ffmpeg MiB | ours/ffmpeg |", "|---|---|---|---|---|---|---|---|---|---|"]
+    for spec, cname, g, ow, tw, om, tm, ratio in rows:
+        if tw is None:
+            lines.append("| %s | %s | | %.2f | %.0f | | | | | |" % (spec, cname, ow, args.frames / ow))
+        else:
+            lines.append("| %s | %s | %s | %.2f | %.0f | %.2f | %.0f | %.0f | %.0f | %.2f |" % (
+                spec, cname, g, ow, args.frames / ow, tw, args.frames / tw, om, tm, ratio))
+    table = "\n".join(lines)
+    print(table)
+    with open(os.path.join(OUT, "results.md"), "w") as f:
+        f.write("%d frames per set, median of %d alternating runs, %s\n\n%s\n" % (
+            args.frames, args.runs, time.strftime("%Y-%m-%d"), table))
+
+
+if __name__ == "__main__":
+    main()
