@@ -87,7 +87,6 @@ void TDirThread::Execute() {
         // their full paths, compared without regard to case.
         std::sort(names.begin(), names.end(), LessNoCase);
         int written = 0;
-        bool failed = false;
         for (const std::string& name : names) {
             if (name.empty() || name[0] == '.')
                 continue;
@@ -95,13 +94,11 @@ void TDirThread::Execute() {
             if (processed_.count(full))
                 continue;
             processed_.insert(full); // before handling: never taken twice, even if it fails
-            if (!HandleFrameFile(full, name)) {
-                failed = true;
-                break;
-            }
+            if (!HandleFrameFile(full, name))
+                break; // this search ends; a read or write failure also ends the collector
             ++written;
         }
-        if (failed)
+        if (terminated_)
             break;
         if (written == 0) {
             Status("Sensing...");
