@@ -95,9 +95,9 @@ TEST_F(StartChecks, NothingHappensWithoutAModification) {
 TEST_F(StartChecks, TheFirstFailingCheckIsReportedInOrder) {
     MainControls& c = form->Controls;
     ASSERT_EQ(c.cbMods.Text(), "baseq3");
-    c.cbConfigs.SetItemIndex(-1);
     c.edBasePath.SetText(root / "missing");
     c.cbMods.SetItemIndex(c.cbMods.Add("baseq3"));
+    c.cbConfigs.SetItemIndex(-1);
     EXPECT_EQ(Start(), "You didn't select a config to use.");
     EXPECT_EQ(host.boxes.back().caption, "Error");
     EXPECT_EQ(c.status.SimpleText(), "");
