@@ -48,6 +48,8 @@ const char* AviStatusText(int code) {
 }
 
 CAviFile::CAviFile() {
+    // Reset frees what a valid record owns: the record starts out empty, not valid.
+    std::memset(&CodecVars, 0, sizeof CodecVars);
     Reset();
 }
 

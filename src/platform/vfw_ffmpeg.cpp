@@ -41,8 +41,9 @@ struct CompressorSpec {
     std::vector<OptionSpec> options;
 };
 
+// The median predictor works on YUV only; frames here stay RGB, so it is not offered.
 const std::vector<std::pair<const char*, const char*>> kHuffyuvPredictions = {
-    {"Left", "left"}, {"Plane", "plane"}, {"Median", "median"}};
+    {"Left", "left"}, {"Plane", "plane"}};
 
 const std::vector<CompressorSpec>& Specs() {
     static const std::vector<CompressorSpec> specs = {
