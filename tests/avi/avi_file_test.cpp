@@ -208,9 +208,6 @@ TEST(AviWriterTest, EmptyFileIsValid) {
         // ffprobe counts no frames at all ("N/A") in an AVI without frames, as in
         // ffmpeg's own.
         EXPECT_TRUE(probe["nb_read_frames"] == "N/A" || probe["nb_read_frames"] == "0");
-        bool ok = false;
-        EXPECT_TRUE(DecodeFrames(dir / "empty.avi", "rgb24", &ok).empty());
-        EXPECT_TRUE(ok);
         EXPECT_EQ(probe["codec_tag_string"],
                   std::string(code) == "DIB " ? "[0][0][0][0]" : std::string(code));
     }
