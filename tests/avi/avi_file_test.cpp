@@ -2,7 +2,13 @@
 // ffprobe.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -382,6 +388,58 @@ TEST(AviWriterTest, CompressorOptionsReachTheEncoder) {
     EXPECT_NE(viaState.find("subme=0"), std::string::npos);
     const std::string plain = encode(dir / "plain.avi", false, false);
     EXPECT_NE(plain.find("subme=7"), std::string::npos);
+}
+
+} // namespace
+} // namespace vexo
+
+namespace vexo {
+namespace {
+
+// A write that fails for want of room (here: the file-size limit) closes the writer with
+// code 6, and the frames written before stay readable.
+TEST(AviWriterTest, FramesBeforeAFailedWriteStayReadable) {
+    for (const char* code : {"DIB ", "HFYU"}) {
+        SCOPED_TRACE(code);
+        TempDir dir;
+        const std::string path = dir / "full.avi";
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The child writes until the limit stops it and reports through its exit code.
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{200000, 200000};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            CAviFile writer;
+            ChooseCodec(writer, MakeFourCC(code[0], code[1], code[2], code[3]));
+            if (!writer.Open(path, 640, 480, 25, 1))
+                ::_exit(10);
+            int written = 0;
+            for (int i = 0; i < 1000; ++i) {
+                TestImage picture(64, 64, 3, i);
+                if (!writer.WriteFrame(&picture.image, i))
+                    break;
+                ++written;
+            }
+            const int lastError = writer.LastError;
+            writer.Close(0);
+            ::_exit(lastError == AVI_WRITE_FRAME && written > 3 ? 0 : 20);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        auto probe = ProbeStream(path);
+        EXPECT_EQ(probe["width"], "64");
+        bool ok = false;
+        const auto decoded = DecodeFrames(path, "rgb24", &ok);
+        EXPECT_TRUE(ok);
+        ASSERT_GE(decoded.size(), 3u * 64 * 64 * 3);
+        const TestImage first(64, 64, 3, 0);
+        EXPECT_EQ(std::vector<unsigned char>(decoded.begin(), decoded.begin() + 64 * 64 * 3),
+                  first.Upright(3));
+        EXPECT_GE(std::atoi(probe["nb_read_frames"].c_str()), 3);
+    }
 }
 
 } // namespace
