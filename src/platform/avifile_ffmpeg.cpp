@@ -15,6 +15,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -288,6 +289,8 @@ long WriteFrame(AviStreamObject* s, long start, const void* buffer, long size, u
         frame = s->converted;
     }
     frame->pts = start;
+    // Encoders that work at a fixed quantiser read it from each frame.
+    frame->quality = s->encoder->global_quality;
     if (bytesWritten)
         *bytesWritten = 0;
     return Encode(s, frame, bytesWritten);

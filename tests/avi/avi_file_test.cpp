@@ -444,3 +444,57 @@ TEST(AviWriterTest, FramesBeforeAFailedWriteStayReadable) {
 
 } // namespace
 } // namespace vexo
+
+namespace vexo {
+namespace {
+
+// Writes frames of the busy test picture with the given settings; the file's bytes.
+std::string EncodeWith(const std::string& path, const char* code, int32_t quality, int32_t keyEvery,
+                       int32_t dataRate, int frames) {
+    CAviFile writer;
+    ChooseCodec(writer, MakeFourCC(code[0], code[1], code[2], code[3]));
+    writer.CodecVars.lQ = quality;
+    writer.CodecVars.lKey = keyEvery;
+    writer.CodecVars.lDataRate = dataRate;
+    EXPECT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    for (int i = 0; i < frames; ++i) {
+        TestImage picture(64, 64, 3, i);
+        EXPECT_TRUE(writer.WriteFrame(&picture.image, i));
+    }
+    writer.Close(0);
+    return test::ReadFile(path);
+}
+
+// The key-frame flags of the file's packets, "K" or "_" each.
+std::string KeyFlags(const std::string& path) {
+    const std::string out = test::RunCommand(
+        "ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + path +
+        "' 2>/dev/null");
+    std::string flags;
+    for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
+        flags += out[at];
+        if (out.find('\n', at) == std::string::npos)
+            break;
+    }
+    return flags;
+}
+
+TEST(AviWriterTest, QualityKeyFramesAndDataRateReachTheEncoder) {
+    TempDir dir;
+    const auto best = EncodeWith(dir / "q10000.avi", "MJPG", 10000, 0, 0, 4);
+    const auto worst = EncodeWith(dir / "q0.avi", "MJPG", 0, 0, 0, 4);
+    EXPECT_GT(best.size(), worst.size() * 3 / 2);
+
+    EncodeWith(dir / "key3.avi", "FMP4", 10000, 3, 0, 7);
+    EXPECT_EQ(KeyFlags(dir / "key3.avi"), "K__K__K");
+    EncodeWith(dir / "key0.avi", "FMP4", 10000, 0, 0, 7);
+    EXPECT_EQ(KeyFlags(dir / "key0.avi"), "K______");
+
+    // A data rate replaces the quality: below what quality 10000 takes.
+    const auto unlimited = EncodeWith(dir / "rate0.avi", "MJPG", 10000, 0, 0, 10);
+    const auto limited = EncodeWith(dir / "rate8.avi", "MJPG", 10000, 0, 8, 10);
+    EXPECT_LT(limited.size(), unlimited.size() * 9 / 10);
+}
+
+} // namespace
+} // namespace vexo
