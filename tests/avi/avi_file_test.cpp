@@ -328,6 +328,10 @@ TEST(AviWriterTest, CloseResetsAndIsHarmlessTwice) {
     EXPECT_EQ(writer.CodecVars.lQ, 0);
     EXPECT_EQ(writer.CompressOptions.dwBytesPerSecond, 0u);
     EXPECT_EQ(ProbeStream(dir / "a.avi")["codec_tag_string"], "FFV1");
+    EXPECT_EQ(test::RunCommand("ffprobe -v error -show_entries stream_tags=title -of csv=p=0 '" +
+                               dir / "a.avi" + "'"),
+              "demo\n")
+        << "the stream's name";
 
     // Open and Close stay balanced with the library however often Close runs.
     ASSERT_TRUE(writer.Open(dir / "b.avi", 640, 480, 25, 1));
