@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -312,20 +313,15 @@ TEST(AviWriterTest, CloseResetsAndIsHarmlessTwice) {
     EXPECT_EQ(writer.LastError, 3);
     writer.Close(0);
     EXPECT_EQ(writer.LastError, 0);
-    EXPECT_EQ(writer.File, nullptr);
-    EXPECT_EQ(writer.Stream, nullptr);
-    EXPECT_EQ(writer.CompressedStream, nullptr);
+    EXPECT_TRUE(!writer.File && !writer.Stream && !writer.CompressedStream);
     EXPECT_EQ(writer.Fps, 25);
-    EXPECT_EQ(writer.Width, 0);
-    EXPECT_EQ(writer.Height, 0);
+    EXPECT_EQ(writer.Width + writer.Height, 0);
     EXPECT_EQ(writer.Gamma, 1.0f);
-    EXPECT_TRUE(writer.StreamName.empty());
-    EXPECT_TRUE(writer.FileName.empty());
-    EXPECT_EQ(writer.CodecVars.cbSize, 64);
-    EXPECT_EQ(writer.CodecVars.dwFlags, 0u);
-    EXPECT_EQ(writer.CodecVars.hic, nullptr);
-    EXPECT_EQ(writer.CodecVars.fccHandler, 0u);
-    EXPECT_EQ(writer.CodecVars.lQ, 0);
+    EXPECT_TRUE(writer.StreamName.empty() && writer.FileName.empty());
+    COMPVARS empty;
+    std::memset(&empty, 0, sizeof empty);
+    empty.cbSize = 64;
+    EXPECT_EQ(std::memcmp(&writer.CodecVars, &empty, sizeof empty), 0) << "only cbSize set";
     EXPECT_EQ(writer.CompressOptions.dwBytesPerSecond, 0u);
     EXPECT_EQ(ProbeStream(dir / "a.avi")["codec_tag_string"], "FFV1");
     EXPECT_EQ(test::RunCommand("ffprobe -v error -show_entries stream_tags=title -of csv=p=0 '" +
