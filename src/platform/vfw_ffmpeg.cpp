@@ -371,7 +371,7 @@ bool ICSetOption(HIC hic, const std::string& key, int value) {
 
 std::vector<CompressorInfo> ICEnumerateCompressors() {
     std::vector<CompressorInfo> list;
-    list.push_back({kDefaultFourCC, "Uncompressed (full frames)", false, false, false, false});
+    list.push_back({kDefaultFourCC, "Full Frames (Uncompressed)", false, false, false, false});
     for (const auto& spec : Specs()) {
         if (EncoderPresent(spec))
             list.push_back({spec.fourcc, spec.name, spec.quality, spec.keyFrames, spec.dataRate,
