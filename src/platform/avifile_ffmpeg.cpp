@@ -400,7 +400,7 @@ long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
     if (!source || !source->file || !options)
         return AVIERR_BADPARAM;
     HIC hic = nullptr;
-    if (!IsUncompressedCode(options->fccHandler)) {
+    if (!IsUncompressedHandler(options->fccHandler)) {
         hic = ICOpen(ICTYPE_VIDEO, options->fccHandler, ICMODE_COMPRESS);
         if (!hic)
             return AVIERR_NOCOMPRESSOR;

@@ -11,7 +11,7 @@ struct AVCodecContext;
 namespace vexo {
 
 // True for the codes that mean uncompressed full frames: 1145651744, "DIB " and 0.
-bool IsUncompressedCode(FOURCC code);
+bool IsUncompressedHandler(FOURCC code);
 
 // What the compressing stream asks of the encoder.
 struct EncoderRequest {

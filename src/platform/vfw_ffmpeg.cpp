@@ -281,13 +281,13 @@ std::string FourCCToString(FOURCC code) {
     return text;
 }
 
-bool IsUncompressedCode(FOURCC code) {
+bool IsUncompressedHandler(FOURCC code) {
     return code == kDefaultFourCC || code == FOURCC_DIB || code == 0;
 }
 
 HIC ICOpen(FOURCC fccType, FOURCC fccHandler, unsigned mode) {
     (void)mode;
-    if ((fccType != ICTYPE_VIDEO && fccType != 0) || IsUncompressedCode(fccHandler))
+    if ((fccType != ICTYPE_VIDEO && fccType != 0) || IsUncompressedHandler(fccHandler))
         return nullptr;
     const CompressorSpec* spec = FindSpec(fccHandler);
     if (!spec || !EncoderPresent(*spec))
