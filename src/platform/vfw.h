@@ -33,7 +33,7 @@ inline constexpr unsigned ICM_GETSTATE = 0x5000;
 inline constexpr unsigned ICM_SETSTATE = 0x5001;
 inline constexpr int32_t kCompVarsSize = 64; // the record's size as the program stores it
 
-struct Compressor;          // an open compressor (defined by the implementation)
+struct Compressor; // an open compressor (defined by the implementation)
 using HIC = Compressor*;
 
 struct BITMAPINFOHEADER {
@@ -98,12 +98,12 @@ bool ICSetOption(HIC hic, const std::string& key, int value);
 
 // One compressor as the choice dialog lists it.
 struct CompressorInfo {
-    FOURCC fourcc;      // the code stored in the settings file
-    std::string name;   // shown in the dialog
-    bool hasQuality;    // honours lQ
-    bool hasKeyFrames;  // honours lKey
-    bool hasDataRate;   // honours lDataRate
-    bool hasOptions;    // has private options (Configure)
+    FOURCC fourcc;     // the code stored in the settings file
+    std::string name;  // shown in the dialog
+    bool hasQuality;   // honours lQ
+    bool hasKeyFrames; // honours lKey
+    bool hasDataRate;  // honours lDataRate
+    bool hasOptions;   // has private options (Configure)
 };
 // Every compressor this machine offers that fits an AVI file, uncompressed first.
 std::vector<CompressorInfo> ICEnumerateCompressors();

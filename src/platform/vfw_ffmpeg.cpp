@@ -42,8 +42,8 @@ struct CompressorSpec {
 };
 
 // The median predictor works on YUV only; frames here stay RGB, so it is not offered.
-const std::vector<std::pair<const char*, const char*>> kHuffyuvPredictions = {
-    {"Left", "left"}, {"Plane", "plane"}};
+const std::vector<std::pair<const char*, const char*>> kHuffyuvPredictions = {{"Left", "left"},
+                                                                              {"Plane", "plane"}};
 
 const std::vector<CompressorSpec>& Specs() {
     static const std::vector<CompressorSpec> specs = {
