@@ -253,9 +253,9 @@ TgaImage* LoadTga(const char* path, int32_t* status) {
         return nullptr;
     }
 
-    const int32_t result =
-        runLength ? ReadRunLength(f.get(), image.get(), depth, static_cast<size_t>(length - dataStart))
-                  : ReadUncompressed(f.get(), image.get(), depth);
+    const int32_t result = runLength ? ReadRunLength(f.get(), image.get(), depth,
+                                                     static_cast<size_t>(length - dataStart))
+                                     : ReadUncompressed(f.get(), image.get(), depth);
     if (result != IMG_OK) {
         *status = result;
         return nullptr;
@@ -275,7 +275,8 @@ TgaImage* CopyImage(const TgaImage* image) {
     copy->Height = image->Height;
     copy->DataSize = image->DataSize;
     if (image->Pixels && image->DataSize > 0) {
-        copy->Pixels = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(image->DataSize)));
+        copy->Pixels =
+            static_cast<unsigned char*>(std::malloc(static_cast<size_t>(image->DataSize)));
         if (!copy->Pixels)
             return nullptr;
         std::memcpy(copy->Pixels, image->Pixels, static_cast<size_t>(image->DataSize));

@@ -106,8 +106,8 @@ bool LoadCodecSettings(const std::string& file, COMPVARS* vars) {
     vars->dwFlags |= ICMF_COMPVARS_VALID;
     vars->fccType = ICTYPE_VIDEO;
 
-    vars->fccHandler =
-        static_cast<FOURCC>(ReadIniInteger(file, kSection, "fcc", static_cast<int32_t>(kDefaultFourCC)));
+    vars->fccHandler = static_cast<FOURCC>(
+        ReadIniInteger(file, kSection, "fcc", static_cast<int32_t>(kDefaultFourCC)));
     vars->lKey = ReadIniInteger(file, kSection, "key", 0);
     vars->lQ = ReadIniInteger(file, kSection, "qty", 10000);
     vars->lDataRate = ReadIniInteger(file, kSection, "drt", 0);
@@ -158,8 +158,8 @@ bool SaveCodecSettings(const std::string& file, COMPVARS* vars, CodecSaveReporte
         // The state followed by room for its base64 text. A size the "sds" key cannot hold
         // is treated as memory that cannot be had.
         const unsigned long long textSize = (static_cast<unsigned long long>(size) + 2) / 3 * 4 + 1;
-        Bytes buffer(size <= INT32_MAX / 2 ? static_cast<unsigned char*>(std::malloc(
-                                                 static_cast<size_t>(size) + textSize))
+        Bytes buffer(size <= INT32_MAX / 2 ? static_cast<unsigned char*>(
+                                                 std::malloc(static_cast<size_t>(size) + textSize))
                                            : nullptr);
         if (!buffer) {
             reporter.Status("Failed.");
