@@ -27,12 +27,15 @@ void ErrorBox(IFormHost& host, const std::string& text) {
 
 // Handles the window's pending messages until done() holds. The short sleep keeps the
 // main thread from taking a whole core away from the collector while it waits.
+// Once done() holds, the worker's last texts are already queued: one more pass shows them
+// before the caller's next status text.
 template <typename Done> void WaitPumping(IFormHost& host, Done done) {
     while (!done()) {
         host.ProcessMessages();
         if (!done())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    host.ProcessMessages();
 }
 
 } // namespace

@@ -146,6 +146,33 @@ TEST_F(RecordingTest, TwoOfThreeCheckedDemosAreRecorded) {
     EXPECT_EQ(probe, "25/1,10\n");
 }
 
+TEST_F(RecordingTest, TheHeadlessEncoderWritesTheSameVideo) {
+    WriteConfig("set vexo_nopace 1\n");
+    RecordingWindow& w = Open();
+    Check(0);
+    PressStart();
+    ASSERT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
+    // The same screenshots again, made by the stand-in game with the same script.
+    WriteFile(mod + "/again.cfg", "set vexo_nopace 1\nset r_mode \"0\"\nset cl_avidemo \"25\"\n"
+                                  "timescale \"1.0\"\ndemo \"alpha\"\n");
+    ASSERT_EQ(std::system(("cd '" + base + "' && ./quake3.exe +set fs_game baseq3 +exec again")
+                              .c_str()),
+              0);
+    ASSERT_EQ(platform::CountMatchingFiles(mod + "/screenshots/shot*.tga"), 10);
+    const std::string encoded = out + "/encoded.avi";
+    const std::string command = std::string(VEXO_ENCODE) + " --interval 0 '" + mod +
+                                "/screenshots' '" + encoded + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    auto md5 = [](const std::string& avi) {
+        return test::Capture("ffmpeg -v error -nostdin -i '" + avi + "' -f framemd5 - 2>/dev/null");
+    };
+    const std::string ours = md5(out + "/baseq3_alpha.avi");
+    EXPECT_NE(ours.find("0,          9,"), std::string::npos) << ours;
+    EXPECT_EQ(md5(encoded), ours);
+    // Without --consume the screenshots were only read.
+    EXPECT_EQ(platform::CountMatchingFiles(mod + "/screenshots/shot*.tga"), 10);
+}
+
 TEST_F(RecordingTest, RealtimeCollectsWhileTheGameRuns) {
     RecordingWindow& w = Open(); // the game paces its frames in real time
     w.Form().Controls.cbRealtime.SetChecked(true);
@@ -212,6 +239,37 @@ TEST_F(RecordingTest, AGameThatCannotStartEndsTheRunCleanly) {
     EXPECT_TRUE(w.Form().Controls.frmMain.Enabled());
     EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
     EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
+}
+
+TEST(HeadlessEncoder, ExitCodesTellWhetherEveryScreenshotBecameAFrame) {
+    TempDir dir;
+    auto q = [](const std::string& path) {
+        std::string quoted = "'";
+        quoted.append(path).append("'");
+        return quoted;
+    };
+    auto run = [&](const std::string& args) {
+        std::string command = VEXO_ENCODE;
+        command.append(" ").append(args).append(" 2>/dev/null");
+        const int status = std::system(command.c_str());
+        return WEXITSTATUS(status);
+    };
+    const std::string shots = dir / "shots";
+    EXPECT_EQ(run(""), 2);
+    EXPECT_EQ(run("--fps 0 " + q(dir.path()) + " x.avi"), 2);
+    EXPECT_EQ(run("--fourcc ABCDE " + q(dir.path()) + " x.avi"), 2);
+    EXPECT_EQ(run("--fourcc NOPE " + q(dir.path()) + " " + q(dir / "x.avi")), 2);
+    EXPECT_EQ(run(q(dir / "missing") + " " + q(dir / "x.avi")), 2);
+
+    fs::create_directories(shots);
+    test::WriteTga(shots + "/shot0000.tga", 32, 16, 10, 20, 30);
+    test::WriteTga(shots + "/shot0001.tga", 32, 16, 40, 50, 60);
+    EXPECT_EQ(run("--interval 0 --fourcc HFYU --consume " + q(shots) + " " + q(dir / "ok.avi")), 0);
+    EXPECT_EQ(test::DecodeFrames(dir / "ok.avi", 32, 16).size(), 2u);
+    EXPECT_EQ(platform::CountMatchingFiles(shots + "/shot*.tga"), 0); // consumed
+
+    WriteFile(shots + "/shot0002.tga", "not a picture");
+    EXPECT_EQ(run("--interval 0 " + q(shots) + " " + q(dir / "bad.avi")), 1);
 }
 
 } // namespace
