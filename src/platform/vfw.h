@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexo {
@@ -33,7 +34,7 @@ inline constexpr unsigned ICM_GETSTATE = 0x5000;
 inline constexpr unsigned ICM_SETSTATE = 0x5001;
 inline constexpr int32_t kCompVarsSize = 64; // the record's size as the program stores it
 
-struct Compressor;          // an open compressor (defined by the implementation)
+struct Compressor; // an open compressor (defined by the implementation)
 using HIC = Compressor*;
 
 struct BITMAPINFOHEADER {
@@ -79,7 +80,9 @@ void ICClose(HIC hic);
 // state; returns the bytes used, negative when the state is not understood.
 // A null hic returns 0.
 long ICSendMessage(HIC hic, unsigned message, void* buffer, long size);
-// Releases what the record owns (when it is marked valid) and clears the valid mark.
+// Releases what the record owns (when it is marked valid) and clears the valid mark: closes
+// hic and frees lpbiIn, lpbiOut, lpBitsOut, lpBitsPrev and lpState, which, when set, were
+// allocated with std::malloc.
 void ICCompressorFree(COMPVARS* vars);
 
 // A compressor's own options (its private state), each a choice among named values.
@@ -95,14 +98,30 @@ bool ICSetOption(HIC hic, const std::string& key, int value);
 
 // One compressor as the choice dialog lists it.
 struct CompressorInfo {
-    FOURCC fourcc;      // the code stored in the settings file
-    std::string name;   // shown in the dialog
-    bool hasQuality;    // honours lQ
-    bool hasKeyFrames;  // honours lKey
-    bool hasDataRate;   // honours lDataRate
-    bool hasOptions;    // has private options (Configure)
+    FOURCC fourcc;     // the code stored in the settings file
+    std::string name;  // shown in the dialog
+    bool hasQuality;   // honours lQ
+    bool hasKeyFrames; // honours lKey
+    bool hasDataRate;  // honours lDataRate
+    bool hasOptions;   // has private options (Configure)
 };
 // Every compressor this machine offers that fits an AVI file, uncompressed first.
 std::vector<CompressorInfo> ICEnumerateCompressors();
+
+// True for the codes that mean uncompressed full frames: 0, "DIB " and kDefaultFourCC.
+bool ICIsUncompressed(FOURCC code);
+
+// What the AVI file layer needs to set up the libavcodec encoder behind an open compressor.
+struct EncoderSetup {
+    std::string encoder;         // libavcodec encoder name
+    std::string preferredFormat; // pixel format to prefer (libavutil name), empty for none
+    // Encoder options standing for the compressor's current option values (name, value).
+    std::vector<std::pair<std::string, std::string>> options;
+    bool hasQuality = false;
+    bool hasKeyFrames = false;
+    bool hasDataRate = false;
+};
+// False for a null handle.
+bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup);
 
 } // namespace vexo

@@ -1,0 +1,132 @@
+// The AVIFile interface: an AVI file with one video stream, frames appended at positions,
+// optionally through a compressing stream. Shaped after the Windows AVIFile calls; the
+// file is written by FFmpeg's AVI muxer (which switches to OpenDML by itself, so files past
+// 1 GB stay valid) and the frames are compressed by the libavcodec encoder of the chosen
+// compressor.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/vfw.h"
+
+namespace vexo {
+
+struct AviFile;
+struct AviStream;
+using PAVIFILE = AviFile*;
+using PAVISTREAM = AviStream*;
+
+// Results: 0 is success, the rest are failures.
+inline constexpr long AVIERR_OK = 0;
+inline constexpr long AVIERR_UNSUPPORTED = -1;
+inline constexpr long AVIERR_BADFORMAT = -2;
+inline constexpr long AVIERR_MEMORY = -3;
+inline constexpr long AVIERR_BADPARAM = -4;
+inline constexpr long AVIERR_FILEWRITE = -5;
+inline constexpr long AVIERR_FILEOPEN = -6;
+inline constexpr long AVIERR_COMPRESSOR = -7;
+inline constexpr long AVIERR_NOCOMPRESSOR = -8;
+
+inline constexpr unsigned OF_WRITE = 0x0001;
+inline constexpr unsigned OF_SHARE_DENY_NONE = 0x0040;
+inline constexpr unsigned OF_CREATE = 0x1000;
+
+inline constexpr uint32_t streamtypeVIDEO = MakeFourCC('v', 'i', 'd', 's');
+inline constexpr uint32_t AVICOMPRESSF_DATARATE = 0x02;
+inline constexpr uint32_t AVICOMPRESSF_KEYFRAMES = 0x04;
+inline constexpr uint32_t AVICOMPRESSF_VALID = 0x08;
+inline constexpr uint32_t AVIIF_KEYFRAME = 0x10;
+
+struct RECT {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+struct AVISTREAMINFOA {
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwFlags;
+    uint32_t dwCaps;
+    uint16_t wPriority;
+    uint16_t wLanguage;
+    uint32_t dwScale;
+    uint32_t dwRate; // dwRate / dwScale frames per second
+    uint32_t dwStart;
+    uint32_t dwLength;
+    uint32_t dwInitialFrames;
+    uint32_t dwSuggestedBufferSize;
+    uint32_t dwQuality;
+    uint32_t dwSampleSize;
+    RECT rcFrame;
+    uint32_t dwEditCount;
+    uint32_t dwFormatChangeCount;
+    char szName[64];
+};
+
+struct AVICOMPRESSOPTIONS {
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwKeyFrameEvery;
+    uint32_t dwQuality; // 0..10000
+    uint32_t dwBytesPerSecond;
+    uint32_t dwFlags;
+    void* lpFormat;
+    uint32_t cbFormat;
+    void* lpParms; // the compressor's private state (ICM_SETSTATE), or null
+    uint32_t cbParms;
+    uint32_t dwInterleaveEvery;
+};
+
+// Initialisation and its end; unbalanced calls are harmless.
+void AVIFileInit();
+void AVIFileExit();
+
+// Creates (replacing) the file for writing, so that an unwritable path fails here.
+long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode);
+// The file's one video stream. Frames written to it directly are stored as they are
+// (uncompressed DIBs).
+long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info);
+// A stream that compresses the frames written to it and stores them in source. Fails with
+// AVIERR_NOCOMPRESSOR when nobody serves options->fccHandler and with AVIERR_BADPARAM when
+// the private state in lpParms is not the compressor's.
+long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
+                             const AVICOMPRESSOPTIONS* options);
+// Sets the format of the frames (a BITMAPINFOHEADER, BI_RGB, 24 or 32 bits, positive
+// height: bottom-up). The first format fixes the stream and writes the file header; a later
+// one must be identical.
+long AVIStreamSetFormat(PAVISTREAM stream, int32_t position, const void* format,
+                        int32_t formatSize);
+
+// The stream's own frame buffer, laid out as a bottom-up DIB: rows from the bottom line of
+// the picture up, `stride` bytes apart, `bytesPerPixel` bytes per pixel with the colour
+// bytes at the offsets given. A writer that fills it and passes `data` to AVIStreamWrite
+// saves a copy; the stream takes the buffer as the encoder's input as it is.
+struct AviFrameBuffer {
+    uint8_t* data;
+    int32_t stride;
+    int32_t bytesPerPixel; // 3 or 4
+    int32_t red;
+    int32_t green;
+    int32_t blue;
+    int32_t alpha; // -1 when there is no alpha byte
+    int32_t width;
+    int32_t height;
+};
+// Valid until the next write or release; needs a format set.
+long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame);
+
+// Writes one frame at position start (positions only grow; gaps are stored as empty
+// frames). buffer is either the stream's frame buffer or a BI_RGB DIB in the format set,
+// rows packed or padded to 4 bytes.
+long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
+                    int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
+                    int32_t* bytesWritten);
+
+// Reference counted: a stream holds its file, a compressing stream its source. The file is
+// completed when its last reference goes.
+unsigned long AVIStreamRelease(PAVISTREAM stream);
+unsigned long AVIFileRelease(PAVIFILE file);
+
+} // namespace vexo

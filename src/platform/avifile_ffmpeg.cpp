@@ -1,0 +1,644 @@
+// The AVIFile interface on libavformat's AVI muxer and libavcodec's encoders.
+//
+// The muxer needs the frame size before it writes the file header, so the header is written
+// when the first frame format is set; the file itself is created at open time, so that an
+// unwritable path fails there. Uncompressed frames are stored as bottom-up DIBs exactly as
+// handed over; compressed streams hand the encoder the same picture upright by reading the
+// bottom-up buffer through a negative line size.
+#include "platform/avifile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace vexo {
+
+namespace {
+
+// How the frames of a stream are stored.
+struct Compression {
+    bool raw = true;
+    EncoderSetup setup;
+    uint32_t keyEvery = 0;
+    uint32_t quality = 0xFFFFFFFFu;
+    uint32_t bytesPerSecond = 0;
+};
+
+int32_t Align(int32_t value, int32_t to) {
+    return (value + to - 1) / to * to;
+}
+
+} // namespace
+
+struct AviFile {
+    int refs = 1;
+    std::string path;
+    AVFormatContext* format = nullptr;
+    AVStream* stream = nullptr; // the one video stream, once created
+    AVISTREAMINFOA info{};
+    Compression lastCompression; // for a file completed without frames
+    bool headerWritten = false;
+    bool broken = false; // the header could not be written: the file is no AVI
+
+    // The frame sink, fixed by the first format.
+    BITMAPINFOHEADER frameFormat{};
+    AVCodecContext* encoder = nullptr; // null: uncompressed frames
+    SwsContext* scaler = nullptr;      // null: the encoder takes the frame buffer as it is
+    AVPixelFormat bufferFormat = AV_PIX_FMT_NONE;
+    AVBufferRef* buffer = nullptr; // the frame buffer, a bottom-up DIB
+    int32_t bufferStride = 0;
+    AVFrame* encoderFrame = nullptr; // the scaler's output
+    AVPacket* packet = nullptr;
+    int64_t nextPosition = 0;
+    bool failed = false; // a write failed; nothing more is written
+};
+
+struct AviStream {
+    int refs = 1;
+    AviFile* file = nullptr;     // the file this stream writes into (held)
+    AviStream* source = nullptr; // a compressing stream's uncompressed stream (held)
+    Compression compression;     // raw for the uncompressed stream
+};
+
+namespace {
+
+std::atomic<int> initCount{0};
+
+struct PixelLayout {
+    AVPixelFormat format;
+    int bytesPerPixel;
+    int red, green, blue, alpha;
+};
+
+constexpr PixelLayout kLayouts[] = {
+    {AV_PIX_FMT_BGR24, 3, 2, 1, 0, -1}, {AV_PIX_FMT_RGB24, 3, 0, 1, 2, -1},
+    {AV_PIX_FMT_BGR0, 4, 2, 1, 0, -1},  {AV_PIX_FMT_RGB0, 4, 0, 1, 2, -1},
+    {AV_PIX_FMT_BGRA, 4, 2, 1, 0, 3},   {AV_PIX_FMT_RGBA, 4, 0, 1, 2, 3},
+};
+
+const PixelLayout* LayoutOf(AVPixelFormat format) {
+    for (const PixelLayout& layout : kLayouts)
+        if (layout.format == format)
+            return &layout;
+    return nullptr;
+}
+
+bool Supports(const AVPixelFormat* list, AVPixelFormat format) {
+    for (; list && *list != AV_PIX_FMT_NONE; ++list)
+        if (*list == format)
+            return true;
+    return false;
+}
+
+void FreeSink(AviFile* file) {
+    avcodec_free_context(&file->encoder);
+    sws_freeContext(file->scaler);
+    file->scaler = nullptr;
+    av_buffer_unref(&file->buffer);
+    av_frame_free(&file->encoderFrame);
+    av_packet_free(&file->packet);
+}
+
+// Makes sure the frame buffer may be written: the encoder may still hold the last one.
+bool EnsureBuffer(AviFile* file) {
+    if (file->buffer && av_buffer_is_writable(file->buffer))
+        return true;
+    av_buffer_unref(&file->buffer);
+    const size_t size = static_cast<size_t>(file->bufferStride) * file->frameFormat.biHeight;
+    file->buffer = av_buffer_allocz(size);
+    return file->buffer != nullptr;
+}
+
+// Writes the packets the encoder has ready (all of them when draining).
+long DrainEncoder(AviFile* file, int32_t* bytesWritten) {
+    for (;;) {
+        int ret = avcodec_receive_packet(file->encoder, file->packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return AVIERR_OK;
+        if (ret < 0)
+            return AVIERR_COMPRESSOR;
+        av_packet_rescale_ts(file->packet, file->encoder->time_base, file->stream->time_base);
+        file->packet->stream_index = file->stream->index;
+        const int size = file->packet->size;
+        ret = av_write_frame(file->format, file->packet);
+        av_packet_unref(file->packet);
+        if (ret < 0)
+            return AVIERR_FILEWRITE;
+        if (bytesWritten)
+            *bytesWritten += size;
+    }
+}
+
+void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression& c) {
+    const EncoderSetup& setup = c.setup;
+    if (setup.hasKeyFrames && c.keyEvery > 0)
+        ctx->gop_size = static_cast<int>(std::min<uint32_t>(c.keyEvery, 100000));
+    const bool byRate = setup.hasDataRate && c.bytesPerSecond > 0;
+    if (byRate) {
+        ctx->bit_rate = static_cast<int64_t>(c.bytesPerSecond) * 8;
+        ctx->rc_max_rate = 0;
+    }
+    if (!setup.hasQuality || byRate)
+        return;
+    // Quality 0..10000; anything else is the compressor's default, taken as 7500.
+    const int quality = c.quality <= 10000 ? static_cast<int>(c.quality) : 7500;
+    if (setup.encoder == "libx264") {
+        // crf 51 (worst) .. 0 (best).
+        const int crf = 51 - (quality * 51 + 5000) / 10000;
+        av_dict_set_int(options, "crf", crf, 0);
+    } else {
+        // A fixed quantiser 31 (worst) .. 2 (best).
+        const int q = 31 - (quality * 29 + 5000) / 10000;
+        ctx->flags |= AV_CODEC_FLAG_QSCALE;
+        ctx->global_quality = FF_QP2LAMBDA * q;
+    }
+}
+
+// Fixes the stream by its first frame format and writes the file header.
+long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression& c) {
+    const int bpp = bih.biBitCount / 8;
+    const int width = bih.biWidth;
+    const int height = bih.biHeight;
+    const AVPixelFormat native = bpp == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA;
+    const AVRational timeBase{static_cast<int>(file->info.dwScale),
+                              static_cast<int>(file->info.dwRate)};
+    AVCodecParameters* par = file->stream->codecpar;
+    file->frameFormat = bih;
+    file->packet = av_packet_alloc();
+    if (!file->packet)
+        return AVIERR_MEMORY;
+
+    if (c.raw) {
+        file->bufferFormat = native;
+        file->bufferStride = Align(width * bpp, 4); // DIB rows are whole multiples of 4 bytes
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = AV_CODEC_ID_RAWVIDEO;
+        par->codec_tag = 0;
+        par->format = native;
+        par->width = width;
+        par->height = height;
+        par->bits_per_coded_sample = bpp * 8;
+    } else {
+        const AVCodec* codec = avcodec_find_encoder_by_name(c.setup.encoder.c_str());
+        if (!codec)
+            return AVIERR_NOCOMPRESSOR;
+        const AVPixelFormat* formats = codec->pix_fmts;
+        AVPixelFormat encoderFormat = AV_PIX_FMT_NONE;
+        const AVPixelFormat preferred = c.setup.preferredFormat.empty()
+                                            ? AV_PIX_FMT_NONE
+                                            : av_get_pix_fmt(c.setup.preferredFormat.c_str());
+        if (preferred != AV_PIX_FMT_NONE && Supports(formats, preferred)) {
+            encoderFormat = preferred;
+        } else {
+            // Frames the encoder takes as they are need no conversion at all.
+            static constexpr AVPixelFormat direct24[] = {AV_PIX_FMT_BGR24, AV_PIX_FMT_RGB24,
+                                                         AV_PIX_FMT_BGR0,  AV_PIX_FMT_RGB0,
+                                                         AV_PIX_FMT_BGRA,  AV_PIX_FMT_RGBA};
+            static constexpr AVPixelFormat direct32[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGBA};
+            if (bpp == 3) {
+                for (AVPixelFormat f : direct24)
+                    if (encoderFormat == AV_PIX_FMT_NONE && Supports(formats, f))
+                        encoderFormat = f;
+            } else {
+                for (AVPixelFormat f : direct32)
+                    if (encoderFormat == AV_PIX_FMT_NONE && Supports(formats, f))
+                        encoderFormat = f;
+            }
+            if (encoderFormat == AV_PIX_FMT_NONE && formats)
+                encoderFormat =
+                    avcodec_find_best_pix_fmt_of_list(formats, native, bpp == 4, nullptr);
+        }
+        if (encoderFormat == AV_PIX_FMT_NONE)
+            return AVIERR_BADFORMAT;
+        file->bufferFormat = LayoutOf(encoderFormat) ? encoderFormat : native;
+        const PixelLayout* layout = LayoutOf(file->bufferFormat);
+        file->bufferStride = Align(width * layout->bytesPerPixel, 64);
+
+        AVCodecContext* ctx = avcodec_alloc_context3(codec);
+        if (!ctx)
+            return AVIERR_MEMORY;
+        file->encoder = ctx;
+        ctx->width = width;
+        ctx->height = height;
+        ctx->pix_fmt = encoderFormat;
+        ctx->time_base = timeBase;
+        ctx->framerate = av_inv_q(timeBase);
+        ctx->sample_aspect_ratio = AVRational{1, 1};
+        ctx->max_b_frames = 0; // AVI has no room for reordered frames
+        if (encoderFormat == AV_PIX_FMT_YUVJ420P || encoderFormat == AV_PIX_FMT_YUVJ422P ||
+            encoderFormat == AV_PIX_FMT_YUVJ444P)
+            ctx->color_range = AVCOL_RANGE_JPEG;
+        if (file->format->oformat->flags & AVFMT_GLOBALHEADER)
+            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        for (const auto& [name, value] : c.setup.options)
+            av_dict_set(&options, name.c_str(), value.c_str(), 0);
+        ApplyQuality(ctx, &options, c);
+        const int ret = avcodec_open2(ctx, codec, &options);
+        av_dict_free(&options);
+        if (ret < 0)
+            return AVIERR_COMPRESSOR;
+        if (avcodec_parameters_from_context(par, ctx) < 0)
+            return AVIERR_MEMORY;
+
+        if (encoderFormat != file->bufferFormat) {
+            file->scaler =
+                sws_getContext(width, height, file->bufferFormat, width, height, encoderFormat,
+                               SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+            file->encoderFrame = av_frame_alloc();
+            if (!file->scaler || !file->encoderFrame)
+                return AVIERR_MEMORY;
+            file->encoderFrame->format = encoderFormat;
+            file->encoderFrame->width = width;
+            file->encoderFrame->height = height;
+            if (av_frame_get_buffer(file->encoderFrame, 0) < 0)
+                return AVIERR_MEMORY;
+        }
+    }
+    file->stream->time_base = timeBase;
+    file->stream->avg_frame_rate = av_inv_q(timeBase);
+    file->stream->r_frame_rate = av_inv_q(timeBase);
+    if (!EnsureBuffer(file))
+        return AVIERR_MEMORY;
+
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
+    const int ret = avformat_write_header(file->format, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (ret < 0) {
+        file->broken = true;
+        return AVIERR_FILEWRITE;
+    }
+    file->headerWritten = true;
+    return AVIERR_OK;
+}
+
+bool ValidFormat(const BITMAPINFOHEADER& bih) {
+    return bih.biSize >= 40 && bih.biWidth > 0 && bih.biHeight > 0 && bih.biWidth <= 65535 &&
+           bih.biHeight <= 65535 && (bih.biBitCount == 24 || bih.biBitCount == 32) &&
+           bih.biCompression == BI_RGB;
+}
+
+// Completes the file: a file without frames gets the header of its stream rectangle, then
+// the encoder is drained and the index written. A file that never became an AVI is removed.
+void FinishFile(AviFile* file) {
+    if (file->stream && !file->headerWritten && !file->broken) {
+        BITMAPINFOHEADER bih{};
+        bih.biSize = 40;
+        bih.biWidth = file->info.rcFrame.right - file->info.rcFrame.left;
+        bih.biHeight = file->info.rcFrame.bottom - file->info.rcFrame.top;
+        if (bih.biWidth <= 0 || bih.biHeight <= 0) {
+            bih.biWidth = 640;
+            bih.biHeight = 480;
+        }
+        bih.biPlanes = 1;
+        bih.biBitCount = 24;
+        bih.biSizeImage = static_cast<uint32_t>(bih.biWidth * 3 * bih.biHeight);
+        if (ConfigureSink(file, bih, file->lastCompression) != AVIERR_OK)
+            file->broken = true;
+    }
+    if (file->headerWritten) {
+        if (file->encoder && !file->failed) {
+            if (avcodec_send_frame(file->encoder, nullptr) >= 0)
+                DrainEncoder(file, nullptr);
+        }
+        av_write_trailer(file->format);
+    }
+    FreeSink(file);
+    if (file->format) {
+        avio_closep(&file->format->pb);
+        avformat_free_context(file->format);
+        file->format = nullptr;
+    }
+    if (!file->headerWritten)
+        std::remove(file->path.c_str());
+}
+
+// Copies a DIB handed over by the caller into the frame buffer.
+void CopyIntoBuffer(AviFile* file, const uint8_t* src, int32_t srcStride) {
+    const int width = file->frameFormat.biWidth;
+    const int height = file->frameFormat.biHeight;
+    const int srcBpp = file->frameFormat.biBitCount / 8;
+    const PixelLayout* to = LayoutOf(file->bufferFormat);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* s = src + static_cast<size_t>(y) * srcStride;
+        uint8_t* d = file->buffer->data + static_cast<size_t>(y) * file->bufferStride;
+        if (file->bufferFormat == (srcBpp == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA)) {
+            std::memcpy(d, s, static_cast<size_t>(width) * srcBpp);
+            continue;
+        }
+        for (int x = 0; x < width; ++x, s += srcBpp, d += to->bytesPerPixel) {
+            d[to->blue] = s[0];
+            d[to->green] = s[1];
+            d[to->red] = s[2];
+            if (to->alpha >= 0)
+                d[to->alpha] = srcBpp == 4 ? s[3] : 255;
+        }
+    }
+}
+
+long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
+    const int height = file->frameFormat.biHeight;
+    uint8_t* data = file->buffer->data;
+    if (!file->encoder) {
+        AVPacket* pkt = file->packet;
+        pkt->buf = av_buffer_ref(file->buffer);
+        if (!pkt->buf)
+            return AVIERR_MEMORY;
+        pkt->data = data;
+        pkt->size = file->bufferStride * height;
+        pkt->pts = pkt->dts = position;
+        pkt->duration = 1;
+        pkt->flags |= AV_PKT_FLAG_KEY;
+        pkt->stream_index = file->stream->index;
+        av_packet_rescale_ts(
+            pkt,
+            AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)},
+            file->stream->time_base);
+        const int size = pkt->size;
+        const int ret = av_write_frame(file->format, pkt);
+        av_packet_unref(pkt);
+        if (ret < 0)
+            return AVIERR_FILEWRITE;
+        if (bytesWritten)
+            *bytesWritten += size;
+        return AVIERR_OK;
+    }
+
+    // The encoder sees the picture upright: start at the top line (the buffer's last row)
+    // and step backwards through the rows.
+    uint8_t* top = data + static_cast<size_t>(height - 1) * file->bufferStride;
+    AVFrame* frame = nullptr;
+    AVFrame* input = av_frame_alloc();
+    if (!input)
+        return AVIERR_MEMORY;
+    input->format = file->bufferFormat;
+    input->width = file->frameFormat.biWidth;
+    input->height = height;
+    input->data[0] = top;
+    input->linesize[0] = -file->bufferStride;
+    input->buf[0] = av_buffer_ref(file->buffer);
+    if (!input->buf[0]) {
+        av_frame_free(&input);
+        return AVIERR_MEMORY;
+    }
+    if (file->scaler) {
+        if (av_frame_make_writable(file->encoderFrame) < 0) {
+            av_frame_free(&input);
+            return AVIERR_MEMORY;
+        }
+        sws_scale(file->scaler, input->data, input->linesize, 0, height, file->encoderFrame->data,
+                  file->encoderFrame->linesize);
+        av_frame_free(&input);
+        frame = file->encoderFrame;
+    } else {
+        frame = input;
+    }
+    frame->pts = position;
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    const int ret = avcodec_send_frame(file->encoder, frame);
+    if (frame == input)
+        av_frame_free(&input);
+    if (ret < 0)
+        return AVIERR_COMPRESSOR;
+    return DrainEncoder(file, bytesWritten);
+}
+
+void ReleaseFile(AviFile* file) {
+    if (--file->refs > 0)
+        return;
+    FinishFile(file);
+    delete file;
+}
+
+} // namespace
+
+void AVIFileInit() {
+    if (initCount.fetch_add(1) == 0)
+        av_log_set_level(AV_LOG_ERROR);
+}
+
+void AVIFileExit() {
+    int count = initCount.load();
+    while (count > 0 && !initCount.compare_exchange_weak(count, count - 1)) {
+    }
+}
+
+long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode) {
+    if (!file)
+        return AVIERR_BADPARAM;
+    *file = nullptr;
+    if (!name || !*name || !(mode & OF_CREATE) || !(mode & OF_WRITE))
+        return AVIERR_BADPARAM;
+    AVFormatContext* format = nullptr;
+    if (avformat_alloc_output_context2(&format, nullptr, "avi", nullptr) < 0 || !format)
+        return AVIERR_MEMORY;
+    // "file:" keeps a name with a colon from being taken for another protocol.
+    const std::string url = std::string("file:") + name;
+    if (avio_open(&format->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) {
+        avformat_free_context(format);
+        return AVIERR_FILEOPEN;
+    }
+    auto* f = new AviFile;
+    f->path = name;
+    f->format = format;
+    *file = f;
+    return AVIERR_OK;
+}
+
+long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info) {
+    if (!stream)
+        return AVIERR_BADPARAM;
+    *stream = nullptr;
+    if (!file || !info || info->fccType != streamtypeVIDEO || info->dwScale == 0 ||
+        info->dwRate == 0 || info->dwScale > INT32_MAX || info->dwRate > INT32_MAX)
+        return AVIERR_BADPARAM;
+    if (file->stream)
+        return AVIERR_UNSUPPORTED; // one video stream per file
+    AVStream* st = avformat_new_stream(file->format, nullptr);
+    if (!st)
+        return AVIERR_MEMORY;
+    file->stream = st;
+    file->info = *info;
+    if (info->szName[0]) {
+        const std::string title(info->szName, strnlen(info->szName, sizeof info->szName));
+        av_dict_set(&st->metadata, "title", title.c_str(), 0);
+    }
+    auto* s = new AviStream;
+    s->file = file;
+    ++file->refs;
+    *stream = s;
+    return AVIERR_OK;
+}
+
+long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
+                             const AVICOMPRESSOPTIONS* options) {
+    if (!compressed)
+        return AVIERR_BADPARAM;
+    *compressed = nullptr;
+    if (!source || !options || !source->file)
+        return AVIERR_BADPARAM;
+    Compression c;
+    c.keyEvery = options->dwKeyFrameEvery;
+    c.quality = options->dwQuality;
+    c.bytesPerSecond = options->dwBytesPerSecond;
+    if (!ICIsUncompressed(options->fccHandler)) {
+        HIC hic = ICOpen(ICTYPE_VIDEO, options->fccHandler, ICMODE_COMPRESS);
+        if (!hic)
+            return AVIERR_NOCOMPRESSOR;
+        if (options->lpParms && options->cbParms > 0 &&
+            ICSendMessage(hic, ICM_SETSTATE, options->lpParms,
+                          static_cast<long>(options->cbParms)) < 0) {
+            ICClose(hic);
+            return AVIERR_BADPARAM;
+        }
+        c.raw = false;
+        ICGetEncoderSetup(hic, &c.setup);
+        ICClose(hic);
+    }
+    auto* s = new AviStream;
+    s->file = source->file;
+    s->source = source;
+    s->compression = c;
+    ++source->refs;
+    source->file->lastCompression = c;
+    *compressed = s;
+    return AVIERR_OK;
+}
+
+long AVIStreamSetFormat(PAVISTREAM stream, int32_t /*position*/, const void* format,
+                        int32_t formatSize) {
+    if (!stream || !stream->file || !format || formatSize < 40)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    BITMAPINFOHEADER bih;
+    std::memcpy(&bih, format, sizeof bih);
+    if (!ValidFormat(bih))
+        return AVIERR_BADFORMAT;
+    if (file->headerWritten) {
+        // The format is fixed: the same frame size and depth every time.
+        const BITMAPINFOHEADER& set = file->frameFormat;
+        return bih.biWidth == set.biWidth && bih.biHeight == set.biHeight &&
+                       bih.biBitCount == set.biBitCount
+                   ? AVIERR_OK
+                   : AVIERR_UNSUPPORTED;
+    }
+    if (file->broken || file->failed)
+        return AVIERR_FILEWRITE;
+    const long ret = ConfigureSink(file, bih, stream->compression);
+    if (ret != AVIERR_OK && !file->broken) {
+        // Nothing reached the file yet: start over cleanly, so that a later format (or the
+        // completion of the file) configures afresh.
+        FreeSink(file);
+        file->frameFormat = BITMAPINFOHEADER{};
+        AVCodecParameters* fresh = avcodec_parameters_alloc();
+        if (fresh) {
+            avcodec_parameters_copy(file->stream->codecpar, fresh);
+            avcodec_parameters_free(&fresh);
+        }
+    }
+    return ret;
+}
+
+long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame) {
+    if (!stream || !stream->file || !frame)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    if (!EnsureBuffer(file))
+        return AVIERR_MEMORY;
+    const PixelLayout* layout = LayoutOf(file->bufferFormat);
+    *frame = AviFrameBuffer{file->buffer->data,
+                            file->bufferStride,
+                            layout->bytesPerPixel,
+                            layout->red,
+                            layout->green,
+                            layout->blue,
+                            layout->alpha,
+                            file->frameFormat.biWidth,
+                            file->frameFormat.biHeight};
+    return AVIERR_OK;
+}
+
+long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
+                    int32_t bufferSize, uint32_t /*flags*/, int32_t* samplesWritten,
+                    int32_t* bytesWritten) {
+    if (samplesWritten)
+        *samplesWritten = 0;
+    if (bytesWritten)
+        *bytesWritten = 0;
+    if (!stream || !stream->file || !buffer || samples != 1 || start < 0)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    if (start < file->nextPosition)
+        return AVIERR_BADPARAM; // positions only grow
+    const BITMAPINFOHEADER& bih = file->frameFormat;
+    if (!file->buffer || buffer != file->buffer->data) {
+        const int32_t packed = bih.biWidth * (bih.biBitCount / 8);
+        const int64_t packedSize = static_cast<int64_t>(packed) * bih.biHeight;
+        const int64_t paddedSize = static_cast<int64_t>(Align(packed, 4)) * bih.biHeight;
+        int32_t stride;
+        if (bufferSize == paddedSize)
+            stride = Align(packed, 4);
+        else if (bufferSize == packedSize)
+            stride = packed;
+        else
+            return AVIERR_BADPARAM;
+        if (!EnsureBuffer(file))
+            return AVIERR_MEMORY;
+        CopyIntoBuffer(file, static_cast<const uint8_t*>(buffer), stride);
+    }
+    int32_t written = 0;
+    const long ret = WriteBuffer(file, start, &written);
+    if (ret != AVIERR_OK) {
+        file->failed = true;
+        return ret;
+    }
+    file->nextPosition = static_cast<int64_t>(start) + 1;
+    if (samplesWritten)
+        *samplesWritten = 1;
+    if (bytesWritten)
+        *bytesWritten = written;
+    return AVIERR_OK;
+}
+
+unsigned long AVIStreamRelease(PAVISTREAM stream) {
+    if (!stream)
+        return 0;
+    if (--stream->refs > 0)
+        return static_cast<unsigned long>(stream->refs);
+    if (stream->source)
+        AVIStreamRelease(stream->source);
+    else
+        ReleaseFile(stream->file);
+    delete stream;
+    return 0;
+}
+
+unsigned long AVIFileRelease(PAVIFILE file) {
+    if (!file)
+        return 0;
+    const int left = file->refs - 1;
+    ReleaseFile(file);
+    return static_cast<unsigned long>(left > 0 ? left : 0);
+}
+
+} // namespace vexo

@@ -1,0 +1,398 @@
+// The compression manager on libavcodec: a fixed table of the encoders that fit an AVI
+// file, each with its own options; the ones built into this machine's libavcodec are
+// offered.
+#include "platform/vfw.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace vexo {
+
+std::string FourCCToString(FOURCC code) {
+    std::string text;
+    for (int i = 0; i < 4; ++i)
+        text += static_cast<char>((code >> (8 * i)) & 0xFF);
+    return text;
+}
+
+namespace {
+
+struct Choice {
+    const char* label;
+    const char* value; // encoder option value; null leaves the encoder's default
+};
+
+struct OptionDef {
+    const char* key;
+    const char* label;
+    const char* encoderOption;
+    std::vector<Choice> choices;
+    int defaultIndex;
+};
+
+struct CodecDef {
+    FOURCC fourcc;
+    std::vector<FOURCC> aliases; // further codes the same encoder writes or reads
+    const char* encoder;
+    const char* name;
+    bool quality;
+    bool keyFrames;
+    bool dataRate;
+    const char* preferredFormat;
+    std::vector<OptionDef> options;
+};
+
+const std::vector<CodecDef>& Codecs() {
+    static const std::vector<CodecDef> codecs = {
+        {kDefaultFourCC,
+         {0, FOURCC_DIB},
+         "rawvideo",
+         "Full Frames (Uncompressed)",
+         false,
+         false,
+         false,
+         "",
+         {}},
+        {MakeFourCC('H', 'F', 'Y', 'U'),
+         {},
+         "huffyuv",
+         "Huffyuv lossless codec",
+         false,
+         false,
+         false,
+         "",
+         // Huffyuv's RGB mode has no median prediction.
+         {{"pred", "Prediction method", "pred", {{"Left", "left"}, {"Plane", "plane"}}, 0}}},
+        {MakeFourCC('F', 'F', 'V', 'H'),
+         {},
+         "ffvhuff",
+         "Huffyuv FFmpeg variant",
+         false,
+         false,
+         false,
+         "",
+         {{"pred",
+           "Prediction method",
+           "pred",
+           {{"Left", "left"}, {"Plane", "plane"}, {"Median", "median"}},
+           0},
+          {"context", "Per-frame Huffman tables", "context", {{"Off", "0"}, {"On", "1"}}, 0}}},
+        {MakeFourCC('F', 'F', 'V', '1'),
+         {},
+         "ffv1",
+         "FFV1 lossless codec",
+         false,
+         true,
+         false,
+         "",
+         {{"coder",
+           "Coder",
+           "coder",
+           {{"Golomb-Rice", "rice"},
+            {"Range coder, default table", "range_def"},
+            {"Range coder, custom table", "range_tab"}},
+           0},
+          {"context", "Context model", "context", {{"Small", "0"}, {"Large", "1"}}, 0},
+          {"slices",
+           "Slices",
+           "slices",
+           {{"Automatic", nullptr},
+            {"4", "4"},
+            {"6", "6"},
+            {"9", "9"},
+            {"12", "12"},
+            {"16", "16"},
+            {"24", "24"}},
+           0}}},
+        {MakeFourCC('U', 'L', 'R', 'G'),
+         {MakeFourCC('U', 'L', 'R', 'A')},
+         "utvideo",
+         "Ut Video lossless codec",
+         false,
+         false,
+         false,
+         "",
+         {{"pred",
+           "Prediction method",
+           "pred",
+           {{"None", "none"}, {"Left", "left"}, {"Gradient", "gradient"}, {"Median", "median"}},
+           1}}},
+        {MakeFourCC('M', '8', 'R', 'G'),
+         {MakeFourCC('M', '8', 'R', 'A')},
+         "magicyuv",
+         "MagicYUV lossless codec",
+         false,
+         false,
+         false,
+         "",
+         {{"pred",
+           "Prediction method",
+           "pred",
+           {{"Left", "left"}, {"Gradient", "gradient"}, {"Median", "median"}},
+           0}}},
+        {MakeFourCC('M', 'J', 'P', 'G'),
+         {},
+         "mjpeg",
+         "Motion JPEG",
+         true,
+         false,
+         false,
+         "yuvj420p",
+         {}},
+        {MakeFourCC('F', 'M', 'P', '4'),
+         {MakeFourCC('X', 'V', 'I', 'D'), MakeFourCC('D', 'I', 'V', 'X'),
+          MakeFourCC('D', 'X', '5', '0')},
+         "mpeg4",
+         "MPEG-4 Part 2",
+         true,
+         true,
+         true,
+         "yuv420p",
+         {}},
+        {MakeFourCC('H', '2', '6', '4'),
+         {MakeFourCC('X', '2', '6', '4')},
+         "libx264",
+         "H.264 (x264)",
+         true,
+         true,
+         true,
+         "yuv420p",
+         {{"preset",
+           "Preset",
+           "preset",
+           {{"Ultra fast", "ultrafast"},
+            {"Super fast", "superfast"},
+            {"Very fast", "veryfast"},
+            {"Faster", "faster"},
+            {"Fast", "fast"},
+            {"Medium", "medium"},
+            {"Slow", "slow"},
+            {"Slower", "slower"},
+            {"Very slow", "veryslow"}},
+           5},
+          {"tune",
+           "Tune",
+           "tune",
+           {{"None", nullptr},
+            {"Film", "film"},
+            {"Animation", "animation"},
+            {"Grain", "grain"},
+            {"Still image", "stillimage"},
+            {"Fast decode", "fastdecode"}},
+           0}}},
+    };
+    return codecs;
+}
+
+bool Available(const CodecDef& def) {
+    return avcodec_find_encoder_by_name(def.encoder) != nullptr;
+}
+
+const CodecDef* FindCodec(FOURCC code) {
+    for (const CodecDef& def : Codecs()) {
+        if (def.fourcc == code)
+            return &def;
+        for (FOURCC alias : def.aliases)
+            if (alias == code)
+                return &def;
+    }
+    return nullptr;
+}
+
+// The private state: magic, version, the compressor's code, then each option as a
+// length-prefixed key and a 32-bit value, all little-endian.
+constexpr char kStateMagic[4] = {'V', 'X', 'C', 'S'};
+constexpr uint8_t kStateVersion = 1;
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+uint32_t GetU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+} // namespace
+
+struct Compressor {
+    const CodecDef* def;
+    std::vector<int> values; // one per option of def
+};
+
+namespace {
+
+std::vector<uint8_t> SerialiseState(const Compressor& c) {
+    std::vector<uint8_t> out(kStateMagic, kStateMagic + 4);
+    out.push_back(kStateVersion);
+    PutU32(out, c.def->fourcc);
+    out.push_back(static_cast<uint8_t>(c.def->options.size()));
+    for (size_t i = 0; i < c.def->options.size(); ++i) {
+        const std::string key = c.def->options[i].key;
+        out.push_back(static_cast<uint8_t>(key.size()));
+        out.insert(out.end(), key.begin(), key.end());
+        PutU32(out, static_cast<uint32_t>(c.values[i]));
+    }
+    return out;
+}
+
+// Takes a state; returns the bytes used, or -1 when it is not a valid state of this
+// compressor. Nothing changes unless the whole state is valid.
+long ParseState(Compressor& c, const uint8_t* data, long size) {
+    if (!data || size < 10 || std::memcmp(data, kStateMagic, 4) != 0 || data[4] != kStateVersion ||
+        GetU32(data + 5) != c.def->fourcc)
+        return -1;
+    std::vector<int> values = c.values;
+    const int count = data[9];
+    long at = 10;
+    for (int n = 0; n < count; ++n) {
+        if (at + 1 > size)
+            return -1;
+        const int keyLength = data[at++];
+        if (at + keyLength + 4 > size)
+            return -1;
+        const std::string key(reinterpret_cast<const char*>(data + at), keyLength);
+        at += keyLength;
+        const int32_t value = static_cast<int32_t>(GetU32(data + at));
+        at += 4;
+        // Keys this version does not know are passed over, so a newer state still loads.
+        for (size_t i = 0; i < c.def->options.size(); ++i) {
+            if (key != c.def->options[i].key)
+                continue;
+            if (value < 0 || value >= static_cast<int32_t>(c.def->options[i].choices.size()))
+                return -1;
+            values[i] = value;
+        }
+    }
+    c.values = values;
+    return at;
+}
+
+} // namespace
+
+bool ICIsUncompressed(FOURCC code) {
+    return code == 0 || code == FOURCC_DIB || code == kDefaultFourCC;
+}
+
+HIC ICOpen(FOURCC fccType, FOURCC fccHandler, unsigned mode) {
+    if (fccType != ICTYPE_VIDEO || mode != ICMODE_COMPRESS || ICIsUncompressed(fccHandler))
+        return nullptr;
+    const CodecDef* def = FindCodec(fccHandler);
+    if (!def || !Available(*def))
+        return nullptr;
+    auto* c = new Compressor{def, {}};
+    for (const OptionDef& option : def->options)
+        c->values.push_back(option.defaultIndex);
+    return c;
+}
+
+void ICClose(HIC hic) {
+    delete hic;
+}
+
+long ICSendMessage(HIC hic, unsigned message, void* buffer, long size) {
+    if (!hic)
+        return 0;
+    switch (message) {
+    case ICM_GETSTATE: {
+        if (hic->def->options.empty())
+            return 0;
+        const std::vector<uint8_t> state = SerialiseState(*hic);
+        const long needed = static_cast<long>(state.size());
+        if (!buffer)
+            return needed;
+        if (size < needed)
+            return -1;
+        std::memcpy(buffer, state.data(), state.size());
+        return needed;
+    }
+    case ICM_SETSTATE:
+        return ParseState(*hic, static_cast<const uint8_t*>(buffer), size);
+    default:
+        return -1;
+    }
+}
+
+void ICCompressorFree(COMPVARS* vars) {
+    if (!vars || !(vars->dwFlags & ICMF_COMPVARS_VALID))
+        return;
+    ICClose(vars->hic);
+    vars->hic = nullptr;
+    for (void** owned :
+         {reinterpret_cast<void**>(&vars->lpbiIn), reinterpret_cast<void**>(&vars->lpbiOut),
+          &vars->lpBitsOut, &vars->lpBitsPrev, &vars->lpState}) {
+        std::free(*owned);
+        *owned = nullptr;
+    }
+    vars->cbState = 0;
+    vars->dwFlags &= ~ICMF_COMPVARS_VALID;
+}
+
+std::vector<CompressorOption> ICGetOptions(HIC hic) {
+    std::vector<CompressorOption> result;
+    if (!hic)
+        return result;
+    for (size_t i = 0; i < hic->def->options.size(); ++i) {
+        const OptionDef& def = hic->def->options[i];
+        CompressorOption option;
+        option.key = def.key;
+        option.label = def.label;
+        for (const Choice& choice : def.choices)
+            option.choices.push_back(choice.label);
+        option.value = hic->values[i];
+        result.push_back(option);
+    }
+    return result;
+}
+
+bool ICSetOption(HIC hic, const std::string& key, int value) {
+    if (!hic)
+        return false;
+    for (size_t i = 0; i < hic->def->options.size(); ++i) {
+        const OptionDef& def = hic->def->options[i];
+        if (key != def.key)
+            continue;
+        if (value < 0 || value >= static_cast<int>(def.choices.size()))
+            return false;
+        hic->values[i] = value;
+        return true;
+    }
+    return false;
+}
+
+std::vector<CompressorInfo> ICEnumerateCompressors() {
+    std::vector<CompressorInfo> result;
+    for (const CodecDef& def : Codecs()) {
+        // Uncompressed frames need no encoder: they are always offered.
+        if (!ICIsUncompressed(def.fourcc) && !Available(def))
+            continue;
+        result.push_back(
+            {def.fourcc, def.name, def.quality, def.keyFrames, def.dataRate, !def.options.empty()});
+    }
+    return result;
+}
+
+bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
+    if (!hic || !setup)
+        return false;
+    setup->encoder = hic->def->encoder;
+    setup->preferredFormat = hic->def->preferredFormat;
+    setup->hasQuality = hic->def->quality;
+    setup->hasKeyFrames = hic->def->keyFrames;
+    setup->hasDataRate = hic->def->dataRate;
+    setup->options.clear();
+    for (size_t i = 0; i < hic->def->options.size(); ++i) {
+        const OptionDef& def = hic->def->options[i];
+        const Choice& choice = def.choices[hic->values[i]];
+        if (choice.value)
+            setup->options.emplace_back(def.encoderOption, choice.value);
+    }
+    return true;
+}
+
+} // namespace vexo

@@ -1,0 +1,406 @@
+// The AVI writer, checked through FFmpeg's own ffmpeg and ffprobe as independent readers.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "avi/avi_support.h"
+#include "frames/avi_file.h"
+#include "frames/gamma.h"
+#include "support/temp_dir.h"
+
+namespace vexo {
+namespace {
+
+using test::DecodeFrames;
+using test::OwnedImage;
+using test::ProbeStream;
+using test::TempDir;
+using test::TestPicture;
+using test::Upright;
+
+constexpr FOURCC kHuffyuv = MakeFourCC('H', 'F', 'Y', 'U');
+constexpr FOURCC kFfv1 = MakeFourCC('F', 'F', 'V', '1');
+
+// Loads a compressor choice the way the settings do: a valid record with the compressor
+// opened by its code.
+void Choose(CAviFile& writer, FOURCC code, int32_t quality = 10000) {
+    writer.CodecVars.dwFlags = ICMF_COMPVARS_VALID;
+    writer.CodecVars.fccType = ICTYPE_VIDEO;
+    writer.CodecVars.fccHandler = code;
+    writer.CodecVars.lQ = quality;
+    writer.CodecVars.hic = ICOpen(ICTYPE_VIDEO, code, ICMODE_COMPRESS);
+}
+
+bool Offered(FOURCC code) {
+    if (ICIsUncompressed(code))
+        return true;
+    HIC hic = ICOpen(ICTYPE_VIDEO, code, ICMODE_COMPRESS);
+    ICClose(hic);
+    return hic != nullptr;
+}
+
+struct LosslessCase {
+    FOURCC code;
+    int bytesPerPixel;
+    std::string tag; // the tag ffprobe shows
+    bool keepsAlpha;
+};
+
+class LosslessTest : public testing::TestWithParam<LosslessCase> {};
+
+// Three different frames go in; the reader decodes the same pixels, upright, at the frame
+// rate given, with the compressor's tag.
+TEST_P(LosslessTest, DecodesExactlyTheFramesWritten) {
+    const LosslessCase param = GetParam();
+    if (!Offered(param.code))
+        GTEST_SKIP() << FourCCToString(param.code) << " is not built into this libavcodec";
+    TempDir dir;
+    const std::string path = dir / "out.avi";
+    CAviFile writer;
+    Choose(writer, param.code);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 30, 1));
+    std::string expectedRgb, expectedRgba;
+    for (int n = 0; n < 3; ++n) {
+        OwnedImage picture = TestPicture(64, 48, param.bytesPerPixel, n);
+        const std::vector<unsigned char> before = picture.pixels;
+        ASSERT_TRUE(writer.WriteFrame(&picture.image, n)) << int(writer.LastError);
+        EXPECT_EQ(before, picture.pixels) << "the caller's image was changed";
+        expectedRgb += Upright(picture.image, false);
+        expectedRgba += Upright(picture.image, true);
+    }
+    writer.Close(0);
+
+    auto probe = ProbeStream(path);
+    EXPECT_EQ(probe["width"], "64");
+    EXPECT_EQ(probe["height"], "48");
+    EXPECT_EQ(probe["r_frame_rate"], "30/1");
+    EXPECT_EQ(probe["nb_read_frames"], "3");
+    const std::string tag = probe["codec_tag_string"];
+    EXPECT_TRUE(tag == param.tag) << tag;
+    EXPECT_TRUE(DecodeFrames(path, "rgb24") == expectedRgb) << "decoded pixels differ";
+    if (param.keepsAlpha) {
+        EXPECT_TRUE(DecodeFrames(path, "rgba") == expectedRgba) << "alpha was not kept";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, LosslessTest,
+    testing::Values(LosslessCase{kDefaultFourCC, 3, "[0][0][0][0]", false},
+                    LosslessCase{kDefaultFourCC, 4, "[0][0][0][0]", true},
+                    LosslessCase{kHuffyuv, 3, "HFYU", false},
+                    LosslessCase{kHuffyuv, 4, "HFYU", true},
+                    LosslessCase{MakeFourCC('F', 'F', 'V', 'H'), 3, "FFVH", false},
+                    LosslessCase{kFfv1, 3, "FFV1", false}, LosslessCase{kFfv1, 4, "FFV1", true},
+                    LosslessCase{MakeFourCC('U', 'L', 'R', 'G'), 3, "ULRG", false},
+                    LosslessCase{MakeFourCC('U', 'L', 'R', 'G'), 4, "ULRA", true},
+                    LosslessCase{MakeFourCC('M', '8', 'R', 'G'), 3, "M8RG", false}));
+
+// Uncompressed frames are stored as the bottom-up BGR rows in the image's own row order.
+TEST(AviFileTest, UncompressedStoresBgrRowsInBufferOrder) {
+    TempDir dir;
+    const std::string path = dir / "raw.avi";
+    CAviFile writer;
+    Choose(writer, kDefaultFourCC);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    OwnedImage picture = TestPicture(8, 4, 3, 1);
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    writer.Close(0);
+
+    std::string bgr;
+    for (size_t i = 0; i < picture.pixels.size(); i += 3) {
+        bgr.push_back(static_cast<char>(picture.pixels[i + 2]));
+        bgr.push_back(static_cast<char>(picture.pixels[i + 1]));
+        bgr.push_back(static_cast<char>(picture.pixels[i]));
+    }
+    const std::string file = test::ReadFile(path);
+    const size_t chunk = file.find("00db");
+    ASSERT_NE(chunk, std::string::npos);
+    uint32_t size;
+    std::memcpy(&size, file.data() + chunk + 4, 4);
+    EXPECT_EQ(size, bgr.size());
+    EXPECT_TRUE(file.compare(chunk + 8, bgr.size(), bgr) == 0);
+    // The format is a bottom-up DIB: positive height, 24 bits.
+    const size_t strf = file.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    int32_t height;
+    uint16_t bits;
+    std::memcpy(&height, file.data() + strf + 16, 4);
+    std::memcpy(&bits, file.data() + strf + 22, 2);
+    EXPECT_EQ(height, 4);
+    EXPECT_EQ(bits, 24);
+}
+
+// Rows that are not a whole multiple of 4 bytes are padded in the file, and read back right.
+TEST(AviFileTest, OddWidthsDecodeCorrectly) {
+    for (FOURCC code : {kDefaultFourCC, kFfv1}) {
+        TempDir dir;
+        const std::string path = dir / "odd.avi";
+        CAviFile writer;
+        Choose(writer, code);
+        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        OwnedImage picture = TestPicture(13, 6, 3, 2);
+        ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+        writer.Close(0);
+        EXPECT_TRUE(DecodeFrames(path, "rgb24") == Upright(picture.image, false))
+            << FourCCToString(code);
+    }
+}
+
+// The gamma curve applies to the colour bytes only; the alpha byte passes through.
+TEST(AviFileTest, GammaAppliesToColoursNotAlpha) {
+    TempDir dir;
+    const std::string path = dir / "gamma.avi";
+    CAviFile writer;
+    Choose(writer, kDefaultFourCC);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    writer.SetGamma(1.6f);
+    EXPECT_FLOAT_EQ(writer.Gamma, 1.6f);
+    OwnedImage picture = TestPicture(16, 8, 4, 0);
+    OwnedImage corrected = picture;
+    corrected.image.Pixels = corrected.pixels.data();
+    const uint8_t* curve = GammaTable(1.6f);
+    for (size_t i = 0; i < corrected.pixels.size(); ++i)
+        if (i % 4 != 3)
+            corrected.pixels[i] = curve[corrected.pixels[i]];
+    ASSERT_NE(corrected.pixels, picture.pixels);
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    writer.Close(0);
+    EXPECT_TRUE(DecodeFrames(path, "rgba") == Upright(corrected.image, true));
+}
+
+// Lossy compressors: the picture survives closely, and the quality setting reaches them.
+TEST(AviFileTest, LossyCodecsKeepThePictureAndHonourQuality) {
+    struct Lossy {
+        FOURCC code;
+        const char* tag;
+    };
+    for (Lossy lossy : {Lossy{MakeFourCC('M', 'J', 'P', 'G'), "MJPG"},
+                        Lossy{MakeFourCC('F', 'M', 'P', '4'), "FMP4"},
+                        Lossy{MakeFourCC('H', '2', '6', '4'), "H264"}}) {
+        if (!Offered(lossy.code))
+            continue;
+        SCOPED_TRACE(lossy.tag);
+        TempDir dir;
+        uintmax_t sizes[2] = {};
+        for (int q = 0; q < 2; ++q) {
+            const std::string path = dir / (q == 0 ? "low.avi" : "high.avi");
+            CAviFile writer;
+            Choose(writer, lossy.code, q == 0 ? 1000 : 9500);
+            ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+            OwnedImage picture = TestPicture(64, 48, 3, 0);
+            for (int n = 0; n < 4; ++n)
+                ASSERT_TRUE(writer.WriteFrame(&picture.image, n));
+            writer.Close(0);
+            sizes[q] = std::filesystem::file_size(path);
+            auto probe = ProbeStream(path);
+            EXPECT_EQ(probe["codec_tag_string"], lossy.tag);
+            EXPECT_EQ(probe["nb_read_frames"], "4");
+            if (q == 1) {
+                const std::string decoded = DecodeFrames(path, "rgb24");
+                const std::string expected = Upright(picture.image, false);
+                ASSERT_GE(decoded.size(), expected.size());
+                double difference = 0;
+                for (size_t i = 0; i < expected.size(); ++i)
+                    difference += std::abs(int(uint8_t(decoded[i])) - int(uint8_t(expected[i])));
+                EXPECT_LT(difference / expected.size(), 6.0);
+            }
+        }
+        EXPECT_GT(sizes[1], sizes[0]) << "quality did not reach the encoder";
+    }
+}
+
+// The options configured on the record's compressor reach the encoder of the stream.
+TEST(AviFileTest, ConfiguredCompressorOptionsReachTheEncoder) {
+    if (!Offered(MakeFourCC('U', 'L', 'R', 'G')))
+        GTEST_SKIP();
+    TempDir dir;
+    uintmax_t sizes[2] = {};
+    for (int pred = 0; pred < 2; ++pred) {
+        const std::string path = dir / (pred == 0 ? "none.avi" : "median.avi");
+        CAviFile writer;
+        Choose(writer, MakeFourCC('U', 'L', 'R', 'G'));
+        ASSERT_TRUE(ICSetOption(writer.CodecVars.hic, "pred", pred == 0 ? 0 : 3)); // none, median
+        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        OwnedImage picture = TestPicture(64, 48, 3, 0);
+        ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+        writer.Close(0);
+        sizes[pred] = std::filesystem::file_size(path);
+    }
+    EXPECT_GT(sizes[0], sizes[1] + 1000) << "the prediction choice made no difference";
+}
+
+// A state that does not belong to the compressor stops Open at the compressing stream, and
+// no file is left behind.
+TEST(AviFileTest, ForeignCompressorStateFailsOpen) {
+    TempDir dir;
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    static const char garbage[] = "not a compressor state";
+    writer.CodecVars.lpState = std::malloc(sizeof garbage);
+    std::memcpy(writer.CodecVars.lpState, garbage, sizeof garbage);
+    writer.CodecVars.cbState = sizeof garbage;
+    EXPECT_FALSE(writer.Open(dir / "bad.avi", 640, 480, 25, 1));
+    EXPECT_EQ(writer.LastError, AVI_CREATE_COMPRESSED);
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.avi"));
+
+    CAviFile nobody;
+    Choose(nobody, MakeFourCC('Z', 'Z', 'Z', 'Z'));
+    EXPECT_FALSE(nobody.Open(dir / "none.avi", 640, 480, 25, 1));
+    EXPECT_EQ(nobody.LastError, AVI_CREATE_COMPRESSED);
+}
+
+// A file closed without frames is a valid AVI of the Open rectangle and the chosen codec.
+TEST(AviFileTest, EmptyFileIsAValidAvi) {
+    for (FOURCC code : {kDefaultFourCC, kHuffyuv}) {
+        TempDir dir;
+        const std::string path = dir / "empty.avi";
+        CAviFile writer;
+        Choose(writer, code);
+        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        writer.Close(0);
+        auto probe = ProbeStream(path);
+        EXPECT_EQ(probe["width"], "640");
+        EXPECT_EQ(probe["height"], "480");
+        EXPECT_EQ(probe["nb_read_frames"], "0");
+        EXPECT_EQ(probe["codec_tag_string"], code == kHuffyuv ? "HFYU" : "[0][0][0][0]");
+    }
+}
+
+// A frame of another size is refused and closes the writer; the file keeps the first frame.
+TEST(AviFileTest, FrameOfAnotherSizeIsRefused) {
+    TempDir dir;
+    const std::string path = dir / "sizes.avi";
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    OwnedImage first = TestPicture(32, 16, 3, 0);
+    OwnedImage wider = TestPicture(48, 16, 3, 0);
+    OwnedImage deeper = TestPicture(32, 16, 4, 0);
+    ASSERT_TRUE(writer.WriteFrame(&first.image, 0));
+    EXPECT_FALSE(writer.WriteFrame(&wider.image, 1));
+    EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
+    EXPECT_TRUE(writer.FileName.empty()) << "the writer did not close itself";
+    // Once closed, writing fails at the format as well.
+    EXPECT_FALSE(writer.WriteFrame(&deeper.image, 1));
+    EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
+    writer.Close(0);
+    EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "1");
+    EXPECT_TRUE(DecodeFrames(path, "rgb24") == Upright(first.image, false));
+}
+
+TEST(AviFileTest, UnsupportedDepthAndBadImagesAreRefused) {
+    TempDir dir;
+    CAviFile writer;
+    Choose(writer, kDefaultFourCC);
+    ASSERT_TRUE(writer.Open(dir / "depth.avi", 640, 480, 25, 1));
+    OwnedImage twoBytes = test::MakeImage(4, 4, 2, [](int, int, int) { return uint8_t(9); });
+    EXPECT_FALSE(writer.WriteFrame(&twoBytes.image, 0));
+    EXPECT_EQ(writer.LastError, AVI_DEPTH);
+    EXPECT_TRUE(writer.FileName.empty());
+
+    ASSERT_TRUE(writer.Open(dir / "short.avi", 640, 480, 25, 1));
+    OwnedImage shortData = TestPicture(8, 8, 3, 0);
+    shortData.image.DataSize -= 1; // pixels do not cover the picture
+    EXPECT_FALSE(writer.WriteFrame(&shortData.image, 0));
+    EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
+}
+
+TEST(AviFileTest, OpenOnUnwritablePathFailsWithCode2) {
+    TempDir dir;
+    test::WriteFile(dir / "plain", "a regular file, not a directory");
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    EXPECT_FALSE(writer.Open(dir / "plain/out.avi", 640, 480, 25, 1));
+    EXPECT_EQ(writer.LastError, AVI_CREATE_FILE);
+    EXPECT_TRUE(writer.FileName.empty());
+    EXPECT_EQ(writer.CodecVars.hic, nullptr); // the choice is gone with the close
+}
+
+TEST(AviFileTest, OpenReplacesAnExistingFile) {
+    TempDir dir;
+    const std::string path = dir / "again.avi";
+    test::WriteFile(path, std::string(100000, 'x'));
+    CAviFile writer;
+    Choose(writer, kDefaultFourCC);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    EXPECT_EQ(writer.FileName, path);
+    OwnedImage picture = TestPicture(8, 8, 3, 0);
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    writer.Close(0);
+    EXPECT_EQ(test::ReadFile(path).find("xxxx"), std::string::npos);
+    EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "1");
+}
+
+// Close resets every field, is harmless twice, and leaves the code given.
+TEST(AviFileTest, CloseResetsAndIsHarmlessTwice) {
+    TempDir dir;
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    writer.CodecVars.lKey = 5;
+    ASSERT_TRUE(writer.Open(dir / "a.avi", 320, 240, 30, 1));
+    EXPECT_EQ(writer.Fps, 30);
+    EXPECT_EQ(writer.Width, 320);
+    EXPECT_EQ(writer.Height, 240);
+    writer.SetGamma(2.0f);
+    writer.Close(6);
+    EXPECT_EQ(writer.LastError, 6);
+    writer.Close(0);
+    writer.Close(0);
+    EXPECT_EQ(writer.LastError, 0);
+    EXPECT_EQ(writer.Fps, 25);
+    EXPECT_EQ(writer.Width, 0);
+    EXPECT_EQ(writer.Height, 0);
+    EXPECT_EQ(writer.Gamma, 1.0f);
+    EXPECT_TRUE(writer.FileName.empty());
+    EXPECT_TRUE(writer.StreamName.empty());
+    COMPVARS expected{};
+    expected.cbSize = 64;
+    EXPECT_EQ(std::memcmp(&writer.CodecVars, &expected, sizeof expected), 0);
+    EXPECT_EQ(ProbeStream(dir / "a.avi")["width"], "320");
+
+    EXPECT_STREQ(CAviFile::StatusText(0), "No error");
+    EXPECT_STREQ(CAviFile::StatusText(5), "Error setting AVI stream format");
+    EXPECT_STREQ(CAviFile::StatusText(7), "Unsupported color depth. RGB only.");
+    EXPECT_STREQ(CAviFile::StatusText(8), "Unknown error");
+}
+
+// A write that fails (here: the file-size limit) closes the writer with code 6, and the
+// frames stored before stay readable.
+TEST(AviFileTest, FailedWriteKeepsEarlierFramesReadable) {
+    TempDir dir;
+    const std::string path = dir / "limit.avi";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{60000, 60000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        CAviFile writer;
+        Choose(writer, kDefaultFourCC);
+        if (!writer.Open(path, 640, 480, 25, 1))
+            ::_exit(10);
+        OwnedImage picture = TestPicture(64, 48, 3, 0); // 9216 bytes a frame
+        for (int n = 0; n < 20; ++n)
+            if (!writer.WriteFrame(&picture.image, n))
+                ::_exit(writer.LastError == AVI_WRITE_FRAME && n >= 3 ? 0 : 20 + n);
+        ::_exit(11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    OwnedImage picture = TestPicture(64, 48, 3, 0);
+    const std::string decoded = DecodeFrames(path, "rgb24");
+    const std::string one = Upright(picture.image, false);
+    ASSERT_GE(decoded.size(), 3 * one.size());
+    EXPECT_TRUE(decoded.compare(0, one.size(), one) == 0);
+}
+
+} // namespace
+} // namespace vexo

@@ -1,0 +1,36 @@
+// Helpers for the AVI tests: test pictures, and FFmpeg's own command-line tools as the
+// independent reader of the files written.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "frames/tga.h"
+
+namespace vexo::test {
+
+// An image as the TGA reader gives it: rows in file order (the first is the bottom line),
+// red-green-blue(-alpha). pixel(x, row, channel) gives each byte.
+struct OwnedImage {
+    std::vector<unsigned char> pixels;
+    TgaImage image{};
+};
+OwnedImage MakeImage(int width, int height, int bytesPerPixel,
+                     const std::function<uint8_t(int x, int row, int channel)>& pixel);
+// A picture whose top and bottom, left and right differ; seed varies it per frame.
+OwnedImage TestPicture(int width, int height, int bytesPerPixel, int seed);
+
+// The picture upright (top line first), as packed rgb24 or rgba, the way a decoder shows it.
+std::string Upright(const TgaImage& image, bool withAlpha);
+
+// Standard output of a shell command; exitCode receives its status.
+std::string RunCommand(const std::string& command, int* exitCode = nullptr);
+// All frames decoded to the given raw pixel format ("rgb24", "rgba").
+std::string DecodeFrames(const std::string& aviPath, const std::string& pixelFormat);
+// The first video stream's entries as ffprobe reports them (key=value), frames counted.
+std::map<std::string, std::string> ProbeStream(const std::string& aviPath);
+
+} // namespace vexo::test
