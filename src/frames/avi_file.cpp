@@ -41,23 +41,28 @@ const uint8_t* IdentityTable() {
 void ConvertRows(const TgaImage& image, const AviFrameBuffer& frame, const uint8_t* curve) {
     const int bpp = image.BytesPerPixel;
     const size_t rowBytes = static_cast<size_t>(image.Width) * bpp;
-    const int out = frame.bytesPerPixel;
+    const int step = frame.pixelStep;
     for (int32_t y = 0; y < image.Height; ++y) {
         const uint8_t* s = image.Pixels + static_cast<size_t>(y) * rowBytes;
-        uint8_t* d = frame.data + static_cast<ptrdiff_t>(y) * frame.stride;
-        if (frame.alpha < 0) {
-            for (int32_t x = 0; x < image.Width; ++x, s += bpp, d += out) {
-                d[frame.red] = curve[s[0]];
-                d[frame.green] = curve[s[1]];
-                d[frame.blue] = curve[s[2]];
+        const size_t row = static_cast<size_t>(y) * frame.stride;
+        uint8_t* r = frame.red + row;
+        uint8_t* g = frame.green + row;
+        uint8_t* b = frame.blue + row;
+        if (!frame.alpha) {
+            for (int32_t x = 0; x < image.Width; ++x, s += bpp, r += step, g += step, b += step) {
+                *r = curve[s[0]];
+                *g = curve[s[1]];
+                *b = curve[s[2]];
             }
-        } else {
-            for (int32_t x = 0; x < image.Width; ++x, s += bpp, d += out) {
-                d[frame.red] = curve[s[0]];
-                d[frame.green] = curve[s[1]];
-                d[frame.blue] = curve[s[2]];
-                d[frame.alpha] = bpp == 4 ? s[3] : 255;
-            }
+            continue;
+        }
+        uint8_t* a = frame.alpha + row;
+        for (int32_t x = 0; x < image.Width;
+             ++x, s += bpp, r += step, g += step, b += step, a += step) {
+            *r = curve[s[0]];
+            *g = curve[s[1]];
+            *b = curve[s[2]];
+            *a = bpp == 4 ? s[3] : 255;
         }
     }
 }
@@ -215,8 +220,8 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         return false;
     }
     ConvertRows(*image, frame, Gamma != 1.0f ? GammaTable(Gamma) : IdentityTable());
-    if (AVIStreamWrite(CompressedStream, position, 1, frame.data, frame.stride * frame.height,
-                       AVIIF_KEYFRAME, nullptr, bytesWritten) != AVIERR_OK) {
+    if (AVIStreamWrite(CompressedStream, position, 1, frame.data, frame.size, AVIIF_KEYFRAME,
+                       nullptr, bytesWritten) != AVIERR_OK) {
         // Closing completes the file, so the frames written before stay readable.
         Close(AVI_WRITE_FRAME);
         return false;

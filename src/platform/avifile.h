@@ -99,18 +99,21 @@ long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
 long AVIStreamSetFormat(PAVISTREAM stream, int32_t position, const void* format,
                         int32_t formatSize);
 
-// The stream's own frame buffer, laid out as a bottom-up DIB: rows from the bottom line of
-// the picture up, `stride` bytes apart, `bytesPerPixel` bytes per pixel with the colour
-// bytes at the offsets given. A writer that fills it and passes `data` to AVIStreamWrite
-// saves a copy; the stream takes the buffer as the encoder's input as it is.
+// The stream's own frame buffer, in the layout its encoder takes. Rows run from the bottom
+// line of the picture up, `stride` bytes apart; within a row each channel's byte of pixel x
+// is at channel + x * pixelStep (one buffer for packed pixels, planes for planar ones).
+// Pixel (x, y), y counted from the bottom, has its red byte at red[y * stride + x *
+// pixelStep], and so on. A writer that fills it and passes `data` to AVIStreamWrite saves a
+// copy: the stream takes the buffer as the encoder's input as it is.
 struct AviFrameBuffer {
-    uint8_t* data;
+    uint8_t* data; // to hand to AVIStreamWrite
+    int32_t size;  // bytes at data
+    uint8_t* red;  // bottom row of each channel
+    uint8_t* green;
+    uint8_t* blue;
+    uint8_t* alpha; // null when the frame has no alpha channel
     int32_t stride;
-    int32_t bytesPerPixel; // 3 or 4
-    int32_t red;
-    int32_t green;
-    int32_t blue;
-    int32_t alpha; // -1 when there is no alpha byte
+    int32_t pixelStep;
     int32_t width;
     int32_t height;
 };

@@ -75,16 +75,20 @@ namespace {
 
 std::atomic<int> initCount{0};
 
+// The layouts the frame buffer can take. Packed: the channels are byte offsets within a
+// pixel of bytesPerPixel bytes. Planar: the channels are plane numbers, one byte a pixel.
 struct PixelLayout {
     AVPixelFormat format;
+    int planes;
     int bytesPerPixel;
     int red, green, blue, alpha;
 };
 
 constexpr PixelLayout kLayouts[] = {
-    {AV_PIX_FMT_BGR24, 3, 2, 1, 0, -1}, {AV_PIX_FMT_RGB24, 3, 0, 1, 2, -1},
-    {AV_PIX_FMT_BGR0, 4, 2, 1, 0, -1},  {AV_PIX_FMT_RGB0, 4, 0, 1, 2, -1},
-    {AV_PIX_FMT_BGRA, 4, 2, 1, 0, 3},   {AV_PIX_FMT_RGBA, 4, 0, 1, 2, 3},
+    {AV_PIX_FMT_BGR24, 1, 3, 2, 1, 0, -1}, {AV_PIX_FMT_RGB24, 1, 3, 0, 1, 2, -1},
+    {AV_PIX_FMT_BGR0, 1, 4, 2, 1, 0, -1},  {AV_PIX_FMT_RGB0, 1, 4, 0, 1, 2, -1},
+    {AV_PIX_FMT_BGRA, 1, 4, 2, 1, 0, 3},   {AV_PIX_FMT_RGBA, 1, 4, 0, 1, 2, 3},
+    {AV_PIX_FMT_GBRP, 3, 1, 2, 0, 1, -1},  {AV_PIX_FMT_GBRAP, 4, 1, 2, 0, 1, 3},
 };
 
 const PixelLayout* LayoutOf(AVPixelFormat format) {
@@ -110,14 +114,55 @@ void FreeSink(AviFile* file) {
     av_packet_free(&file->packet);
 }
 
+size_t PlaneSize(const AviFile* file) {
+    return static_cast<size_t>(file->bufferStride) * file->frameFormat.biHeight;
+}
+
+// The frame buffer as the writer sees it: each channel's bottom row and the step between
+// pixels.
+AviFrameBuffer Describe(const AviFile* file) {
+    const PixelLayout* layout = LayoutOf(file->bufferFormat);
+    AviFrameBuffer frame{};
+    frame.width = file->frameFormat.biWidth;
+    frame.height = file->frameFormat.biHeight;
+    frame.stride = file->bufferStride;
+    uint8_t* data = file->buffer->data;
+    auto at = [&](int channel) -> uint8_t* {
+        if (channel < 0)
+            return nullptr;
+        return layout->planes == 1 ? data + channel : data + channel * PlaneSize(file);
+    };
+    frame.red = at(layout->red);
+    frame.green = at(layout->green);
+    frame.blue = at(layout->blue);
+    frame.alpha = at(layout->alpha);
+    frame.pixelStep = layout->bytesPerPixel;
+    frame.data = data;
+    frame.size = static_cast<int32_t>(PlaneSize(file) * layout->planes);
+    return frame;
+}
+
 // Makes sure the frame buffer may be written: the encoder may still hold the last one.
 bool EnsureBuffer(AviFile* file) {
     if (file->buffer && av_buffer_is_writable(file->buffer))
         return true;
     av_buffer_unref(&file->buffer);
-    const size_t size = static_cast<size_t>(file->bufferStride) * file->frameFormat.biHeight;
+    const size_t size = PlaneSize(file) * LayoutOf(file->bufferFormat)->planes;
     file->buffer = av_buffer_allocz(size);
     return file->buffer != nullptr;
+}
+
+// Writes one packet and hands it to the file at once, so that a failing write (disk full,
+// file-size limit) shows on the frame that caused it instead of going unnoticed in the
+// output buffer.
+int WritePacket(AviFile* file, AVPacket* packet) {
+    int ret = av_write_frame(file->format, packet);
+    if (ret >= 0) {
+        avio_flush(file->format->pb);
+        if (file->format->pb->error < 0)
+            ret = file->format->pb->error;
+    }
+    return ret;
 }
 
 // Writes the packets the encoder has ready (all of them when draining).
@@ -131,7 +176,7 @@ long DrainEncoder(AviFile* file, int32_t* bytesWritten) {
         av_packet_rescale_ts(file->packet, file->encoder->time_base, file->stream->time_base);
         file->packet->stream_index = file->stream->index;
         const int size = file->packet->size;
-        ret = av_write_frame(file->format, file->packet);
+        ret = WritePacket(file, file->packet);
         av_packet_unref(file->packet);
         if (ret < 0)
             return AVIERR_FILEWRITE;
@@ -202,10 +247,11 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
             encoderFormat = preferred;
         } else {
             // Frames the encoder takes as they are need no conversion at all.
-            static constexpr AVPixelFormat direct24[] = {AV_PIX_FMT_BGR24, AV_PIX_FMT_RGB24,
-                                                         AV_PIX_FMT_BGR0,  AV_PIX_FMT_RGB0,
-                                                         AV_PIX_FMT_BGRA,  AV_PIX_FMT_RGBA};
-            static constexpr AVPixelFormat direct32[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGBA};
+            static constexpr AVPixelFormat direct24[] = {
+                AV_PIX_FMT_BGR24, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR0, AV_PIX_FMT_RGB0,
+                AV_PIX_FMT_GBRP,  AV_PIX_FMT_BGRA,  AV_PIX_FMT_RGBA, AV_PIX_FMT_GBRAP};
+            static constexpr AVPixelFormat direct32[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGBA,
+                                                         AV_PIX_FMT_GBRAP};
             if (bpp == 3) {
                 for (AVPixelFormat f : direct24)
                     if (encoderFormat == AV_PIX_FMT_NONE && Supports(formats, f))
@@ -327,23 +373,22 @@ void FinishFile(AviFile* file) {
 
 // Copies a DIB handed over by the caller into the frame buffer.
 void CopyIntoBuffer(AviFile* file, const uint8_t* src, int32_t srcStride) {
-    const int width = file->frameFormat.biWidth;
-    const int height = file->frameFormat.biHeight;
+    const AviFrameBuffer frame = Describe(file);
     const int srcBpp = file->frameFormat.biBitCount / 8;
-    const PixelLayout* to = LayoutOf(file->bufferFormat);
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < frame.height; ++y) {
         const uint8_t* s = src + static_cast<size_t>(y) * srcStride;
-        uint8_t* d = file->buffer->data + static_cast<size_t>(y) * file->bufferStride;
+        const size_t row = static_cast<size_t>(y) * frame.stride;
         if (file->bufferFormat == (srcBpp == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA)) {
-            std::memcpy(d, s, static_cast<size_t>(width) * srcBpp);
+            std::memcpy(frame.data + row, s, static_cast<size_t>(frame.width) * srcBpp);
             continue;
         }
-        for (int x = 0; x < width; ++x, s += srcBpp, d += to->bytesPerPixel) {
-            d[to->blue] = s[0];
-            d[to->green] = s[1];
-            d[to->red] = s[2];
-            if (to->alpha >= 0)
-                d[to->alpha] = srcBpp == 4 ? s[3] : 255;
+        size_t at = row;
+        for (int x = 0; x < frame.width; ++x, s += srcBpp, at += frame.pixelStep) {
+            frame.blue[at] = s[0];
+            frame.green[at] = s[1];
+            frame.red[at] = s[2];
+            if (frame.alpha)
+                frame.alpha[at] = srcBpp == 4 ? s[3] : 255;
         }
     }
 }
@@ -367,7 +412,7 @@ long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
             AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)},
             file->stream->time_base);
         const int size = pkt->size;
-        const int ret = av_write_frame(file->format, pkt);
+        const int ret = WritePacket(file, pkt);
         av_packet_unref(pkt);
         if (ret < 0)
             return AVIERR_FILEWRITE;
@@ -378,7 +423,6 @@ long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
 
     // The encoder sees the picture upright: start at the top line (the buffer's last row)
     // and step backwards through the rows.
-    uint8_t* top = data + static_cast<size_t>(height - 1) * file->bufferStride;
     AVFrame* frame = nullptr;
     AVFrame* input = av_frame_alloc();
     if (!input)
@@ -386,8 +430,11 @@ long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
     input->format = file->bufferFormat;
     input->width = file->frameFormat.biWidth;
     input->height = height;
-    input->data[0] = top;
-    input->linesize[0] = -file->bufferStride;
+    const size_t lastRow = static_cast<size_t>(height - 1) * file->bufferStride;
+    for (int p = 0; p < LayoutOf(file->bufferFormat)->planes; ++p) {
+        input->data[p] = data + p * PlaneSize(file) + lastRow;
+        input->linesize[p] = -file->bufferStride;
+    }
     input->buf[0] = av_buffer_ref(file->buffer);
     if (!input->buf[0]) {
         av_frame_free(&input);
@@ -407,6 +454,9 @@ long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
     }
     frame->pts = position;
     frame->pict_type = AV_PICTURE_TYPE_NONE;
+    // A fixed quantiser is taken from each frame.
+    frame->quality =
+        (file->encoder->flags & AV_CODEC_FLAG_QSCALE) ? file->encoder->global_quality : 0;
     const int ret = avcodec_send_frame(file->encoder, frame);
     if (frame == input)
         av_frame_free(&input);
@@ -561,16 +611,7 @@ long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame) {
         return AVIERR_FILEWRITE;
     if (!EnsureBuffer(file))
         return AVIERR_MEMORY;
-    const PixelLayout* layout = LayoutOf(file->bufferFormat);
-    *frame = AviFrameBuffer{file->buffer->data,
-                            file->bufferStride,
-                            layout->bytesPerPixel,
-                            layout->red,
-                            layout->green,
-                            layout->blue,
-                            layout->alpha,
-                            file->frameFormat.biWidth,
-                            file->frameFormat.biHeight};
+    *frame = Describe(file);
     return AVIERR_OK;
 }
 

@@ -119,7 +119,7 @@ TEST(AviFileTest, UncompressedStoresBgrRowsInBufferOrder) {
         bgr.push_back(static_cast<char>(picture.pixels[i]));
     }
     const std::string file = test::ReadFile(path);
-    const size_t chunk = file.find("00db");
+    const size_t chunk = file.find("00d", file.find("movi"));
     ASSERT_NE(chunk, std::string::npos);
     uint32_t size;
     std::memcpy(&size, file.data() + chunk + 4, 4);
@@ -267,7 +267,8 @@ TEST(AviFileTest, EmptyFileIsAValidAvi) {
         auto probe = ProbeStream(path);
         EXPECT_EQ(probe["width"], "640");
         EXPECT_EQ(probe["height"], "480");
-        EXPECT_EQ(probe["nb_read_frames"], "0");
+        EXPECT_TRUE(probe["nb_read_frames"] == "0" || probe["nb_read_frames"] == "N/A");
+        EXPECT_TRUE(DecodeFrames(path, "rgb24").empty());
         EXPECT_EQ(probe["codec_tag_string"], code == kHuffyuv ? "HFYU" : "[0][0][0][0]");
     }
 }
