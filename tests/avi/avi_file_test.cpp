@@ -99,7 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
                     LosslessCase{kFfv1, 3, "FFV1", false}, LosslessCase{kFfv1, 4, "FFV1", true},
                     LosslessCase{MakeFourCC('U', 'L', 'R', 'G'), 3, "ULRG", false},
                     LosslessCase{MakeFourCC('U', 'L', 'R', 'G'), 4, "ULRA", true},
-                    LosslessCase{MakeFourCC('M', '8', 'R', 'G'), 3, "M8RG", false}));
+                    LosslessCase{MakeFourCC('M', '8', 'R', 'G'), 3, "M8RG", false}),
+    [](const testing::TestParamInfo<LosslessCase>& info) {
+        const std::string code = ICIsUncompressed(info.param.code)
+                                     ? std::string("Uncompressed")
+                                     : FourCCToString(info.param.code);
+        return code + "_" + std::to_string(info.param.bytesPerPixel * 8) + "bit";
+    });
 
 // Uncompressed frames are stored as the bottom-up BGR rows in the image's own row order.
 TEST(AviFileTest, UncompressedStoresBgrRowsInBufferOrder) {
@@ -225,7 +231,7 @@ TEST(AviFileTest, ConfiguredCompressorOptionsReachTheEncoder) {
         const std::string path = dir / (pred == 0 ? "none.avi" : "median.avi");
         CAviFile writer;
         Choose(writer, MakeFourCC('U', 'L', 'R', 'G'));
-        ASSERT_TRUE(ICSetOption(writer.CodecVars.hic, "pred", pred == 0 ? 0 : 3)); // none, median
+        ASSERT_TRUE(ICSetOption(writer.CodecVars.hic, "pred", pred == 0 ? 0 : 2)); // none, median
         ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
         OwnedImage picture = TestPicture(64, 48, 3, 0);
         ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
@@ -233,6 +239,34 @@ TEST(AviFileTest, ConfiguredCompressorOptionsReachTheEncoder) {
         sizes[pred] = std::filesystem::file_size(path);
     }
     EXPECT_GT(sizes[0], sizes[1] + 1000) << "the prediction choice made no difference";
+}
+
+// Every choice of every compressor option is one the encoder takes, and gives a file the
+// reader decodes.
+TEST(AviFileTest, EveryOptionChoiceEncodes) {
+    TempDir dir;
+    const std::string path = dir / "option.avi";
+    OwnedImage picture = TestPicture(64, 48, 3, 0);
+    const size_t frameBytes = Upright(picture.image, false).size();
+    for (const CompressorInfo& info : ICEnumerateCompressors()) {
+        HIC probe = ICOpen(ICTYPE_VIDEO, info.fourcc, ICMODE_COMPRESS);
+        const std::vector<CompressorOption> options = ICGetOptions(probe);
+        ICClose(probe);
+        for (const CompressorOption& option : options) {
+            for (int choice = 0; choice < static_cast<int>(option.choices.size()); ++choice) {
+                SCOPED_TRACE(FourCCToString(info.fourcc) + " " + option.key + " " +
+                             option.choices[choice]);
+                CAviFile writer;
+                Choose(writer, info.fourcc);
+                ASSERT_TRUE(ICSetOption(writer.CodecVars.hic, option.key, choice));
+                ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+                ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+                ASSERT_TRUE(writer.WriteFrame(&picture.image, 1));
+                writer.Close(0);
+                EXPECT_EQ(DecodeFrames(path, "rgb24").size(), 2 * frameBytes);
+            }
+        }
+    }
 }
 
 // A state that does not belong to the compressor stops Open at the compressing stream, and
@@ -310,6 +344,24 @@ TEST(AviFileTest, UnsupportedDepthAndBadImagesAreRefused) {
     shortData.image.DataSize -= 1; // pixels do not cover the picture
     EXPECT_FALSE(writer.WriteFrame(&shortData.image, 0));
     EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
+}
+
+// Frames go forward: a position already written is refused with code 6; a gap is kept as
+// an empty frame.
+TEST(AviFileTest, PositionsOnlyGoForward) {
+    TempDir dir;
+    const std::string path = dir / "positions.avi";
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    OwnedImage picture = TestPicture(16, 8, 3, 0);
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 2));
+    EXPECT_FALSE(writer.WriteFrame(&picture.image, 2));
+    EXPECT_EQ(writer.LastError, AVI_WRITE_FRAME);
+    writer.Close(0);
+    // The gap keeps its place in time: the reader shows three frames.
+    EXPECT_EQ(DecodeFrames(path, "rgb24").size(), 3 * Upright(picture.image, false).size());
 }
 
 TEST(AviFileTest, OpenOnUnwritablePathFailsWithCode2) {
