@@ -1,8 +1,11 @@
-// The Quick Help window.
+// The Quick Help window: the first-time setup and use instructions. Shown modally; closed
+// by its button or its close box.
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
+class QPlainTextEdit;
 class QPushButton;
 
 namespace vexo {
@@ -12,7 +15,14 @@ public:
     explicit TfrmHelp(QWidget* parent);
     void btnCloseClick();
 
+    // The help text, line by line.
+    static QStringList HelpLines();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    QPlainTextEdit* memo_;
     QPushButton* btnClose_;
 };
 

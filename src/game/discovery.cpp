@@ -1,0 +1,83 @@
+#include "game/discovery.h"
+
+#include "platform/fs.h"
+#include "settings/ini.h"
+
+namespace vexo {
+
+std::string GameExecutablePath(const std::string& base, char sep) {
+    return base + sep + "quake3.exe";
+}
+
+std::string StockPakPath(const std::string& base, char sep) {
+    return base + sep + "baseq3" + sep + "pak0.pk3";
+}
+
+namespace {
+
+size_t LastDirectoryCut(const std::string& file, char sep) {
+    const std::string cuts = sep == '\\' ? std::string("\\:") : std::string(1, sep);
+    return file.find_last_of(cuts);
+}
+
+} // namespace
+
+std::string DirectoryPartOfFile(const std::string& file, char sep) {
+    const size_t cut = LastDirectoryCut(file, sep);
+    return cut == std::string::npos ? std::string() : file.substr(0, cut + 1);
+}
+
+std::string DirectoryOfChosenFile(const std::string& file, char sep) {
+    const size_t cut = LastDirectoryCut(file, sep);
+    if (cut == std::string::npos)
+        return std::string();
+    if (cut == 0)
+        return file.substr(0, 1); // a file in the root directory
+    return file.substr(0, cut);
+}
+
+bool IsGameDirectory(const std::string& base) {
+    using namespace platform;
+    return DirectoryExists(base) && FileExists(StockPakPath(base, kPathSep)) &&
+           FileExists(GameExecutablePath(base, kPathSep));
+}
+
+void btnBasePathSetClick(MainControls& c, IFormHost& host) {
+    OpenDialogOptions options;
+    options.title = kLocateGameTitle;
+    options.filter = kLocateGameFilter;
+    options.fileName = "quake3.exe";
+    options.defaultExt = "exe";
+    const std::optional<std::string> chosen = host.OpenFileDialog(options);
+    if (!chosen) {
+        c.edBasePath.SetText("");
+        return;
+    }
+    // The field takes the directory with its separator first, then without it; the lists
+    // follow each change, so locating the directory already shown still rebuilds them.
+    c.edBasePath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
+    c.edBasePath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
+    if (!IsGameDirectory(c.edBasePath.Text())) {
+        c.edBasePath.SetText("");
+        host.MessageBox(kGameNotFound, "Error", MB_OK | MB_ICONERROR);
+        return;
+    }
+    WriteIniString(SettingsFilePath(), "paths", "quake", c.edBasePath.Text());
+}
+
+void btnOutPathSetClick(MainControls& c, IFormHost& host) {
+    OpenDialogOptions options;
+    options.title = kOutputFolderTitle;
+    options.filter = kOutputFolderPlaceholder;
+    options.fileName = kOutputFolderPlaceholder;
+    const std::optional<std::string> chosen = host.ChooseFolderDialog(options);
+    if (!chosen) {
+        c.edOutPath.SetText("");
+        return;
+    }
+    c.edOutPath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
+    c.edOutPath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
+    WriteIniString(SettingsFilePath(), "paths", "output", c.edOutPath.Text());
+}
+
+} // namespace vexo

@@ -1,0 +1,44 @@
+// Finding the game: the game directory test, locating quake3.exe, and choosing the folder
+// the AVI files are written to.
+#pragma once
+
+#include <string>
+
+#include "form/form_host.h"
+#include "form/main_controls.h"
+
+namespace vexo {
+
+// Texts of the locate and folder dialogs.
+inline constexpr const char* kLocateGameTitle = "Locate your QUAKE3.EXE ...";
+inline constexpr const char* kLocateGameFilter = "Quake III Arena (quake3.exe)|quake3.exe";
+inline constexpr const char* kOutputFolderTitle = "Select AVI output folder ...";
+inline constexpr const char* kOutputFolderPlaceholder = "( jump into a folder and click ok )";
+inline constexpr const char* kGameNotFound = "Quake III not found in selected directory.";
+
+// base + sep + "quake3.exe"
+std::string GameExecutablePath(const std::string& base, char sep);
+// base + sep + "baseq3" + sep + "pak0.pk3": the stock game's data file that marks an install.
+std::string StockPakPath(const std::string& base, char sep);
+
+// The directory part of a dialog's chosen file: the text up to and including the last
+// separator (and, with the "\" separator, also a drive's ":"); empty when there is none.
+std::string DirectoryPartOfFile(const std::string& file, char sep);
+// The directory a dialog's chosen file lies in, without its trailing separator: the text up
+// to the last separator (and, with the "\" separator, also a drive's ":"), minus that last
+// character. A file in a root directory keeps the root's separator rather than becoming the
+// empty text, which would read as "no directory" ("/quake3.exe" gives "/"); a drive root
+// still gives the bare drive ("D:\quake3.exe" gives "D:").
+std::string DirectoryOfChosenFile(const std::string& file, char sep);
+
+// True when base is an existing directory holding baseq3/pak0.pk3 and quake3.exe, both
+// plain files. Tested in that order; the first failure decides.
+bool IsGameDirectory(const std::string& base);
+
+// The locate button: asks for quake3.exe, puts its directory into edBasePath and stores it
+// in the settings file when it holds the game; refuses it with an error box otherwise.
+void btnBasePathSetClick(MainControls& c, IFormHost& host);
+// The output folder button: asks for a folder, puts it into edOutPath and stores it.
+void btnOutPathSetClick(MainControls& c, IFormHost& host);
+
+} // namespace vexo

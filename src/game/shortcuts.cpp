@@ -1,0 +1,112 @@
+#include "game/shortcuts.h"
+
+#include "game/discovery.h"
+#include "game/lists.h"
+#include "platform/fs.h"
+
+namespace vexo {
+
+namespace {
+
+// The program lower-cases modification and config names; where the file system tells
+// letter cases apart, the shell must be handed the entry as it is on disk.
+std::string OnDisk(const std::string& path) {
+    return platform::ResolvePathCase(path);
+}
+
+void Open(IFormHost& host, const std::string& target) {
+    host.ShellExecute("open", OnDisk(target), "", "", SW_SHOW);
+}
+
+} // namespace
+
+std::string GameParameters(const std::string& mod, int modeIndex, bool windowed) {
+    return "+set fs_game " + mod + " " + "+set r_mode " + std::to_string(modeIndex) + " " +
+           "+set r_fullscreen " + (windowed ? "0" : "1") + " " + "+set cg_draw2D 1 " +
+           "+set cg_drawGun 1 ";
+}
+
+std::string NotepadParameters(const std::string& configPath) {
+    return "\"" + configPath + "\"";
+}
+
+std::string CodecSetupPath(const std::string& programDir, char sep) {
+    return programDir + "codec" + sep + "huffyuv.inf";
+}
+
+void btnRunModClick(MainControls& c, IFormHost& host) {
+    if (c.cbMods.ItemIndex() < 0)
+        return;
+    const std::string base = c.edBasePath.Text();
+    const std::string params =
+        GameParameters(c.cbMods.Text(), c.cbModes.ItemIndex(), c.cbWindowed.Checked());
+    ShowStatus(c, host, "Launching modification...");
+    host.ShellExecute("open", OnDisk(GameExecutablePath(base, platform::kPathSep)), params,
+                      OnDisk(base), SW_SHOW);
+    host.Sleep(400);
+    ShowStatus(c, host, "Ready.");
+}
+
+void btnOpenModDirClick(MainControls& c, IFormHost& host) {
+    if (c.cbMods.ItemIndex() < 0)
+        return;
+    const std::string dir =
+        ModDirectoryPath(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep);
+    ShowStatus(c, host, "Opening modification directory...");
+    Open(host, dir);
+    host.Sleep(250);
+    ShowStatus(c, host, "Ready.");
+}
+
+void btnEditConfigClick(MainControls& c, IFormHost& host) {
+    if (c.cbConfigs.ItemIndex() < 0)
+        return;
+    const std::string file =
+        ConfigFilePath(platform::ProgramDirectory(), c.cbConfigs.Text(), platform::kPathSep);
+    ShowStatus(c, host, "Launching notepad...");
+    host.ShellExecute("open", "notepad.exe", NotepadParameters(OnDisk(file)), "", SW_SHOW);
+    host.Sleep(250);
+    ShowStatus(c, host, "Ready.");
+}
+
+void btnOpenConfigDirClick(MainControls& c, IFormHost& host) {
+    const std::string dir = ConfigDirectoryPath(platform::ProgramDirectory());
+    ShowStatus(c, host, "Opening config file directory...");
+    if (platform::DirectoryExists(dir))
+        Open(host, dir);
+    host.Sleep(250);
+    ShowStatus(c, host, "Ready.");
+}
+
+void btnOpenDemosDirClick(MainControls& c, IFormHost& host) {
+    if (c.cbMods.ItemIndex() < 0)
+        return;
+    const std::string dir =
+        DemosDirectoryPath(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep);
+    ShowStatus(c, host, "Opening demos directory...");
+    if (platform::DirectoryExists(dir))
+        Open(host, dir);
+    host.Sleep(250);
+    ShowStatus(c, host, "Ready.");
+}
+
+void imgAppBannerClick(IFormHost& host) {
+    host.ShellExecute("open", kMakerAddress, "", "", SW_SHOWMINNOACTIVE);
+}
+
+void imgPpBannerClick(MainControls& c, IFormHost& host) {
+    host.ShellExecute("open", kDonationAddress, "", "", SW_SHOWMINNOACTIVE);
+    ShowStatus(c, host, "Thank you!");
+}
+
+void Label11DblClick(IFormHost& host) {
+    const std::string setup = CodecSetupPath(platform::ProgramDirectory(), platform::kPathSep);
+    if (!platform::FileExists(setup)) {
+        host.MessageBox("Huffyuv codec install failed.", "Error", MB_OK | MB_ICONERROR);
+        return;
+    }
+    host.ShellExecute("install", OnDisk(setup), "", "", SW_SHOWNORMAL);
+    host.MessageBox("Huffyuv codec installed.", "Notice", MB_OK | MB_ICONWARNING);
+}
+
+} // namespace vexo
