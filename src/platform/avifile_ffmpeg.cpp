@@ -191,8 +191,10 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
         ctx->gop_size = static_cast<int>(std::min<uint32_t>(c.keyEvery, 100000));
     const bool byRate = setup.hasDataRate && c.bytesPerSecond > 0;
     if (byRate) {
+        // Held to within a second's worth of data, so that the rate is met on short clips
+        // too (the encoders' default tolerance is several megabits).
         ctx->bit_rate = static_cast<int64_t>(c.bytesPerSecond) * 8;
-        ctx->rc_max_rate = 0;
+        ctx->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(ctx->bit_rate, INT32_MAX));
     }
     if (!setup.hasQuality || byRate)
         return;

@@ -221,6 +221,37 @@ TEST(AviFileTest, LossyCodecsKeepThePictureAndHonourQuality) {
     }
 }
 
+// The key-frame interval and the data rate of the record reach an encoder that has them.
+TEST(AviFileTest, KeyFramesAndDataRateReachTheEncoder) {
+    const FOURCC mpeg4 = MakeFourCC('F', 'M', 'P', '4');
+    if (!Offered(mpeg4))
+        GTEST_SKIP();
+    TempDir dir;
+    auto encode = [&](const std::string& name, int32_t key, int32_t rate) {
+        const std::string path = dir / name;
+        CAviFile writer;
+        Choose(writer, mpeg4);
+        writer.CodecVars.lKey = key;
+        writer.CodecVars.lDataRate = rate;
+        EXPECT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        // Rate control needs a few frames of some size before it can tell rates apart.
+        for (int n = 0; n < 25; ++n) {
+            OwnedImage picture = TestPicture(160, 120, 3, n);
+            EXPECT_TRUE(writer.WriteFrame(&picture.image, n));
+        }
+        writer.Close(0);
+        return path;
+    };
+    const std::string keyFrames =
+        test::RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=key_frame "
+                         "-of csv=p=0 '" +
+                         encode("key2.avi", 2, 0) + "'");
+    EXPECT_EQ(keyFrames.substr(0, 12), "1\n0\n1\n0\n1\n0\n");
+    const uintmax_t low = std::filesystem::file_size(encode("low.avi", 0, 2));
+    const uintmax_t high = std::filesystem::file_size(encode("high.avi", 0, 2000));
+    EXPECT_LT(low, high);
+}
+
 // The options configured on the record's compressor reach the encoder of the stream.
 TEST(AviFileTest, ConfiguredCompressorOptionsReachTheEncoder) {
     if (!Offered(MakeFourCC('U', 'L', 'R', 'G')))
