@@ -201,8 +201,9 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
     // Quality 0..10000; anything else is the compressor's default, taken as 7500.
     const int quality = c.quality <= 10000 ? static_cast<int>(c.quality) : 7500;
     if (setup.encoder == "libx264") {
-        // crf 51 (worst) .. 0 (best).
-        const int crf = 51 - (quality * 51 + 5000) / 10000;
+        // crf 51 (worst) .. 10 (best; below that the files grow without a visible gain and
+        // turn lossless in a profile few players read).
+        const int crf = 51 - (quality * 41 + 5000) / 10000;
         av_dict_set_int(options, "crf", crf, 0);
     } else {
         // A fixed quantiser 31 (worst) .. 2 (best).
@@ -333,9 +334,11 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
 }
 
 bool ValidFormat(const BITMAPINFOHEADER& bih) {
+    // Frames stay below 1 GB, so every size computed from them fits in 32 bits.
     return bih.biSize >= 40 && bih.biWidth > 0 && bih.biHeight > 0 && bih.biWidth <= 65535 &&
-           bih.biHeight <= 65535 && (bih.biBitCount == 24 || bih.biBitCount == 32) &&
-           bih.biCompression == BI_RGB;
+           bih.biHeight <= 65535 &&
+           static_cast<int64_t>(bih.biWidth + 64) * bih.biHeight * 4 <= (int64_t{1} << 30) &&
+           (bih.biBitCount == 24 || bih.biBitCount == 32) && bih.biCompression == BI_RGB;
 }
 
 // Completes the file: a file without frames gets the header of its stream rectangle, then
