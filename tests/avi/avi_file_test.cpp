@@ -338,26 +338,29 @@ TEST(AviFileTest, EmptyFileIsAValidAvi) {
     }
 }
 
-// A frame of another size is refused and closes the writer; the file keeps the first frame.
-TEST(AviFileTest, FrameOfAnotherSizeIsRefused) {
-    TempDir dir;
-    const std::string path = dir / "sizes.avi";
-    CAviFile writer;
-    Choose(writer, kHuffyuv);
-    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+// A frame of another size or depth is refused and closes the writer; the file keeps the
+// first frame.
+TEST(AviFileTest, FrameOfAnotherSizeOrDepthIsRefused) {
     OwnedImage first = TestPicture(32, 16, 3, 0);
     OwnedImage wider = TestPicture(48, 16, 3, 0);
     OwnedImage deeper = TestPicture(32, 16, 4, 0);
-    ASSERT_TRUE(writer.WriteFrame(&first.image, 0));
-    EXPECT_FALSE(writer.WriteFrame(&wider.image, 1));
-    EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
-    EXPECT_TRUE(writer.FileName.empty()) << "the writer did not close itself";
-    // Once closed, writing fails at the format as well.
-    EXPECT_FALSE(writer.WriteFrame(&deeper.image, 1));
-    EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
-    writer.Close(0);
-    EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "1");
-    EXPECT_TRUE(DecodeFrames(path, "rgb24") == Upright(first.image, false));
+    for (const OwnedImage* second : {&wider, &deeper}) {
+        TempDir dir;
+        const std::string path = dir / "sizes.avi";
+        CAviFile writer;
+        Choose(writer, kHuffyuv);
+        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        ASSERT_TRUE(writer.WriteFrame(&first.image, 0));
+        EXPECT_FALSE(writer.WriteFrame(&second->image, 1));
+        EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
+        EXPECT_TRUE(writer.FileName.empty()) << "the writer did not close itself";
+        // Once closed, writing fails at the format as well.
+        EXPECT_FALSE(writer.WriteFrame(&first.image, 1));
+        EXPECT_EQ(writer.LastError, AVI_SET_FORMAT);
+        writer.Close(0);
+        EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "1");
+        EXPECT_TRUE(DecodeFrames(path, "rgb24") == Upright(first.image, false));
+    }
 }
 
 TEST(AviFileTest, UnsupportedDepthAndBadImagesAreRefused) {
