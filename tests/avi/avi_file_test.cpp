@@ -55,7 +55,8 @@ struct LosslessCase {
 class LosslessTest : public testing::TestWithParam<LosslessCase> {};
 
 // Three different frames go in; the reader decodes the same pixels, upright, at the frame
-// rate given, with the compressor's tag.
+// rate given, with the compressor's tag. 62 pixels of 3 bytes make rows that are not a
+// whole multiple of 4 bytes, which uncompressed DIBs pad.
 TEST_P(LosslessTest, DecodesExactlyTheFramesWritten) {
     const LosslessCase param = GetParam();
     if (!Offered(param.code))
@@ -67,7 +68,7 @@ TEST_P(LosslessTest, DecodesExactlyTheFramesWritten) {
     ASSERT_TRUE(writer.Open(path, 640, 480, 30, 1));
     std::string expectedRgb, expectedRgba;
     for (int n = 0; n < 3; ++n) {
-        OwnedImage picture = TestPicture(64, 48, param.bytesPerPixel, n);
+        OwnedImage picture = TestPicture(62, 48, param.bytesPerPixel, n);
         const std::vector<unsigned char> before = picture.pixels;
         ASSERT_TRUE(writer.WriteFrame(&picture.image, n)) << int(writer.LastError);
         EXPECT_EQ(before, picture.pixels) << "the caller's image was changed";
@@ -77,7 +78,7 @@ TEST_P(LosslessTest, DecodesExactlyTheFramesWritten) {
     writer.Close(0);
 
     auto probe = ProbeStream(path);
-    EXPECT_EQ(probe["width"], "64");
+    EXPECT_EQ(probe["width"], "62");
     EXPECT_EQ(probe["height"], "48");
     EXPECT_EQ(probe["r_frame_rate"], "30/1");
     EXPECT_EQ(probe["nb_read_frames"], "3");
@@ -140,22 +141,6 @@ TEST(AviFileTest, UncompressedStoresBgrRowsInBufferOrder) {
     std::memcpy(&bits, file.data() + strf + 22, 2);
     EXPECT_EQ(height, 4);
     EXPECT_EQ(bits, 24);
-}
-
-// Rows that are not a whole multiple of 4 bytes are padded in the file, and read back right.
-TEST(AviFileTest, OddWidthsDecodeCorrectly) {
-    for (FOURCC code : {kDefaultFourCC, kFfv1}) {
-        TempDir dir;
-        const std::string path = dir / "odd.avi";
-        CAviFile writer;
-        Choose(writer, code);
-        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
-        OwnedImage picture = TestPicture(13, 6, 3, 2);
-        ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
-        writer.Close(0);
-        EXPECT_TRUE(DecodeFrames(path, "rgb24") == Upright(picture.image, false))
-            << FourCCToString(code);
-    }
 }
 
 // The gamma curve applies to the colour bytes only; the alpha byte passes through.
