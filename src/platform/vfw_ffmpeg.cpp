@@ -190,7 +190,21 @@ bool Available(const CodecDef& def) {
     return avcodec_find_encoder_by_name(def.encoder) != nullptr;
 }
 
+FOURCC UpperCase(FOURCC code) {
+    FOURCC result = 0;
+    for (int i = 0; i < 4; ++i) {
+        uint8_t c = static_cast<uint8_t>(code >> (8 * i));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<uint8_t>(c - 'a' + 'A');
+        result |= static_cast<FOURCC>(c) << (8 * i);
+    }
+    return result;
+}
+
+// Codes are matched without regard to letter case: compressors are often registered as
+// "hfyu" where files say "HFYU".
 const CodecDef* FindCodec(FOURCC code) {
+    code = UpperCase(code);
     for (const CodecDef& def : Codecs()) {
         if (def.fourcc == code)
             return &def;
