@@ -105,10 +105,13 @@ bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, 
                     int32_t length) {
     // A file still open from before is completed first rather than lost.
     if (File || Stream || CompressedStream) {
+        // The caller's fresh choice and stream name survive the close.
         const COMPVARS keep = CodecVars;
-        CodecVars = COMPVARS{}; // the caller's fresh choice survives the close
+        const std::string name = StreamName;
+        CodecVars = COMPVARS{};
         Close(AVI_OK);
         CodecVars = keep;
+        StreamName = name;
     }
     AVIFileInit();
 

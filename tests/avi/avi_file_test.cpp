@@ -394,7 +394,7 @@ TEST(AviFileTest, OpenOnUnwritablePathFailsWithCode2) {
     EXPECT_EQ(writer.CodecVars.hic, nullptr); // the choice is gone with the close
 }
 
-TEST(AviFileTest, OpenReplacesAnExistingFile) {
+TEST(AviFileTest, OpenReplacesAnExistingFileAndNothingIsLeftUnfinished) {
     TempDir dir;
     const std::string path = dir / "again.avi";
     test::WriteFile(path, std::string(100000, 'x'));
@@ -406,6 +406,24 @@ TEST(AviFileTest, OpenReplacesAnExistingFile) {
     ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
     writer.Close(0);
     EXPECT_EQ(test::ReadFile(path).find("xxxx"), std::string::npos);
+    EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "1");
+
+    // Opening again without a close completes the first file instead of losing it.
+    Choose(writer, kDefaultFourCC);
+    ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 1));
+    ASSERT_TRUE(writer.Open(dir / "next.avi", 640, 480, 25, 1));
+    EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "2");
+    writer.Close(0);
+
+    // A writer that goes away while open completes its file too.
+    {
+        CAviFile scoped;
+        Choose(scoped, kHuffyuv);
+        ASSERT_TRUE(scoped.Open(path, 640, 480, 25, 1));
+        ASSERT_TRUE(scoped.WriteFrame(&picture.image, 0));
+    }
     EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "1");
 }
 
