@@ -165,7 +165,8 @@ TEST(AviFileTest, GammaAppliesToColoursNotAlpha) {
     EXPECT_TRUE(DecodeFrames(path, "rgba") == Upright(corrected.image, true));
 }
 
-// Lossy compressors: the picture survives closely, and the quality setting reaches them.
+// Lossy compressors: the picture, from 24 or 32 bits, survives closely, and the quality
+// setting reaches them.
 TEST(AviFileTest, LossyCodecsKeepThePictureAndHonourQuality) {
     struct Lossy {
         FOURCC code;
@@ -184,7 +185,7 @@ TEST(AviFileTest, LossyCodecsKeepThePictureAndHonourQuality) {
             CAviFile writer;
             Choose(writer, lossy.code, q == 0 ? 1000 : 9500);
             ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
-            OwnedImage picture = TestPicture(64, 48, 3, 0);
+            OwnedImage picture = TestPicture(64, 48, q == 0 ? 3 : 4, 0); // 32 bits converted too
             for (int n = 0; n < 4; ++n)
                 ASSERT_TRUE(writer.WriteFrame(&picture.image, n));
             writer.Close(0);
