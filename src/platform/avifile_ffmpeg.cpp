@@ -5,6 +5,11 @@
 // unwritable path fails there. Uncompressed frames are stored as bottom-up DIBs exactly as
 // handed over; compressed streams hand the encoder the same picture upright by reading the
 // bottom-up buffer through a negative line size.
+//
+// The file is written through our own I/O context on a file descriptor, which claims the
+// room for each packet (and for the index the trailer adds) before the muxer sees it. A
+// full disk or the file-size limit thus stops a frame before it is half-written, and the
+// file can always be completed with the frames before it.
 #include "platform/avifile.h"
 
 #include <algorithm>
@@ -12,6 +17,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -62,6 +71,17 @@ struct AviFile {
     AVPacket* packet = nullptr;
     int64_t nextPosition = 0;
     bool failed = false; // a write failed; nothing more is written
+
+    // Room claimed on disk ahead of the muxer: every packet and the index the trailer will
+    // write. A packet for which no room can be had (disk full, file-size limit) never
+    // reaches the muxer, so the file can still be completed with the frames before it.
+    int fd = -1;          // the file, written through our own I/O context
+    int64_t position = 0; // where the next write goes
+    int64_t end = 0;      // the end of what has been written
+    bool reserving = true;
+    int64_t reservedEnd = 0;
+    int64_t packetsWritten = 0;
+    int64_t gapFrames = 0; // empty frames the muxer writes before the next packet
 };
 
 struct AviStream {
@@ -156,6 +176,27 @@ bool EnsureBuffer(AviFile* file) {
 // file-size limit) shows on the frame that caused it instead of going unnoticed in the
 // output buffer.
 int WritePacket(AviFile* file, AVPacket* packet) {
+    if (file->reserving) {
+        // The chunk with its header and padding, the empty chunks of a gap, and for every
+        // packet so far its index entries (idx1, and the OpenDML ix00 past 1 GB), with
+        // headroom for the index headers and a new RIFF list.
+        const int64_t target = avio_tell(file->format->pb) + packet->size + 16 +
+                               16 * file->gapFrames + 24 * (file->packetsWritten + 1) + 8192;
+        if (target > file->reservedEnd) {
+            const int err =
+                ::posix_fallocate(file->fd, file->reservedEnd, target - file->reservedEnd);
+            if (err == ENOSPC || err == EFBIG || err == EDQUOT)
+                return AVERROR(err);
+            if (err == 0) {
+                file->reservedEnd = target;
+            } else {
+                file->reserving = false; // this file system cannot claim room
+                                         // ahead: write as it comes
+            }
+        }
+    }
+    file->gapFrames = 0;
+    ++file->packetsWritten;
     int ret = av_write_frame(file->format, packet);
     if (ret >= 0) {
         avio_flush(file->format->pb);
@@ -368,9 +409,21 @@ void FinishFile(AviFile* file) {
     }
     FreeSink(file);
     if (file->format) {
-        avio_closep(&file->format->pb);
+        if (file->format->pb) {
+            avio_flush(file->format->pb);
+            av_freep(&file->format->pb->buffer);
+            avio_context_free(&file->format->pb);
+        }
         avformat_free_context(file->format);
         file->format = nullptr;
+    }
+    if (file->fd >= 0) {
+        // The room claimed beyond the last byte written goes again.
+        if (::ftruncate(file->fd, file->end) != 0) {
+            // The file stays readable, only with zero bytes after its end.
+        }
+        ::close(file->fd);
+        file->fd = -1;
     }
     if (!file->headerWritten)
         std::remove(file->path.c_str());
@@ -477,6 +530,46 @@ void ReleaseFile(AviFile* file) {
     delete file;
 }
 
+// The I/O context's writes and seeks, on the file descriptor.
+int WriteToFile(void* opaque, uint8_t* data, int size) {
+    auto* file = static_cast<AviFile*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(file->fd, data + done, static_cast<size_t>(size - done),
+                                   file->position + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return AVERROR(n < 0 ? errno : EIO);
+        done += static_cast<int>(n);
+    }
+    file->position += done;
+    file->end = std::max(file->end, file->position);
+    return done;
+}
+
+int64_t SeekInFile(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<AviFile*>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return file->end;
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += file->position;
+        break;
+    case SEEK_END:
+        offset += file->end;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    file->position = offset;
+    return offset;
+}
+
 } // namespace
 
 void AVIFileInit() {
@@ -499,15 +592,25 @@ long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode) {
     AVFormatContext* format = nullptr;
     if (avformat_alloc_output_context2(&format, nullptr, "avi", nullptr) < 0 || !format)
         return AVIERR_MEMORY;
-    // "file:" keeps a name with a colon from being taken for another protocol.
-    const std::string url = std::string("file:") + name;
-    if (avio_open(&format->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) {
+    const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
         avformat_free_context(format);
         return AVIERR_FILEOPEN;
     }
     auto* f = new AviFile;
     f->path = name;
     f->format = format;
+    f->fd = fd;
+    constexpr int kBufferSize = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    format->pb =
+        buffer ? avio_alloc_context(buffer, kBufferSize, 1, f, nullptr, WriteToFile, SeekInFile)
+               : nullptr;
+    if (!format->pb) {
+        av_free(buffer);
+        ReleaseFile(f);
+        return AVIERR_MEMORY;
+    }
     *file = f;
     return AVIERR_OK;
 }
@@ -653,6 +756,7 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
         CopyIntoBuffer(file, static_cast<const uint8_t*>(buffer), stride);
     }
     int32_t written = 0;
+    file->gapFrames = start - file->nextPosition;
     const long ret = WriteBuffer(file, start, &written);
     if (ret != AVIERR_OK) {
         file->failed = true;
