@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include "app/banners.h"
+#include "app/compressor_dialog.h"
 #include "app/frm_about.h"
 #include "app/frm_help.h"
 #include "platform/fs.h"
@@ -523,8 +524,8 @@ void MainWindow::ShowHelpModal() {
         help_->exec();
 }
 
-int MainWindow::CompressorChoose(COMPVARS&, const std::string&) {
-    return 0;
+int MainWindow::CompressorChoose(COMPVARS& vars, const std::string& title) {
+    return ChooseCompressor(this, vars, title);
 }
 
 void MainWindow::CloseMainWindow() {
