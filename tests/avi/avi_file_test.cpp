@@ -434,6 +434,7 @@ TEST(AviFileTest, CloseResetsAndIsHarmlessTwice) {
     CAviFile writer;
     Choose(writer, kHuffyuv);
     writer.CodecVars.lKey = 5;
+    writer.StreamName = "Demo one";
     ASSERT_TRUE(writer.Open(dir / "a.avi", 320, 240, 30, 1));
     EXPECT_EQ(writer.Fps, 30);
     EXPECT_EQ(writer.Width, 320);
@@ -454,6 +455,10 @@ TEST(AviFileTest, CloseResetsAndIsHarmlessTwice) {
     expected.cbSize = 64;
     EXPECT_EQ(std::memcmp(&writer.CodecVars, &expected, sizeof expected), 0);
     EXPECT_EQ(ProbeStream(dir / "a.avi")["width"], "320");
+    EXPECT_EQ(test::RunCommand("ffprobe -v error -show_entries stream_tags=title -of "
+                               "default=nw=1:nk=1 '" +
+                               dir / "a.avi" + "'"),
+              "Demo one\n");
 
     EXPECT_STREQ(CAviFile::StatusText(0), "No error");
     EXPECT_STREQ(CAviFile::StatusText(5), "Error setting AVI stream format");
