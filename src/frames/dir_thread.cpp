@@ -1,14 +1,43 @@
 #include "frames/dir_thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "frames/avi_file.h"
 #include "frames/tga.h"
 #include "platform/fs.h"
 
 namespace vexo {
+
+namespace {
+
+constexpr auto kSettleTime = std::chrono::milliseconds(10);
+
+// How long to wait before reading a screenshot so that the game has had kSettleTime since
+// it last wrote the file. A file written long ago (every file when the collector runs after
+// the game) is read at once; a file just written, one whose time lies in the future or one
+// that cannot be examined waits the whole settle time.
+std::chrono::nanoseconds SettleWait(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return kSettleTime;
+    timespec now;
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return kSettleTime;
+    const auto age = std::chrono::seconds(now.tv_sec - st.st_mtim.tv_sec) +
+                     std::chrono::nanoseconds(now.tv_nsec - st.st_mtim.tv_nsec);
+    if (age < std::chrono::nanoseconds::zero())
+        return kSettleTime;
+    if (age >= kSettleTime)
+        return std::chrono::nanoseconds::zero();
+    return kSettleTime - age;
+}
+
+} // namespace
 
 std::shared_ptr<TDirThread> TDirThread::Create(platform::MainThreadQueue& queue, CollectorUi ui) {
     std::shared_ptr<TDirThread> thread(new TDirThread(queue, std::move(ui)));
@@ -125,12 +154,16 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
     const int32_t number = frameCounter_;
     Status("Writing frame " + std::to_string(number) + " (" + name + ") ...");
     Title("VEXO [ " + name + " ]");
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string path = platform::ResolvePathCase(fullPath);
+    const std::chrono::nanoseconds settle = SettleWait(path);
+    if (settle > std::chrono::nanoseconds::zero())
+        std::this_thread::sleep_for(settle);
 
     TgaImage* image = nullptr;
     for (int attempt = 0; attempt < 20; ++attempt) {
         int32_t status = IMG_UNKNOWN;
-        image = LoadTga(platform::ResolvePathCase(fullPath).c_str(), &status);
+        image = LoadTga(attempt == 0 ? path.c_str() : platform::ResolvePathCase(fullPath).c_str(),
+                        &status);
         if (image && status == IMG_OK)
             break;
         FreeImage(image);

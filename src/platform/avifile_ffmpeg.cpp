@@ -335,6 +335,15 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
         for (const auto& [name, value] : c.setup.options)
             av_dict_set(&options, name.c_str(), value.c_str(), 0);
         ApplyQuality(ctx, &options, c);
+        // Encoders that split a frame into slices work on them in parallel, one thread per
+        // core. Frame threads are not used: they hold frames back, so a failing write would
+        // show on a later frame than the one it belongs to.
+        if (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS) {
+            ctx->thread_count = 0; // as many as there are cores
+            ctx->thread_type = FF_THREAD_SLICE;
+        } else {
+            ctx->thread_count = 1;
+        }
         const int ret = avcodec_open2(ctx, codec, &options);
         av_dict_free(&options);
         if (ret < 0)
