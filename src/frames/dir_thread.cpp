@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <vector>
 
 #include <sys/stat.h>
@@ -37,7 +38,40 @@ std::chrono::nanoseconds SettleWait(const std::string& path) {
     return kSettleTime - age;
 }
 
+// What identifies one version of a file: its size and modification time.
+struct FileStamp {
+    bool valid = false;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const FileStamp& o) const {
+        return valid && o.valid && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        stamp.valid = true;
+        stamp.size = st.st_size;
+        stamp.modified = st.st_mtim;
+    }
+    return stamp;
+}
+
+// An image read ahead, with the version of the file it came from.
+struct ReadResult {
+    TgaImage* image = nullptr;
+    FileStamp stamp;
+};
+
 } // namespace
+
+struct TDirThread::ReadAhead {
+    std::string fullPath;
+    std::future<ReadResult> result;
+};
 
 std::shared_ptr<TDirThread> TDirThread::Create(platform::MainThreadQueue& queue, CollectorUi ui) {
     std::shared_ptr<TDirThread> thread(new TDirThread(queue, std::move(ui)));
@@ -123,7 +157,18 @@ void TDirThread::Execute() {
             if (processed_.count(full))
                 continue;
             processed_.insert(full); // before handling: never taken twice, even if it fails
-            if (!HandleFrameFile(full, name))
+            // The file this search will take next, so that it can be read meanwhile.
+            std::string next;
+            for (size_t j = static_cast<size_t>(&name - names.data()) + 1; j < names.size(); ++j) {
+                if (names[j].empty() || names[j][0] == '.')
+                    continue;
+                const std::string candidate = directory_ + sep + names[j];
+                if (!processed_.count(candidate) && !EqualNoCase(candidate, full)) {
+                    next = candidate;
+                    break;
+                }
+            }
+            if (!HandleFrameFile(full, name, next))
                 break; // this search ends; a read or write failure also ends the collector
             ++written;
         }
@@ -137,6 +182,7 @@ void TDirThread::Execute() {
         }
     }
 
+    DropReadAhead();
     Terminate();
     active_ = false;
     // The termination handler runs on the main thread; it keeps this object alive.
@@ -144,7 +190,60 @@ void TDirThread::Execute() {
     queue_.Post([self] { self->DeleteProcessedFiles(); });
 }
 
-bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string& name) {
+void TDirThread::StartReadAhead(const std::string& fullPath) {
+    DropReadAhead();
+    const std::string path = platform::ResolvePathCase(fullPath);
+    // A file the game may still be writing is left to the regular read, which waits.
+    if (SettleWait(path) > std::chrono::nanoseconds::zero())
+        return;
+    auto ahead = std::make_unique<ReadAhead>();
+    ahead->fullPath = fullPath;
+    try {
+        ahead->result = std::async(std::launch::async, [path] {
+            ReadResult r;
+            const FileStamp before = StampOf(path);
+            int32_t status = IMG_UNKNOWN;
+            r.image = LoadTga(path.c_str(), &status);
+            r.stamp = StampOf(path);
+            if (status != IMG_OK || !(before == r.stamp)) {
+                FreeImage(r.image);
+                r.image = nullptr;
+            }
+            return r;
+        });
+    } catch (const std::exception&) {
+        return; // no thread to spare: the file is read when its turn comes
+    }
+    readAhead_ = std::move(ahead);
+}
+
+TgaImage* TDirThread::TakeReadAhead(const std::string& fullPath) {
+    if (!readAhead_)
+        return nullptr;
+    if (readAhead_->fullPath != fullPath) {
+        DropReadAhead();
+        return nullptr;
+    }
+    ReadResult r = readAhead_->result.get();
+    readAhead_.reset();
+    // Taken only when the file is still the version that was read.
+    if (r.image && !(StampOf(platform::ResolvePathCase(fullPath)) == r.stamp)) {
+        FreeImage(r.image);
+        r.image = nullptr;
+    }
+    return r.image;
+}
+
+void TDirThread::DropReadAhead() {
+    if (!readAhead_)
+        return;
+    if (readAhead_->result.valid())
+        FreeImage(readAhead_->result.get().image);
+    readAhead_.reset();
+}
+
+bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string& name,
+                                 const std::string& nextPath) {
     if (!Writer) {
         Status("Failed.");
         ErrorBox("Internal error. Aborting.");
@@ -159,8 +258,8 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
     if (settle > std::chrono::nanoseconds::zero())
         std::this_thread::sleep_for(settle);
 
-    TgaImage* image = nullptr;
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    TgaImage* image = TakeReadAhead(fullPath);
+    for (int attempt = 0; !image && attempt < 20; ++attempt) {
         int32_t status = IMG_UNKNOWN;
         image = LoadTga(attempt == 0 ? path.c_str() : platform::ResolvePathCase(fullPath).c_str(),
                         &status);
@@ -179,9 +278,12 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         return false;
     }
     const int32_t position = frameCounter_++;
+    if (!nextPath.empty())
+        StartReadAhead(nextPath);
     const bool ok = Writer->WriteFrame(image, position);
     FreeImage(image);
     if (!ok) {
+        DropReadAhead();
         Status("Failed.");
         ErrorBox("Error writing AVI frame to output file.");
         Terminate();

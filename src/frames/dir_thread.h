@@ -19,6 +19,7 @@
 namespace vexo {
 
 class CAviFile;
+struct TgaImage;
 
 // Where the collector's texts go. Every function runs on the main thread, in the order the
 // collector produced them; the collector waits only for ErrorBox.
@@ -60,7 +61,14 @@ public:
 private:
     TDirThread(platform::MainThreadQueue& queue, CollectorUi ui);
     void Execute();
-    bool HandleFrameFile(const std::string& fullPath, const std::string& name);
+    bool HandleFrameFile(const std::string& fullPath, const std::string& name,
+                         const std::string& nextPath);
+    // Reading the next screenshot while the current frame is written: started only for a
+    // file the game has finished with, and taken only if the file is still the same.
+    struct ReadAhead;
+    void StartReadAhead(const std::string& fullPath);
+    TgaImage* TakeReadAhead(const std::string& fullPath);
+    void DropReadAhead();
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested
     void Status(const std::string& text);
@@ -82,6 +90,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
+    std::unique_ptr<ReadAhead> readAhead_;
 };
 
 // Empties a file (opens it for writing and closes it); true when it could be opened.
