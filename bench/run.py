@@ -68,14 +68,95 @@ def make_set(name, count, width, height, bits):
     return folder
 
 
+def realtime(seconds, fourcc):
+    """The stand-in game writes 640x480 frames at 125 per second while vexo-encode collects
+    them as the program does in Realtime (interval 1000, files emptied as they are taken).
+    Samples the screenshots folder every 20 ms: frames written (files present) minus frames
+    taken (files emptied). Returns (frames written, frames in the AVI, worst lag in frames,
+    worst lag in seconds at 125 fps, lag at the game's end, seconds from the game's end
+    until the collector finished)."""
+    tree = os.path.join(OUT, "realtime")
+    shutil.rmtree(tree, ignore_errors=True)
+    mod = os.path.join(tree, "baseq3")
+    shots = os.path.join(mod, "screenshots")
+    os.makedirs(os.path.join(mod, "demos"))
+    os.makedirs(shots)
+    with open(os.path.join(mod, "demos", "bench.dm_68"), "w") as f:
+        f.write("length %d\n" % seconds)
+    with open(os.path.join(mod, "vexo_bench.cfg"), "w") as f:
+        f.write("set cl_avidemo 125\nset r_mode 3\ndemo bench\n")
+    avi = os.path.join(OUT, "realtime.avi")
+    enc = subprocess.Popen([os.path.join(BIN, "vexo-encode"), "--interval", "1000", "--consume",
+                            "--fourcc", fourcc, shots, avi],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    game = subprocess.Popen([os.path.join(BIN, "vexo-stand-in-game"), "+set", "fs_game", "baseq3",
+                             "+exec", "vexo_bench"], cwd=tree,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    worst = 0
+    most = 0
+    game_end = None
+    lag_at_end = None
+    while enc.poll() is None:
+        written = taken = 0
+        try:
+            with os.scandir(shots) as it:
+                for e in it:
+                    if e.name.startswith("shot"):
+                        try:
+                            size = e.stat().st_size
+                        except FileNotFoundError:
+                            continue  # deleted at the end
+                        written += 1
+                        taken += size == 0
+        except FileNotFoundError:
+            pass
+        most = max(most, written)
+        if written == most:  # the files are deleted when the collector ends
+            worst = max(worst, written - taken)
+        if game_end is None and game.poll() is not None:
+            game_end = time.perf_counter()
+            lag_at_end = written - taken
+        time.sleep(0.02)
+    end = time.perf_counter()
+    err = enc.stderr.read().decode(errors="replace")
+    if game.wait() != 0 or enc.returncode != 0:
+        sys.exit("realtime run failed:\n" + err[-2000:])
+    if game_end is None:
+        game_end = end
+        lag_at_end = 0
+    frames = 0
+    for line in err.splitlines():
+        if line.startswith("Wrote "):
+            frames = int(line.split()[1])
+    return most, frames, worst, worst / 125.0, lag_at_end, end - game_end
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--frames", type=int, default=300)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--sets", default="640x480x24,1600x1200x24,640x480x32")
     ap.add_argument("--codecs", default=",".join(c[0] for c in CODECS))
+    ap.add_argument("--realtime", type=int, metavar="SECONDS", default=0,
+                    help="instead: the Realtime run with a demo of this many seconds")
     args = ap.parse_args()
     os.makedirs(OUT, exist_ok=True)
+    if args.realtime:
+        lines = ["| codec | frames written | frames in AVI | worst lag frames | worst lag s | "
+                 "lag at game end | collector done after game s |", "|---|---|---|---|---|---|---|"]
+        for cname, fourcc, _ in CODECS:
+            if cname not in args.codecs.split(","):
+                continue
+            for _ in range(args.runs):
+                r = realtime(args.realtime, fourcc)
+                lines.append("| %s | %d | %d | %d | %.2f | %d | %.1f |" % ((cname,) + r))
+                print(lines[-1], flush=True)
+        table = "\n".join(lines)
+        print(table)
+        with open(os.path.join(OUT, "realtime.md"), "w") as f:
+            f.write("640x480 at 125 fps, demo of %d s, %s\n\n%s\n" % (
+                args.realtime, time.strftime("%Y-%m-%d"), table))
+        return
     ffmpeg = shutil.which("ffmpeg")
     if not ffmpeg:
         sys.exit("ffmpeg not found")
