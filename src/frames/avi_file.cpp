@@ -38,8 +38,40 @@ const uint8_t* IdentityTable() {
 // become the stream's frame rows with the colour bytes where the stream wants them and the
 // gamma curve applied. An alpha byte passes through unchanged; a frame with alpha but an
 // image without gets opaque pixels.
+// One row of red-green-blue(-alpha) source pixels into a packed row whose pixels are
+// Step bytes apart, with the step and the source pixel size known to the compiler.
+template <int Bpp, int Step>
+void ConvertPackedRow(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, int32_t width,
+                      const uint8_t* curve) {
+    for (int32_t x = 0; x < width; ++x, s += Bpp, r += Step, g += Step, b += Step) {
+        *r = curve[s[0]];
+        *g = curve[s[1]];
+        *b = curve[s[2]];
+    }
+}
+
 void ConvertRows(const TgaImage& image, const AviFrameBuffer& frame, const uint8_t* curve) {
     const int bpp = image.BytesPerPixel;
+    if (!frame.alpha && (frame.pixelStep == 3 || frame.pixelStep == 4) && (bpp == 3 || bpp == 4)) {
+        // The common packed layouts: the same conversion with fixed steps.
+        const size_t rowBytes = static_cast<size_t>(image.Width) * bpp;
+        for (int32_t y = 0; y < image.Height; ++y) {
+            const uint8_t* s = image.Pixels + static_cast<size_t>(y) * rowBytes;
+            const size_t row = static_cast<size_t>(y) * frame.stride;
+            uint8_t* r = frame.red + row;
+            uint8_t* g = frame.green + row;
+            uint8_t* b = frame.blue + row;
+            if (bpp == 3 && frame.pixelStep == 3)
+                ConvertPackedRow<3, 3>(s, r, g, b, image.Width, curve);
+            else if (bpp == 3)
+                ConvertPackedRow<3, 4>(s, r, g, b, image.Width, curve);
+            else if (frame.pixelStep == 3)
+                ConvertPackedRow<4, 3>(s, r, g, b, image.Width, curve);
+            else
+                ConvertPackedRow<4, 4>(s, r, g, b, image.Width, curve);
+        }
+        return;
+    }
     const size_t rowBytes = static_cast<size_t>(image.Width) * bpp;
     const int step = frame.pixelStep;
     for (int32_t y = 0; y < image.Height; ++y) {

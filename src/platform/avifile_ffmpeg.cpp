@@ -620,6 +620,9 @@ long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode) {
         ReleaseFile(f);
         return AVIERR_MEMORY;
     }
+    // Frame data goes to the file as it is, not copied through the buffer piece by piece;
+    // the muxer's small writes (chunk headers, index entries) are still gathered.
+    format->pb->direct = 1;
     *file = f;
     return AVIERR_OK;
 }
