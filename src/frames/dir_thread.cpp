@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <future>
 #include <vector>
 
 #include <sys/stat.h>
@@ -68,9 +67,63 @@ struct ReadResult {
 
 } // namespace
 
+// One reader thread for the whole run, so that the images it reads come from one place
+// in memory instead of a new thread's for every frame.
 struct TDirThread::ReadAhead {
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stop = false;
+    bool queued = false; // a file is waiting to be read or is being read
+    bool done = false;   // ...and result holds what came of it
     std::string fullPath;
-    std::future<ReadResult> result;
+    std::string path;
+    ReadResult result;
+
+    ReadAhead() : worker([this] { Run(); }) {}
+    ~ReadAhead() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        worker.join();
+        FreeImage(result.image);
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return stop || (queued && !done); });
+            if (stop)
+                return;
+            const std::string file = path;
+            lock.unlock();
+            ReadResult r;
+            const FileStamp before = StampOf(file);
+            int32_t status = IMG_UNKNOWN;
+            r.image = LoadTga(file.c_str(), &status);
+            r.stamp = StampOf(file);
+            if (status != IMG_OK || !(before == r.stamp)) {
+                FreeImage(r.image);
+                r.image = nullptr;
+            }
+            lock.lock();
+            result = r;
+            done = true;
+            changed.notify_all();
+        }
+    }
+
+    // Waits for the file queued and hands over what was read (null for nothing).
+    ReadResult Finish() {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !queued || done; });
+        ReadResult r = result;
+        result = ReadResult{};
+        queued = done = false;
+        return r;
+    }
 };
 
 std::shared_ptr<TDirThread> TDirThread::Create(platform::MainThreadQueue& queue, CollectorUi ui) {
@@ -182,7 +235,7 @@ void TDirThread::Execute() {
         }
     }
 
-    DropReadAhead();
+    readAhead_.reset(); // ends the reader thread
     Terminate();
     active_ = false;
     // The termination handler runs on the main thread; it keeps this object alive.
@@ -196,38 +249,30 @@ void TDirThread::StartReadAhead(const std::string& fullPath) {
     // A file the game may still be writing is left to the regular read, which waits.
     if (SettleWait(path) > std::chrono::nanoseconds::zero())
         return;
-    auto ahead = std::make_unique<ReadAhead>();
-    ahead->fullPath = fullPath;
-    try {
-        ahead->result = std::async(std::launch::async, [path] {
-            ReadResult r;
-            const FileStamp before = StampOf(path);
-            int32_t status = IMG_UNKNOWN;
-            r.image = LoadTga(path.c_str(), &status);
-            r.stamp = StampOf(path);
-            if (status != IMG_OK || !(before == r.stamp)) {
-                FreeImage(r.image);
-                r.image = nullptr;
-            }
-            return r;
-        });
-    } catch (const std::exception&) {
-        return; // no thread to spare: the file is read when its turn comes
+    if (!readAhead_) {
+        try {
+            readAhead_ = std::make_unique<ReadAhead>();
+        } catch (const std::exception&) {
+            return; // no thread to spare: each file is read when its turn comes
+        }
     }
-    readAhead_ = std::move(ahead);
+    {
+        std::lock_guard<std::mutex> lock(readAhead_->mutex);
+        readAhead_->fullPath = fullPath;
+        readAhead_->path = path;
+        readAhead_->queued = true;
+        readAhead_->done = false;
+    }
+    readAhead_->changed.notify_all();
 }
 
 TgaImage* TDirThread::TakeReadAhead(const std::string& fullPath) {
     if (!readAhead_)
         return nullptr;
-    if (readAhead_->fullPath != fullPath) {
-        DropReadAhead();
-        return nullptr;
-    }
-    ReadResult r = readAhead_->result.get();
-    readAhead_.reset();
-    // Taken only when the file is still the version that was read.
-    if (r.image && !(StampOf(platform::ResolvePathCase(fullPath)) == r.stamp)) {
+    const bool same = readAhead_->fullPath == fullPath;
+    ReadResult r = readAhead_->Finish();
+    // Taken only when it is this file, still in the version that was read.
+    if (r.image && (!same || !(StampOf(platform::ResolvePathCase(fullPath)) == r.stamp))) {
         FreeImage(r.image);
         r.image = nullptr;
     }
@@ -235,11 +280,8 @@ TgaImage* TDirThread::TakeReadAhead(const std::string& fullPath) {
 }
 
 void TDirThread::DropReadAhead() {
-    if (!readAhead_)
-        return;
-    if (readAhead_->result.valid())
-        FreeImage(readAhead_->result.get().image);
-    readAhead_.reset();
+    if (readAhead_)
+        FreeImage(readAhead_->Finish().image);
 }
 
 bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string& name,
