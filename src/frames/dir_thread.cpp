@@ -70,7 +70,6 @@ struct ReadResult {
 // One reader thread for the whole run, so that the images it reads come from one place
 // in memory instead of a new thread's for every frame.
 struct TDirThread::ReadAhead {
-    std::thread worker;
     std::mutex mutex;
     std::condition_variable changed;
     bool stop = false;
@@ -79,8 +78,11 @@ struct TDirThread::ReadAhead {
     std::string fullPath;
     std::string path;
     ReadResult result;
+    std::thread worker; // last: it starts once everything it uses has been made
 
-    ReadAhead() : worker([this] { Run(); }) {}
+    ReadAhead() {
+        worker = std::thread([this] { Run(); });
+    }
     ~ReadAhead() {
         {
             std::lock_guard<std::mutex> lock(mutex);
