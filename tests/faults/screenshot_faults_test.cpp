@@ -1,0 +1,129 @@
+// Screenshots that are damaged or never become readable, through the headless encoder in a
+// child process: the collector reports the read error after its retries, the frames before
+// it stay in a complete AVI file, and nothing crashes, hangs or allocates the size a broken
+// header claims.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "fault_fixture.h"
+
+namespace vexo::faults {
+namespace {
+
+// Ten distinct 320 x 240 screenshots shot0000.tga .. shot0009.tga, colour red = 20 * n.
+void WriteShots(const std::string& dir, int count) {
+    char name[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "/shot%04d.tga", i);
+        test::WriteTga(dir + name, 320, 240, static_cast<uint8_t>(20 * i), 7, 9);
+    }
+}
+
+// The red value of the top left pixel of every decoded frame.
+std::vector<int> Reds(const std::string& avi) {
+    std::vector<int> reds;
+    for (const std::string& frame : test::DecodeFrames(avi, 320, 240))
+        reds.push_back(static_cast<uint8_t>(frame[0]));
+    return reds;
+}
+
+std::vector<int> RedsUpTo(int count) {
+    std::vector<int> reds;
+    for (int i = 0; i < count; ++i)
+        reds.push_back(20 * i);
+    return reds;
+}
+
+// A bare 18-byte TGA header.
+std::string Header(int width, int height, int depth) {
+    std::string h(18, '\0');
+    h[2] = 2;
+    h[12] = static_cast<char>(width & 255);
+    h[13] = static_cast<char>(width >> 8);
+    h[14] = static_cast<char>(height & 255);
+    h[15] = static_cast<char>(height >> 8);
+    h[16] = static_cast<char>(depth);
+    return h;
+}
+
+class DamagedScreenshotTest : public ::testing::Test {
+protected:
+    DamagedScreenshotTest() { fs::create_directories(shots); }
+    // The encoder, limited to 60 seconds and, when asked, to an address space.
+    ChildResult Encode(rlim_t addressSpace = 0) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::alarm(60); // a hang ends in SIGALRM, which the caller sees as no exit code
+            if (addressSpace) {
+                rlimit as{addressSpace, addressSpace};
+                ::setrlimit(RLIMIT_AS, &as);
+            }
+            std::FILE* err = std::freopen(errPath.c_str(), "w", stderr);
+            (void)err;
+            ::execl(VEXO_ENCODE, VEXO_ENCODE, "--interval", "0", "--fourcc", "DIB", shots.c_str(),
+                    avi.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ChildResult result;
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            result.exitCode = WEXITSTATUS(status);
+        result.err = test::ReadFile(errPath);
+        return result;
+    }
+    // The encoder stopped at shot0003 with the read error after twenty attempts, and the
+    // three frames before it are in a complete file.
+    void ExpectReadErrorAfterThreeFrames(const ChildResult& r) {
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("Retrying frame 3 (19) ..."), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Retrying frame 3 (20)"), std::string::npos);
+        EXPECT_NE(r.err.find("Error: Error reading a generated TGA file."), std::string::npos);
+        EXPECT_EQ(CountPackets(avi), 3);
+        EXPECT_EQ(Reds(avi), RedsUpTo(3));
+    }
+
+    TempDir dir;
+    std::string shots = dir / "shots";
+    std::string avi = dir / "out.avi";
+    std::string errPath = dir / "stderr";
+};
+
+TEST_F(DamagedScreenshotTest, AFileThatStaysTooShortIsReportedAfterItsRetries) {
+    WriteShots(shots, 6);
+    WriteFile(shots + "/shot0003.tga", Header(320, 240, 24) + "short"); // 23 bytes
+    ExpectReadErrorAfterThreeFrames(Encode());
+}
+
+TEST_F(DamagedScreenshotTest, ATruncatedFileIsNeverTakenAsATornFrame) {
+    WriteShots(shots, 6);
+    const std::string whole = test::TgaBytes(320, 240, 60, 7, 9);
+    WriteFile(shots + "/shot0003.tga", whole.substr(0, whole.size() / 2));
+    ExpectReadErrorAfterThreeFrames(Encode());
+}
+
+TEST_F(DamagedScreenshotTest, AGiantHeaderAllocatesNothingOfItsSize) {
+    WriteShots(shots, 6);
+    // 65535 x 65535 pixels with a few bytes of data, and a sparse file whose length covers
+    // what a 16-bit picture of that size would need (8 GiB, nothing of it on disk).
+    WriteFile(shots + "/shot0003.tga", Header(65535, 65535, 32) + std::string(64, 'x'));
+    WriteFile(shots + "/shot0004.tga", Header(65535, 65535, 16));
+    ASSERT_EQ(::truncate((shots + "/shot0004.tga").c_str(), 18 + 2LL * 65535 * 65535), 0);
+    // Half a gigabyte of address space is plenty for a 320 x 240 video and far from the
+    // 12 GiB such a header asks for.
+    ExpectReadErrorAfterThreeFrames(Encode(rlim_t{512} << 20));
+    fs::remove(shots + "/shot0003.tga");
+    // The sparse one alone fails the same way.
+    ExpectReadErrorAfterThreeFrames(Encode(rlim_t{512} << 20));
+}
+
+TEST_F(DamagedScreenshotTest, ANamedPipeIsNoScreenshotAndBlocksNothing) {
+    WriteShots(shots, 3);
+    // Opening a pipe without a writer for reading would wait forever.
+    ASSERT_EQ(::mkfifo((shots + "/shot0001x.tga").c_str(), 0644), 0);
+    const ChildResult r = Encode();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Reds(avi), RedsUpTo(3));
+}
+
+} // namespace
+} // namespace vexo::faults
