@@ -5,7 +5,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 #include "fault_fixture.h"
+#include "frames/dir_thread.h"
 
 namespace vexo::faults {
 namespace {
@@ -123,6 +127,56 @@ TEST_F(DamagedScreenshotTest, ANamedPipeIsNoScreenshotAndBlocksNothing) {
     const ChildResult r = Encode();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Reds(avi), RedsUpTo(3));
+}
+
+// Screenshots an earlier demo's failed collector left behind are passed over by the next
+// collector: neither taken, deleted nor counted as a scan that found something, so that it
+// still waits for its own game's first screenshot.
+TEST(LeftoverScreenshots, ArePassedOverWithoutEndingTheWait) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    const std::string shots = dir / "screenshots";
+    WriteShots(shots, 3);
+    const std::vector<std::string> leftovers{shots + "/shot0000.tga", shots + "/shot0001.tga",
+                                             shots + "/shot0002.tga"};
+    CAviFile writer;
+    writer.CodecVars.cbSize = kCompVarsSize;
+    writer.CodecVars.dwFlags = ICMF_COMPVARS_VALID;
+    writer.CodecVars.fccHandler = FOURCC_DIB;
+    ASSERT_TRUE(writer.Open(dir / "out.avi", 640, 480, 25, 1));
+    platform::MainThreadQueue queue;
+    std::vector<std::string> texts;
+    CollectorUi ui;
+    ui.Status = [&](const std::string& t) { texts.push_back(t); };
+    auto collector = TDirThread::Create(queue, ui);
+    collector->SetDirectory(shots);
+    collector->SetMask("shot*.tga");
+    collector->Interval = 2;
+    collector->Writer = &writer;
+    collector->SetPassOver(leftovers);
+    collector->Resume();
+    // Many scans that see only the leftovers; three idle ones would have ended it.
+    for (int i = 0; i < 100; ++i) {
+        queue.Drain();
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(collector->Active());
+    // The game's own screenshots, numbered past the taken names.
+    test::WriteTga(shots + "/shot0003.tga", 320, 240, 100, 7, 9);
+    test::WriteTga(shots + "/shot0004.tga", 320, 240, 120, 7, 9);
+    while (collector->Active() || !collector->CleanupDone()) {
+        queue.Drain();
+        std::this_thread::sleep_for(1ms);
+    }
+    queue.Drain();
+    writer.Close(0);
+    collector->Terminate();
+    EXPECT_EQ(collector->FrameCounter(), 2);
+    EXPECT_EQ(Reds(dir / "out.avi"), (std::vector<int>{100, 120}));
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Sensing..."), 3);
+    for (const std::string& path : leftovers)
+        EXPECT_EQ(fs::file_size(path), 18u + 320 * 240 * 3) << path;
+    EXPECT_FALSE(fs::exists(shots + "/shot0003.tga"));
 }
 
 } // namespace
