@@ -523,8 +523,11 @@ void MainWindow::ShowHelpModal() {
         help_->exec();
 }
 
-int MainWindow::CompressorChoose(COMPVARS&, const std::string&) {
-    return 0;
+int MainWindow::CompressorChoose(COMPVARS& vars, const std::string& title) {
+    // Declared here rather than included, to keep this file's other parts as they are;
+    // defined in app/compressor_dialog.cpp.
+    int ChooseCompressor(QWidget*, COMPVARS&, const std::string&);
+    return ChooseCompressor(this, vars, title);
 }
 
 void MainWindow::CloseMainWindow() {
