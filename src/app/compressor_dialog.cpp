@@ -1,5 +1,3 @@
-// The compressor-choice dialog: a list of the machine's compressors and the settings each
-// one honours. The record it edits changes only when the user confirms.
 #include "app/compressor_dialog.h"
 
 #include <QCheckBox>
@@ -7,268 +5,270 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cctype>
 
 namespace vexo {
 
 namespace {
 
-constexpr int kQualityScale = 100; // slider step = 100 units of lQ
-constexpr int kMaxQuality = 10000;
-constexpr int kDefaultKeyFrames = 15;
-constexpr int kDefaultDataRate = 300;
+constexpr int kDefaultKeyInterval = 15;
+constexpr int kDefaultDataRate = 1000;
+
+// The code with its letters in lower case, so that "HFYU" finds "hfyu".
+FOURCC LowerCode(FOURCC code) {
+    FOURCC result = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const auto c = static_cast<unsigned char>((code >> shift) & 0xFF);
+        result |= static_cast<FOURCC>(std::tolower(c)) << shift;
+    }
+    return result;
+}
+
+// The list entry a stored code selects: the uncompressed entry for every uncompressed
+// code, else the compressor of that code; the first entry when nothing matches.
+int EntryFor(const std::vector<CompressorInfo>& list, FOURCC code) {
+    auto find = [&](auto match) {
+        auto it = std::find_if(list.begin(), list.end(), match);
+        return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+    };
+    int index = IsUncompressedCode(code)
+                    ? find([](const CompressorInfo& c) { return IsUncompressedCode(c.fourcc); })
+                    : find([&](const CompressorInfo& c) { return c.fourcc == code; });
+    if (index < 0 && !IsUncompressedCode(code))
+        index =
+            find([&](const CompressorInfo& c) { return LowerCode(c.fourcc) == LowerCode(code); });
+    return index < 0 ? 0 : index;
+}
+
+// Hands the private state of one open compressor to another of the same kind.
+void CopyState(HIC from, HIC to) {
+    const long size = ICSendMessage(from, ICM_GETSTATE, nullptr, 0);
+    if (size <= 0)
+        return;
+    std::vector<unsigned char> state(static_cast<size_t>(size));
+    const long got = ICSendMessage(from, ICM_GETSTATE, state.data(), size);
+    if (got > 0 && got <= size)
+        ICSendMessage(to, ICM_SETSTATE, state.data(), got);
+}
 
 } // namespace
 
 bool IsUncompressedCode(FOURCC code) {
-    return code == kDefaultFourCC || code == FOURCC_DIB || code == 0;
+    return code == 0 || code == FOURCC_DIB || code == kDefaultFourCC;
 }
 
 CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget* parent)
     : QDialog(parent), vars_(vars), compressors_(ICEnumerateCompressors()) {
-    setObjectName("dlgCompressor");
+    setObjectName("CompressorDialog");
     setWindowTitle(title);
     setModal(true);
 
-    auto* grid = new QGridLayout;
     auto* labCompressor = new QLabel("&Compressor:", this);
     labCompressor->setObjectName("labCompressor");
     cbCompressor_ = new QComboBox(this);
     cbCompressor_->setObjectName("cbCompressor");
-    labCompressor->setBuddy(cbCompressor_);
     for (const CompressorInfo& info : compressors_)
         cbCompressor_->addItem(QString::fromStdString(info.name));
+    labCompressor->setBuddy(cbCompressor_);
+
     btnConfigure_ = new QPushButton("Con&figure...", this);
     btnConfigure_->setObjectName("btnConfigure");
-    btnConfigure_->setAutoDefault(false);
-    grid->addWidget(labCompressor, 0, 0);
-    grid->addWidget(cbCompressor_, 0, 1, 1, 2);
-    grid->addWidget(btnConfigure_, 0, 3);
 
-    auto* labQuality = new QLabel("Compression &Quality:", this);
+    auto* labQuality = new QLabel("Compression &quality:", this);
     labQuality->setObjectName("labQuality");
-    sldQuality_ = new QSlider(Qt::Horizontal, this);
-    sldQuality_->setObjectName("sldQuality");
-    sldQuality_->setRange(0, kMaxQuality / kQualityScale);
-    spnQuality_ = new QSpinBox(this);
-    spnQuality_->setObjectName("spnQuality");
-    spnQuality_->setRange(0, kMaxQuality / kQualityScale);
-    labQuality->setBuddy(sldQuality_);
-    grid->addWidget(labQuality, 1, 0);
-    grid->addWidget(sldQuality_, 1, 1, 1, 2);
-    grid->addWidget(spnQuality_, 1, 3);
+    sliderQuality_ = new QSlider(Qt::Horizontal, this);
+    sliderQuality_->setObjectName("sliderQuality");
+    sliderQuality_->setRange(0, 100);
+    spinQuality_ = new QSpinBox(this);
+    spinQuality_->setObjectName("spinQuality");
+    spinQuality_->setRange(0, 100);
+    labQuality->setBuddy(sliderQuality_);
+    connect(sliderQuality_, &QSlider::valueChanged, spinQuality_, &QSpinBox::setValue);
+    connect(spinQuality_, &QSpinBox::valueChanged, sliderQuality_, &QSlider::setValue);
 
     cbKeyFrames_ = new QCheckBox("&Key frame every", this);
     cbKeyFrames_->setObjectName("cbKeyFrames");
-    spnKeyFrames_ = new QSpinBox(this);
-    spnKeyFrames_->setObjectName("spnKeyFrames");
-    spnKeyFrames_->setRange(1, 99999);
-    spnKeyFrames_->setSuffix(" frames");
-    grid->addWidget(cbKeyFrames_, 2, 0);
-    grid->addWidget(spnKeyFrames_, 2, 1);
+    spinKeyFrames_ = new QSpinBox(this);
+    spinKeyFrames_->setObjectName("spinKeyFrames");
+    spinKeyFrames_->setRange(1, 100000);
+    auto* labFrames = new QLabel("frames", this);
+    labFrames->setObjectName("labKeyFramesUnit");
 
     cbDataRate_ = new QCheckBox("&Data rate", this);
     cbDataRate_->setObjectName("cbDataRate");
-    spnDataRate_ = new QSpinBox(this);
-    spnDataRate_->setObjectName("spnDataRate");
-    spnDataRate_->setRange(1, 1000000);
-    spnDataRate_->setSuffix(" KB/s");
+    spinDataRate_ = new QSpinBox(this);
+    spinDataRate_->setObjectName("spinDataRate");
+    spinDataRate_->setRange(1, 10000000);
+    auto* labRate = new QLabel("KB/s", this);
+    labRate->setObjectName("labDataRateUnit");
+
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons_->setObjectName("buttons");
+    buttons_->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
+    buttons_->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
+    connect(buttons_, &QDialogButtonBox::accepted, this, &CompressorDialog::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &CompressorDialog::reject);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(labCompressor, 0, 0);
+    grid->addWidget(cbCompressor_, 0, 1, 1, 2);
+    grid->addWidget(btnConfigure_, 0, 3);
+    grid->addWidget(labQuality, 1, 0);
+    grid->addWidget(sliderQuality_, 1, 1, 1, 2);
+    grid->addWidget(spinQuality_, 1, 3);
+    grid->addWidget(cbKeyFrames_, 2, 0);
+    grid->addWidget(spinKeyFrames_, 2, 1);
+    grid->addWidget(labFrames, 2, 2);
     grid->addWidget(cbDataRate_, 3, 0);
-    grid->addWidget(spnDataRate_, 3, 1);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setObjectName("buttons");
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOk");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
-
+    grid->addWidget(spinDataRate_, 3, 1);
+    grid->addWidget(labRate, 3, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(buttons);
+    layout->addWidget(buttons_);
 
-    // The stored values; every code for uncompressed output selects the uncompressed entry.
-    int selected = 0;
-    for (size_t i = 0; i < compressors_.size(); ++i) {
-        const FOURCC code = compressors_[i].fourcc;
-        if (code == vars.fccHandler ||
-            (IsUncompressedCode(code) && IsUncompressedCode(vars.fccHandler))) {
-            selected = static_cast<int>(i);
-            break;
-        }
-    }
-    const int quality = std::clamp(vars.lQ, 0, kMaxQuality);
-    sldQuality_->setValue((quality + kQualityScale / 2) / kQualityScale);
-    spnQuality_->setValue(sldQuality_->value());
-    cbKeyFrames_->setChecked(vars.lKey > 0);
-    spnKeyFrames_->setValue(vars.lKey > 0 ? vars.lKey : kDefaultKeyFrames);
-    cbDataRate_->setChecked(vars.lDataRate > 0);
-    spnDataRate_->setValue(vars.lDataRate > 0 ? vars.lDataRate : kDefaultDataRate);
+    // The stored values.
+    spinQuality_->setValue(std::clamp(vars_.lQ, 0, 10000) / 100);
+    cbKeyFrames_->setChecked(vars_.lKey > 0);
+    spinKeyFrames_->setValue(vars_.lKey > 0 ? vars_.lKey : kDefaultKeyInterval);
+    cbDataRate_->setChecked(vars_.lDataRate > 0);
+    spinDataRate_->setValue(vars_.lDataRate > 0 ? vars_.lDataRate : kDefaultDataRate);
 
-    connect(sldQuality_, &QSlider::valueChanged, this, [this](int value) {
-        qualityTouched_ = true;
-        spnQuality_->setValue(value);
-    });
-    connect(spnQuality_, &QSpinBox::valueChanged, this, [this](int value) {
-        qualityTouched_ = true;
-        sldQuality_->setValue(value);
-    });
-    connect(cbKeyFrames_, &QCheckBox::toggled, this,
-            [this] { SelectionChanged(cbCompressor_->currentIndex()); });
-    connect(cbDataRate_, &QCheckBox::toggled, this,
-            [this] { SelectionChanged(cbCompressor_->currentIndex()); });
+    connect(cbKeyFrames_, &QCheckBox::toggled, this, &CompressorDialog::UpdateControls);
+    connect(cbDataRate_, &QCheckBox::toggled, this, &CompressorDialog::UpdateControls);
+    connect(btnConfigure_, &QPushButton::clicked, this, &CompressorDialog::ConfigureClicked);
+
+    if (!compressors_.empty())
+        cbCompressor_->setCurrentIndex(EntryFor(compressors_, vars_.fccHandler));
     connect(cbCompressor_, &QComboBox::currentIndexChanged, this,
-            [this](int index) { SelectionChanged(index); });
-    connect(btnConfigure_, &QPushButton::clicked, this, [this] { Configure(); });
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        const CompressorInfo* info = Selected();
-        if (info && !IsUncompressedCode(info->fourcc) && !SelectedHandle()) {
-            QMessageBox::critical(this, "Error",
-                                  QString("The compressor \"%1\" cannot be opened.")
-                                      .arg(QString::fromStdString(info->name)));
-            return;
-        }
-        accept();
-    });
-
-    cbCompressor_->setCurrentIndex(selected);
-    SelectionChanged(selected);
+            &CompressorDialog::SelectionChanged);
+    UpdateControls();
 }
 
 CompressorDialog::~CompressorDialog() {
     CloseHandle();
 }
 
-const CompressorInfo* CompressorDialog::Selected() const {
-    const int index = cbCompressor_->currentIndex();
-    if (index < 0 || index >= static_cast<int>(compressors_.size()))
-        return nullptr;
-    return &compressors_[index];
+void CompressorDialog::CloseHandle() {
+    if (handle_)
+        ICClose(handle_);
+    handle_ = nullptr;
+    handleOpened_ = false;
 }
 
 void CompressorDialog::SelectionChanged(int) {
-    const CompressorInfo* info = Selected();
-    const bool quality = info && info->hasQuality;
-    const bool keyFrames = info && info->hasKeyFrames;
-    const bool dataRate = info && info->hasDataRate;
-    findChild<QLabel*>("labQuality")->setEnabled(quality);
-    sldQuality_->setEnabled(quality);
-    spnQuality_->setEnabled(quality);
-    cbKeyFrames_->setEnabled(keyFrames);
-    spnKeyFrames_->setEnabled(keyFrames && cbKeyFrames_->isChecked());
-    cbDataRate_->setEnabled(dataRate);
-    spnDataRate_->setEnabled(dataRate && cbDataRate_->isChecked());
-    btnConfigure_->setEnabled(info && info->hasOptions);
+    // Options set on the previous compressor's handle do not carry over.
+    CloseHandle();
+    UpdateControls();
+}
+
+void CompressorDialog::UpdateControls() {
+    const int index = cbCompressor_->currentIndex();
+    const bool valid = index >= 0 && index < static_cast<int>(compressors_.size());
+    static const CompressorInfo none{};
+    const CompressorInfo& info = valid ? compressors_[static_cast<size_t>(index)] : none;
+    sliderQuality_->setEnabled(info.hasQuality);
+    spinQuality_->setEnabled(info.hasQuality);
+    cbKeyFrames_->setEnabled(info.hasKeyFrames);
+    spinKeyFrames_->setEnabled(info.hasKeyFrames && cbKeyFrames_->isChecked());
+    cbDataRate_->setEnabled(info.hasDataRate);
+    spinDataRate_->setEnabled(info.hasDataRate && cbDataRate_->isChecked());
+    btnConfigure_->setEnabled(info.hasOptions);
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(valid);
 }
 
 HIC CompressorDialog::SelectedHandle() {
-    const CompressorInfo* info = Selected();
-    if (!info || IsUncompressedCode(info->fourcc))
+    const int index = cbCompressor_->currentIndex();
+    if (index < 0 || index >= static_cast<int>(compressors_.size()))
         return nullptr;
-    if (hic_ && hicCode_ == info->fourcc)
-        return hic_;
-    CloseHandle();
-    hic_ = ICOpen(ICTYPE_VIDEO, info->fourcc, ICMODE_COMPRESS);
-    hicCode_ = info->fourcc;
-    // The stored compressor starts from its stored options, which the record's handle holds.
-    if (hic_ && vars_.hic && vars_.fccHandler == info->fourcc) {
-        const long size = ICSendMessage(vars_.hic, ICM_GETSTATE, nullptr, 0);
-        if (size > 0) {
-            std::vector<unsigned char> state(static_cast<size_t>(size));
-            if (ICSendMessage(vars_.hic, ICM_GETSTATE, state.data(), size) >= 0)
-                ICSendMessage(hic_, ICM_SETSTATE, state.data(), size);
-        }
+    const FOURCC code = compressors_[static_cast<size_t>(index)].fourcc;
+    if (IsUncompressedCode(code))
+        return nullptr;
+    if (!handleOpened_) {
+        handleOpened_ = true;
+        handle_ = ICOpen(ICTYPE_VIDEO, code, ICMODE_COMPRESS);
+        // The stored compressor starts from the options it was stored with; the record's
+        // own handle is not touched, so Cancel leaves it as it was.
+        if (handle_ && vars_.hic && vars_.fccHandler == code)
+            CopyState(vars_.hic, handle_);
     }
-    return hic_;
+    return handle_;
 }
 
-void CompressorDialog::CloseHandle() {
-    if (hic_)
-        ICClose(hic_);
-    hic_ = nullptr;
-    hicCode_ = 0;
-}
-
-void CompressorDialog::Configure() {
-    const CompressorInfo* info = Selected();
+void CompressorDialog::ConfigureClicked() {
     HIC hic = SelectedHandle();
-    if (!info || !hic) {
-        QMessageBox::critical(this, "Error", "The selected compressor cannot be opened.");
+    if (!hic)
         return;
-    }
-    const std::vector<CompressorOption> options = ICGetOptions(hic);
-
-    QDialog dialog(this);
-    dialog.setObjectName("dlgConfigure");
-    dialog.setWindowTitle(QString::fromStdString(info->name) + " Settings");
-    auto* form = new QFormLayout;
-    std::vector<QComboBox*> boxes;
-    for (const CompressorOption& option : options) {
-        auto* box = new QComboBox(&dialog);
-        box->setObjectName(QString::fromStdString("opt_" + option.key));
-        for (const std::string& choice : option.choices)
-            box->addItem(QString::fromStdString(choice));
-        box->setCurrentIndex(option.value);
-        form->addRow(QString::fromStdString(option.label) + ":", box);
-        boxes.push_back(box);
-    }
-    if (options.empty())
-        form->addRow(new QLabel("This compressor has no options.", &dialog));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("btnConfigureOk");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnConfigureCancel");
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addLayout(form);
-    layout->addWidget(buttons);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-
-    QStringList refused;
-    for (size_t i = 0; i < options.size(); ++i) {
-        const int value = boxes[i]->currentIndex();
-        if (value != options[i].value && !ICSetOption(hic, options[i].key, value))
-            refused << QString::fromStdString(options[i].label);
-    }
-    if (!refused.isEmpty())
-        QMessageBox::critical(this, "Error",
-                              "The compressor did not take these options: " + refused.join(", ") +
-                                  ".");
+    CompressorOptionsDialog options(hic, cbCompressor_->currentText(), this);
+    options.exec();
 }
 
-void CompressorDialog::Apply() {
-    const CompressorInfo* info = Selected();
-    HIC hic = SelectedHandle();
-    if (vars_.hic && vars_.hic != hic)
+void CompressorDialog::accept() {
+    const int index = cbCompressor_->currentIndex();
+    if (index < 0 || index >= static_cast<int>(compressors_.size()))
+        return;
+    const CompressorInfo& info = compressors_[static_cast<size_t>(index)];
+    HIC chosen = SelectedHandle();
+    if (vars_.hic && vars_.hic != chosen)
         ICClose(vars_.hic);
-    vars_.hic = hic;
-    hic_ = nullptr; // the record owns it now
-    hicCode_ = 0;
+    vars_.hic = chosen;
+    handle_ = nullptr; // the record owns it now
+    handleOpened_ = false;
 
     vars_.cbSize = kCompVarsSize;
     vars_.dwFlags |= ICMF_COMPVARS_VALID;
     vars_.fccType = ICTYPE_VIDEO;
-    vars_.fccHandler = info ? info->fourcc : kDefaultFourCC;
-    if (qualityTouched_)
-        vars_.lQ = sldQuality_->value() * kQualityScale;
-    else
-        vars_.lQ = std::clamp(vars_.lQ, 0, kMaxQuality);
-    vars_.lKey = cbKeyFrames_->isChecked() ? spnKeyFrames_->value() : 0;
-    vars_.lDataRate = cbDataRate_->isChecked() ? spnDataRate_->value() : 0;
+    vars_.fccHandler = info.fourcc;
+    vars_.lQ = spinQuality_->value() * 100;
+    vars_.lKey = cbKeyFrames_->isChecked() ? spinKeyFrames_->value() : 0;
+    vars_.lDataRate = cbDataRate_->isChecked() ? spinDataRate_->value() : 0;
+    QDialog::accept();
 }
 
-int ChooseCompressor(QWidget* owner, COMPVARS& vars, const std::string& title) {
-    CompressorDialog dialog(vars, QString::fromStdString(title), owner);
-    if (dialog.exec() != QDialog::Accepted)
-        return 0;
-    dialog.Apply();
-    return 1;
+CompressorOptionsDialog::CompressorOptionsDialog(HIC hic, const QString& title, QWidget* parent)
+    : QDialog(parent), hic_(hic), options_(ICGetOptions(hic)) {
+    setObjectName("CompressorOptionsDialog");
+    setWindowTitle(title);
+    setModal(true);
+    auto* form = new QFormLayout;
+    for (const CompressorOption& option : options_) {
+        auto* box = new QComboBox(this);
+        box->setObjectName(QString::fromStdString("option_" + option.key));
+        for (const std::string& choice : option.choices)
+            box->addItem(QString::fromStdString(choice));
+        box->setCurrentIndex(option.value);
+        form->addRow(QString::fromStdString(option.label), box);
+        boxes_.push_back(box);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName("buttons");
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
+    connect(buttons, &QDialogButtonBox::accepted, this, &CompressorOptionsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CompressorOptionsDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
+void CompressorOptionsDialog::accept() {
+    for (size_t i = 0; i < options_.size(); ++i) {
+        const int value = boxes_[i]->currentIndex();
+        if (value >= 0 && value != options_[i].value)
+            ICSetOption(hic_, options_[i].key, value);
+    }
+    QDialog::accept();
+}
+
+int ChooseCompressor(QWidget* parent, COMPVARS& vars, const std::string& title) {
+    CompressorDialog dialog(vars, QString::fromStdString(title), parent);
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 
 } // namespace vexo

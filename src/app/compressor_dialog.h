@@ -1,5 +1,6 @@
-// The compressor-choice dialog behind the Codec button: which compressor, its quality,
-// key-frame and data-rate settings, and the compressor's own options.
+// The compressor-choice dialog: the machine's compressors, quality, key-frame interval, data
+// rate and the chosen compressor's own options. It fills a compressor record on OK and
+// leaves it untouched on Cancel.
 #pragma once
 
 #include <QDialog>
@@ -10,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDialogButtonBox;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -18,45 +20,62 @@ namespace vexo {
 
 class CompressorDialog : public QDialog {
 public:
-    // Shows the choice stored in vars; vars itself changes only in Apply.
+    // Preselects what vars holds: its compressor code (every code for uncompressed output
+    // selects the uncompressed entry), quality, key-frame interval and data rate.
     CompressorDialog(COMPVARS& vars, const QString& title, QWidget* parent = nullptr);
     ~CompressorDialog() override;
 
-    // The compressors offered, in list order.
     const std::vector<CompressorInfo>& Compressors() const { return compressors_; }
-    // Writes the confirmed choice into the record; the record takes the opened handle.
-    void Apply();
+    // The open compressor behind the current selection, opened on first need (null for
+    // uncompressed output or when it cannot be opened). Owned by the dialog until OK.
+    HIC SelectedHandle();
+
+    // Fills the record: valid mark, type "vidc", code, quality, key frames, data rate and
+    // the open compressor with its configured options.
+    void accept() override;
+
+    // Shows the options of the selected compressor; changes go to its open handle.
+    void ConfigureClicked();
 
 private:
     void SelectionChanged(int index);
-    void Configure();
-    // The open handle of the selected compressor, opened on first need; null for
-    // uncompressed output or a compressor that cannot be opened.
-    HIC SelectedHandle();
+    // Enables what the selected compressor honours.
+    void UpdateControls();
     void CloseHandle();
-    const CompressorInfo* Selected() const;
 
     COMPVARS& vars_;
     std::vector<CompressorInfo> compressors_;
-    HIC hic_ = nullptr;
-    FOURCC hicCode_ = 0;
-    bool qualityTouched_ = false;
+    HIC handle_ = nullptr;
+    bool handleOpened_ = false; // an open was tried for the current selection
 
-    QComboBox* cbCompressor_ = nullptr;
-    QSlider* sldQuality_ = nullptr;
-    QSpinBox* spnQuality_ = nullptr;
-    QCheckBox* cbKeyFrames_ = nullptr;
-    QSpinBox* spnKeyFrames_ = nullptr;
-    QCheckBox* cbDataRate_ = nullptr;
-    QSpinBox* spnDataRate_ = nullptr;
-    QPushButton* btnConfigure_ = nullptr;
+    QComboBox* cbCompressor_;
+    QSlider* sliderQuality_;
+    QSpinBox* spinQuality_;
+    QCheckBox* cbKeyFrames_;
+    QSpinBox* spinKeyFrames_;
+    QCheckBox* cbDataRate_;
+    QSpinBox* spinDataRate_;
+    QPushButton* btnConfigure_;
+    QDialogButtonBox* buttons_;
 };
 
-// True for the codes that mean uncompressed full frames.
+// A compressor's own options, one choice list each; OK hands the changed values to hic.
+class CompressorOptionsDialog : public QDialog {
+public:
+    CompressorOptionsDialog(HIC hic, const QString& title, QWidget* parent = nullptr);
+    void accept() override;
+
+private:
+    HIC hic_;
+    std::vector<CompressorOption> options_;
+    std::vector<QComboBox*> boxes_;
+};
+
+// True for the codes that stand for uncompressed full frames: 0, "DIB " and the stored
+// default 1145651744.
 bool IsUncompressedCode(FOURCC code);
 
-// Runs the dialog modally. Non-zero when the user confirmed it; the record then holds the
-// choice. On cancel the record keeps its values.
-int ChooseCompressor(QWidget* owner, COMPVARS& vars, const std::string& title);
+// Shows the dialog modally; non-zero when the user confirmed it.
+int ChooseCompressor(QWidget* parent, COMPVARS& vars, const std::string& title);
 
 } // namespace vexo

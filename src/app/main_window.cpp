@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include "app/banners.h"
+#include "app/compressor_dialog.h"
 #include "app/frm_about.h"
 #include "app/frm_help.h"
 #include "platform/fs.h"
@@ -524,9 +525,6 @@ void MainWindow::ShowHelpModal() {
 }
 
 int MainWindow::CompressorChoose(COMPVARS& vars, const std::string& title) {
-    // Declared here rather than included, to keep this file's other parts as they are;
-    // defined in app/compressor_dialog.cpp.
-    int ChooseCompressor(QWidget*, COMPVARS&, const std::string&);
     return ChooseCompressor(this, vars, title);
 }
 

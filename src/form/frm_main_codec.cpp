@@ -1,6 +1,5 @@
-// The Codec button: lets the user choose the video compressor and stores the choice.
+// The Codec button: choose the compressor for the output files and store the choice.
 #include "form/frm_main.h"
-
 #include "platform/vfw.h"
 #include "settings/codec_settings.h"
 #include "settings/ini.h"
@@ -9,7 +8,7 @@ namespace vexo {
 
 namespace {
 
-// Status and error box of a save, shown through the main window.
+// Status texts go to the status line, failures to an error box owned by the main window.
 class FormSaveReporter : public CodecSaveReporter {
 public:
     explicit FormSaveReporter(TfrmMain& form) : form_(form) {}
@@ -22,10 +21,20 @@ private:
     TfrmMain& form_;
 };
 
-// Frees the record when the handler ends, also when a settings write fails.
-struct CompVarsFree {
-    COMPVARS* vars;
-    ~CompVarsFree() { ICCompressorFree(vars); }
+// Releases the dialog's record however the click ends, a failed settings write included.
+// The input description lives on the stack, so it is detached first.
+class RecordRelease {
+public:
+    explicit RecordRelease(COMPVARS& vars) : vars_(vars) {}
+    ~RecordRelease() {
+        vars_.lpbiIn = nullptr;
+        ICCompressorFree(&vars_);
+    }
+    RecordRelease(const RecordRelease&) = delete;
+    RecordRelease& operator=(const RecordRelease&) = delete;
+
+private:
+    COMPVARS& vars_;
 };
 
 } // namespace
@@ -34,20 +43,21 @@ void TfrmMain::btnCodecClick() {
     ShowStatus("");
     const std::string file = SettingsFilePath();
 
+    // The dialog opens with the stored compressor and its values preselected.
     COMPVARS vars;
     ResetCodecSettings(&vars, true);
-    LoadCodecSettings(file, &vars); // the dialog opens with the stored choice
-    CompVarsFree release{&vars};
+    LoadCodecSettings(file, &vars);
+    RecordRelease release(vars);
 
-    // Uncompressed 24-bit colour of unknown size; only seen by the dialog.
-    BITMAPINFOHEADER input;
+    // The frames handed to the compressor: uncompressed 24-bit colour, size unknown.
+    BITMAPINFOHEADER input{};
     input.biSize = 40;
     input.biPlanes = 1;
     input.biBitCount = 24;
     vars.lpbiIn = &input;
+
     const int confirmed = Host().CompressorChoose(vars, "Video Compression");
     vars.lpbiIn = nullptr;
-
     if (confirmed) {
         FormSaveReporter reporter(*this);
         SaveCodecSettings(file, &vars, reporter);

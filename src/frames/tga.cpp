@@ -1,281 +1,273 @@
-// Reading the game's TGA screenshots into red-green-blue(-alpha) images.
-//
-// Only what a screenshot needs is read from the header: ID length, image type, width,
-// height and depth. Uncompressed data (any type but 10) is read row by row; run-length
-// encoded data (type 10) is read in one piece and unpacked in memory. A file that ends
-// before its pixel data does fails with IMG_EOF, so a screenshot the game is still writing
-// is never taken as a whole frame; the collector simply tries it again later.
+// The TGA screenshot reader. Uncompressed (any type but 10) and run-length encoded (type 10)
+// true-colour files of 16, 24 or 32 bits per pixel; rows kept in file order, blue and red
+// exchanged so that every pixel reads red, green, blue(, alpha).
 #include "frames/tga.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
-#include <vector>
 
 namespace vexo {
 
 namespace {
 
-constexpr long kMinimumFileSize = 30;
-constexpr long kHeaderSize = 18;
-constexpr unsigned char kTypeRunLength = 10;
-
-// Closes the file when the load ends, whichever way it ends.
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f)
-            std::fclose(f);
-    }
+const char* const kStatusTexts[10] = {
+    "No error.",
+    "Unknown error occured.",
+    "Error opening image file for reading.",
+    "Error opening image file for writing.",
+    "Invalid image file signature.",
+    "Out of memory while trying to load the image.",
+    "Image uses an unsupported color depth.",
+    "Image uses an unsupported compression method.",
+    "Unexpected EOF in image file.",
+    "Unexpected JPEG library exception.",
 };
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
+constexpr long kHeaderSize = 18;
+constexpr long kMinimumFileSize = 30;
+constexpr int kRunLengthTrueColour = 10;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+struct ImageDeleter {
+    void operator()(TgaImage* image) const { FreeImage(image); }
+};
+using ImagePtr = std::unique_ptr<TgaImage, ImageDeleter>;
+
+struct MallocDeleter {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<unsigned char[], MallocDeleter>;
+
+// A record with every field cleared and no pixels.
 TgaImage* NewEmptyImage() {
-    TgaImage* image = new (std::nothrow) TgaImage;
+    auto* image = static_cast<TgaImage*>(std::malloc(sizeof(TgaImage)));
     if (image)
-        *image = TgaImage{0, 0, 0, 0, nullptr};
+        std::memset(image, 0, sizeof *image);
     return image;
 }
 
-// File order blue, green, red[, alpha] becomes red, green, blue[, alpha], in place.
-void SwapRedBlue(unsigned char* p, size_t bytes, int bpp) {
-    unsigned char* const end = p + bytes;
-    for (; p < end; p += bpp) {
-        const unsigned char t = p[0];
+// The length of an open file, or -1.
+long FileLength(std::FILE* f) {
+    if (std::fseek(f, 0, SEEK_END) != 0)
+        return -1;
+    long length = std::ftell(f);
+    if (std::fseek(f, 0, SEEK_SET) != 0)
+        return -1;
+    return length;
+}
+
+// A 16-bit pixel (x1r5g5b5) as red, green, blue, each channel shifted up by three bits.
+inline void Convert16(const unsigned char* in, unsigned char* out) {
+    unsigned v = in[0] | (unsigned(in[1]) << 8);
+    out[0] = static_cast<unsigned char>(((v >> 10) & 31) << 3);
+    out[1] = static_cast<unsigned char>(((v >> 5) & 31) << 3);
+    out[2] = static_cast<unsigned char>((v & 31) << 3);
+}
+
+// Exchanges the first and third byte of each pixel: blue, green, red becomes red, green, blue.
+inline void SwapRedBlue(unsigned char* p, size_t pixels, size_t bytesPerPixel) {
+    for (size_t i = 0; i < pixels; ++i, p += bytesPerPixel) {
+        unsigned char b = p[0];
         p[0] = p[2];
-        p[2] = t;
+        p[2] = b;
     }
 }
 
-// Five bits per channel, shifted up; bit 15 is ignored.
-void Convert16(unsigned char* out, const unsigned char* in, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i, in += 2, out += 3) {
-        const unsigned v = in[0] | (static_cast<unsigned>(in[1]) << 8);
-        out[0] = static_cast<unsigned char>(((v >> 10) & 31) << 3);
-        out[1] = static_cast<unsigned char>(((v >> 5) & 31) << 3);
-        out[2] = static_cast<unsigned char>((v & 31) << 3);
+// Uncompressed pixel data, one read per row. Returns a status code.
+int32_t ReadUncompressed(std::FILE* f, TgaImage* image, int depth) {
+    const size_t width = static_cast<size_t>(image->Width);
+    const size_t bpp = static_cast<size_t>(image->BytesPerPixel);
+    const size_t rowBytes = width * bpp;
+    unsigned char* row = image->Pixels;
+    if (depth == 16) {
+        Bytes scratch(static_cast<unsigned char*>(std::malloc(width * 2)));
+        if (!scratch)
+            return IMG_MEMORY;
+        for (int32_t y = 0; y < image->Height; ++y, row += rowBytes) {
+            if (std::fread(scratch.get(), 1, width * 2, f) != width * 2)
+                return IMG_EOF;
+            const unsigned char* in = scratch.get();
+            unsigned char* out = row;
+            for (size_t x = 0; x < width; ++x, in += 2, out += 3)
+                Convert16(in, out);
+        }
+        return IMG_OK;
     }
+    for (int32_t y = 0; y < image->Height; ++y, row += rowBytes) {
+        if (std::fread(row, 1, rowBytes, f) != rowBytes)
+            return IMG_EOF;
+        SwapRedBlue(row, width, bpp);
+    }
+    return IMG_OK;
 }
 
-// Converts one pixel of the file (fileBpp bytes) into the image's layout.
-void ConvertPixel(unsigned char* out, const unsigned char* in, int fileBpp) {
-    if (fileBpp == 2) {
-        Convert16(out, in, 1);
-        return;
-    }
-    out[0] = in[2];
-    out[1] = in[1];
-    out[2] = in[0];
-    if (fileBpp == 4)
-        out[3] = in[3];
-}
+// Run-length encoded pixel data: the rest of the file is read at once and decoded from
+// memory. Packets may cross row ends; a packet that runs past the image or past the data
+// read is an unexpected end of file. Returns a status code.
+int32_t ReadRunLength(std::FILE* f, TgaImage* image, int depth, size_t available) {
+    Bytes data(static_cast<unsigned char*>(std::malloc(available ? available : 1)));
+    if (!data)
+        return IMG_MEMORY;
+    if (std::fread(data.get(), 1, available, f) != available)
+        return IMG_EOF;
 
-// Unpacks run-length encoded pixel data. Packets may run across rows but never past the
-// image or the data; either is a damaged or unfinished file.
-bool DecodeRunLength(TgaImage* image, const unsigned char* data, size_t size, int fileBpp) {
-    const int bpp = image->BytesPerPixel;
+    const size_t filePixelBytes = static_cast<size_t>(depth / 8);
+    const size_t bpp = static_cast<size_t>(image->BytesPerPixel);
     const size_t total = static_cast<size_t>(image->Width) * static_cast<size_t>(image->Height);
+    const unsigned char* in = data.get();
+    const unsigned char* const end = in + available;
     unsigned char* out = image->Pixels;
     size_t done = 0;
-    size_t pos = 0;
     while (done < total) {
-        if (pos >= size)
-            return false;
-        const unsigned char header = data[pos++];
-        const size_t count = static_cast<size_t>(header & 0x7F) + 1;
+        if (in == end)
+            return IMG_EOF;
+        const unsigned header = *in++;
+        const size_t count = (header & 0x7F) + 1u;
         if (count > total - done)
-            return false;
-        if (header & 0x80) {
-            if (size - pos < static_cast<size_t>(fileBpp))
-                return false;
-            unsigned char pixel[4];
-            ConvertPixel(pixel, data + pos, fileBpp);
-            pos += fileBpp;
-            for (size_t i = 0; i < count; ++i, out += bpp)
-                std::memcpy(out, pixel, bpp);
-        } else {
-            const size_t bytes = count * fileBpp;
-            if (size - pos < bytes)
-                return false;
-            if (fileBpp == 2) {
-                Convert16(out, data + pos, count);
+            return IMG_EOF;
+        const bool repeated = (header & 0x80) != 0;
+        const size_t needed = repeated ? filePixelBytes : count * filePixelBytes;
+        if (static_cast<size_t>(end - in) < needed)
+            return IMG_EOF;
+        if (depth == 16) {
+            if (repeated) {
+                unsigned char px[3];
+                Convert16(in, px);
+                for (size_t i = 0; i < count; ++i, out += 3)
+                    std::memcpy(out, px, 3);
             } else {
-                std::memcpy(out, data + pos, bytes);
-                SwapRedBlue(out, bytes, bpp);
+                for (size_t i = 0; i < count; ++i, in += 2, out += 3)
+                    Convert16(in, out);
             }
-            pos += bytes;
+        } else if (repeated) {
+            unsigned char px[4];
+            std::memcpy(px, in, bpp);
+            SwapRedBlue(px, 1, bpp);
+            for (size_t i = 0; i < count; ++i, out += bpp)
+                std::memcpy(out, px, bpp);
+        } else {
+            std::memcpy(out, in, count * bpp);
+            SwapRedBlue(out, count, bpp);
             out += count * bpp;
         }
+        if (repeated)
+            in += filePixelBytes;
+        else if (depth != 16)
+            in += count * filePixelBytes;
         done += count;
     }
-    return true;
+    return IMG_OK;
 }
 
 } // namespace
 
 const char* ImageStatusText(int32_t code) {
-    static const char* const texts[] = {
-        "No error.",
-        "Unknown error occured.",
-        "Error opening image file for reading.",
-        "Error opening image file for writing.",
-        "Invalid image file signature.",
-        "Out of memory while trying to load the image.",
-        "Image uses an unsupported color depth.",
-        "Image uses an unsupported compression method.",
-        "Unexpected EOF in image file.",
-        "Unexpected JPEG library exception.",
-    };
-    if (code < 0 || code >= static_cast<int32_t>(sizeof texts / sizeof texts[0]))
-        return texts[IMG_UNKNOWN];
-    return texts[code];
+    if (code < 0 || code >= 10)
+        return kStatusTexts[IMG_UNKNOWN];
+    return kStatusTexts[code];
 }
 
 TgaImage* LoadTga(const char* path, int32_t* status) {
-    int32_t ignored = IMG_UNKNOWN;
+    int32_t ignored;
     if (!status)
         status = &ignored;
     *status = IMG_UNKNOWN;
 
-    FilePtr file(path ? std::fopen(path, "rb") : nullptr);
-    if (!file) {
+    File f(path ? std::fopen(path, "rb") : nullptr);
+    if (!f) {
         *status = IMG_OPEN_READ;
         return nullptr;
     }
-    FILE* f = file.get();
-    if (std::fseek(f, 0, SEEK_END) != 0) {
-        *status = IMG_OPEN_READ;
-        return nullptr;
-    }
-    const long length = std::ftell(f);
+    const long length = FileLength(f.get());
     if (length < kMinimumFileSize) {
         *status = length < 0 ? IMG_OPEN_READ : IMG_SIGNATURE;
         return nullptr;
     }
 
     unsigned char header[kHeaderSize];
-    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fread(header, 1, kHeaderSize, f) != kHeaderSize) {
+    if (std::fread(header, 1, sizeof header, f.get()) != sizeof header) {
         *status = IMG_EOF;
         return nullptr;
     }
-    const unsigned idLength = header[0];
-    const unsigned char type = header[2];
+    const long idLength = header[0];
+    const int imageType = header[2];
     const int32_t width = header[12] | (header[13] << 8);
     const int32_t height = header[14] | (header[15] << 8);
-    const unsigned depth = header[16];
-    const long dataStart = kHeaderSize + static_cast<long>(idLength);
+    const int depth = header[16];
 
-    int bpp = 0;
-    int fileBpp = 0;
-    switch (depth) {
-    case 16:
-        bpp = 3;
-        fileBpp = 2;
-        break;
-    case 24:
-        bpp = 3;
-        fileBpp = 3;
-        break;
-    case 32:
-        bpp = 4;
-        fileBpp = 4;
-        break;
-    default:
-        *status = IMG_DEPTH;
-        return nullptr;
-    }
-    // An image without pixels is no frame: the header is treated as damaged.
-    if (width == 0 || height == 0) {
-        *status = IMG_SIGNATURE;
-        return nullptr;
-    }
-    // The size must fit the 32-bit DataSize field; larger is refused before allocating.
-    const int64_t pixelCount = static_cast<int64_t>(width) * height;
-    const int64_t dataSize = pixelCount * bpp;
-    if (dataSize > std::numeric_limits<int32_t>::max()) {
-        *status = IMG_MEMORY;
-        return nullptr;
-    }
-    // The file must be able to hold the announced pixels (at the best possible packing for
-    // run-length data); a shorter file is unfinished or damaged, whatever the header says.
-    const int64_t available = length > dataStart ? length - dataStart : 0;
-    const int64_t needed =
-        type == kTypeRunLength ? (pixelCount + 127) / 128 * (1 + fileBpp) : pixelCount * fileBpp;
-    if (available < needed) {
-        *status = IMG_EOF;
-        return nullptr;
-    }
-    if (std::fseek(f, dataStart, SEEK_SET) != 0) {
-        *status = IMG_EOF;
-        return nullptr;
-    }
-
-    TgaImage* image = NewEmptyImage();
+    ImagePtr image(NewEmptyImage());
     if (!image) {
         *status = IMG_MEMORY;
         return nullptr;
     }
-    image->BytesPerPixel = bpp;
+    if (depth == 16 || depth == 24) {
+        image->BytesPerPixel = 3;
+    } else if (depth == 32) {
+        image->BytesPerPixel = 4;
+    } else {
+        *status = IMG_DEPTH;
+        return nullptr;
+    }
+    // An image without pixels cannot become a video frame: refused like a damaged header.
+    if (width == 0 || height == 0) {
+        *status = IMG_SIGNATURE;
+        return nullptr;
+    }
+    const int64_t dataSize = int64_t{width} * height * image->BytesPerPixel;
+    if (dataSize > std::numeric_limits<int32_t>::max()) {
+        *status = IMG_MEMORY;
+        return nullptr;
+    }
     image->Width = width;
     image->Height = height;
     image->DataSize = static_cast<int32_t>(dataSize);
-    image->Pixels = new (std::nothrow) unsigned char[static_cast<size_t>(dataSize)];
+
+    // A file shorter than its pixel data (for instance one the game is still writing) is
+    // refused before anything big is allocated, so that it is retried rather than taken as
+    // a torn frame. Run-length data needs at least one packet per 128 pixels.
+    const int64_t dataStart = kHeaderSize + idLength;
+    const int64_t pixels = int64_t{width} * height;
+    const int64_t filePixelBytes = depth / 8;
+    const bool runLength = imageType == kRunLengthTrueColour;
+    const int64_t minimumData =
+        runLength ? (pixels + 127) / 128 * (1 + filePixelBytes) : pixels * filePixelBytes;
+    if (length - dataStart < minimumData) {
+        *status = IMG_EOF;
+        return nullptr;
+    }
+    if (std::fseek(f.get(), dataStart, SEEK_SET) != 0) {
+        *status = IMG_EOF;
+        return nullptr;
+    }
+
+    image->Pixels = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(dataSize)));
     if (!image->Pixels) {
-        FreeImage(image);
         *status = IMG_MEMORY;
         return nullptr;
     }
 
-    bool complete = true;
-    const size_t rowBytes = static_cast<size_t>(width) * bpp;
-    if (type == kTypeRunLength) {
-        std::vector<unsigned char> data;
-        try {
-            data.resize(static_cast<size_t>(available));
-        } catch (const std::bad_alloc&) {
-            FreeImage(image);
-            *status = IMG_MEMORY;
-            return nullptr;
-        }
-        complete = std::fread(data.data(), 1, data.size(), f) == data.size() &&
-                   DecodeRunLength(image, data.data(), data.size(), fileBpp);
-    } else if (fileBpp == 2) {
-        std::vector<unsigned char> scratch;
-        try {
-            scratch.resize(static_cast<size_t>(width) * 2);
-        } catch (const std::bad_alloc&) {
-            FreeImage(image);
-            *status = IMG_MEMORY;
-            return nullptr;
-        }
-        unsigned char* row = image->Pixels;
-        for (int32_t y = 0; y < height && complete; ++y, row += rowBytes) {
-            complete = std::fread(scratch.data(), 1, scratch.size(), f) == scratch.size();
-            if (complete)
-                Convert16(row, scratch.data(), static_cast<size_t>(width));
-        }
-    } else {
-        unsigned char* row = image->Pixels;
-        for (int32_t y = 0; y < height && complete; ++y, row += rowBytes) {
-            complete = std::fread(row, 1, rowBytes, f) == rowBytes;
-            if (complete)
-                SwapRedBlue(row, rowBytes, bpp);
-        }
-    }
-    if (!complete) {
-        FreeImage(image);
-        *status = IMG_EOF;
+    const int32_t result = runLength ? ReadRunLength(f.get(), image.get(), depth,
+                                                     static_cast<size_t>(length - dataStart))
+                                     : ReadUncompressed(f.get(), image.get(), depth);
+    if (result != IMG_OK) {
+        *status = result;
         return nullptr;
     }
     *status = IMG_OK;
-    return image;
+    return image.release();
 }
 
 TgaImage* CopyImage(const TgaImage* image) {
     if (!image)
         return nullptr;
-    TgaImage* copy = NewEmptyImage();
+    ImagePtr copy(NewEmptyImage());
     if (!copy)
         return nullptr;
     copy->BytesPerPixel = image->BytesPerPixel;
@@ -283,21 +275,20 @@ TgaImage* CopyImage(const TgaImage* image) {
     copy->Height = image->Height;
     copy->DataSize = image->DataSize;
     if (image->Pixels && image->DataSize > 0) {
-        copy->Pixels = new (std::nothrow) unsigned char[static_cast<size_t>(image->DataSize)];
-        if (!copy->Pixels) {
-            FreeImage(copy);
+        copy->Pixels =
+            static_cast<unsigned char*>(std::malloc(static_cast<size_t>(image->DataSize)));
+        if (!copy->Pixels)
             return nullptr;
-        }
         std::memcpy(copy->Pixels, image->Pixels, static_cast<size_t>(image->DataSize));
     }
-    return copy;
+    return copy.release();
 }
 
 void FreeImage(TgaImage* image) {
     if (!image)
         return;
-    delete[] image->Pixels;
-    delete image;
+    std::free(image->Pixels);
+    std::free(image);
 }
 
 } // namespace vexo

@@ -33,7 +33,7 @@ inline constexpr unsigned ICM_GETSTATE = 0x5000;
 inline constexpr unsigned ICM_SETSTATE = 0x5001;
 inline constexpr int32_t kCompVarsSize = 64; // the record's size as the program stores it
 
-struct Compressor;          // an open compressor (defined by the implementation)
+struct Compressor; // an open compressor (defined by the implementation)
 using HIC = Compressor*;
 
 struct BITMAPINFOHEADER {
@@ -71,7 +71,9 @@ struct COMPVARS {
     int32_t cbState;
 };
 
-// Opens the compressor that serves fccHandler; null when nobody serves the code.
+// Opens the compressor that serves fccHandler (letter case aside); null when nobody serves
+// the code, and for the uncompressed codes (kDefaultFourCC, FOURCC_DIB, 0), which need no
+// compressor.
 HIC ICOpen(FOURCC fccType, FOURCC fccHandler, unsigned mode);
 void ICClose(HIC hic);
 // ICM_GETSTATE with a null buffer: the size of the private state. ICM_GETSTATE with a
@@ -79,7 +81,8 @@ void ICClose(HIC hic);
 // state; returns the bytes used, negative when the state is not understood.
 // A null hic returns 0.
 long ICSendMessage(HIC hic, unsigned message, void* buffer, long size);
-// Releases what the record owns (when it is marked valid) and clears the valid mark.
+// Releases what the record owns (when it is marked valid): closes its compressor and
+// clears hic and the valid mark. lpState belongs to whoever set it and is left alone.
 void ICCompressorFree(COMPVARS* vars);
 
 // A compressor's own options (its private state), each a choice among named values.
@@ -95,12 +98,12 @@ bool ICSetOption(HIC hic, const std::string& key, int value);
 
 // One compressor as the choice dialog lists it.
 struct CompressorInfo {
-    FOURCC fourcc;      // the code stored in the settings file
-    std::string name;   // shown in the dialog
-    bool hasQuality;    // honours lQ
-    bool hasKeyFrames;  // honours lKey
-    bool hasDataRate;   // honours lDataRate
-    bool hasOptions;    // has private options (Configure)
+    FOURCC fourcc;     // the code stored in the settings file
+    std::string name;  // shown in the dialog
+    bool hasQuality;   // honours lQ
+    bool hasKeyFrames; // honours lKey
+    bool hasDataRate;  // honours lDataRate
+    bool hasOptions;   // has private options (Configure)
 };
 // Every compressor this machine offers that fits an AVI file, uncompressed first.
 std::vector<CompressorInfo> ICEnumerateCompressors();

@@ -1,10 +1,11 @@
-// The stored compressor choice (section "codec" of the settings file) and the base64 text
-// that carries the compressor's private state.
+// The stored compressor choice: the record's essentials and the compressor's private state
+// (base64) in section "codec" of the settings file.
 #include "settings/codec_settings.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "settings/ini.h"
 
@@ -14,14 +15,14 @@ namespace {
 
 const char kSection[] = "codec";
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr int32_t kDefaultQuality = 10000;
 
-// The settings reader returns at most this many characters of a value, so a longer "csd"
-// text could never be read back.
-constexpr size_t kLongestStoredText = 2047;
+struct MallocDeleter {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<unsigned char[], MallocDeleter>;
 
-// The value of a base64 character: 0..63, 64 for "=", -1 for anything to skip.
-int CharValue(unsigned char c) {
+// The value of a base64 character: 0..63, 64 for "=", -1 for a character to skip.
+int Base64Value(unsigned char c) {
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
     if (c >= 'a' && c <= 'z')
@@ -37,15 +38,22 @@ int CharValue(unsigned char c) {
     return -1;
 }
 
-// Decodes like Base64Decode and returns how many bytes were written.
-int DecodeCounting(unsigned char* output, const char* text, int capacity) {
-    int written = 0;
-    if (!output || !text || capacity <= 0)
-        return 0;
+// Decodes text into output (when given) up to capacity bytes; returns the bytes produced.
+// With a null output it only counts.
+long DecodeBase64(unsigned char* output, const char* text, long capacity) {
+    long written = 0;
     int group[4];
     int filled = 0;
-    for (const char* p = text; *p; ++p) {
-        const int value = CharValue(static_cast<unsigned char>(*p));
+    auto put = [&](int value) {
+        if (output)
+            output[written] = static_cast<unsigned char>(value & 255);
+        ++written;
+        return written < capacity;
+    };
+    if (capacity <= 0)
+        return 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        int value = Base64Value(*p);
         if (value < 0)
             continue;
         group[filled++] = value;
@@ -54,26 +62,26 @@ int DecodeCounting(unsigned char* output, const char* text, int capacity) {
         filled = 0;
         const int a = group[0], b = group[1], c = group[2], d = group[3];
         if (a == 64 || b == 64)
-            return written;
-        output[written++] = static_cast<unsigned char>(((a & 63) << 2) | ((b & 63) >> 4));
-        if (written == capacity || c == 64)
-            return written;
-        output[written++] = static_cast<unsigned char>((((b & 63) << 4) | ((c & 63) >> 2)) & 255);
-        if (written == capacity || d == 64)
-            return written;
-        output[written++] = static_cast<unsigned char>((((c & 63) << 6) | (d & 63)) & 255);
-        if (written == capacity)
-            return written;
+            break;
+        if (!put(((a & 63) << 2) | ((b & 63) >> 4)))
+            break;
+        if (c == 64)
+            break;
+        if (!put(((b & 63) << 4) | ((c & 63) >> 2)))
+            break;
+        if (d == 64)
+            break;
+        if (!put(((c & 63) << 6) | (d & 63)))
+            break;
     }
     return written;
 }
 
-// Drops the compressor the load opened, then leaves the record at its defaults.
-bool RefuseState(COMPVARS* vars) {
+// Closes the compressor a record holds, then puts the record back to its defaults.
+void DropAndReset(COMPVARS* vars) {
     if (vars->hic)
         ICClose(vars->hic);
     ResetCodecSettings(vars, true);
-    return false;
 }
 
 } // namespace
@@ -85,7 +93,7 @@ void ResetCodecSettings(COMPVARS* vars, bool clear) {
         std::memset(vars, 0, sizeof *vars);
     if (!(vars->dwFlags & ICMF_COMPVARS_VALID)) {
         vars->dwFlags |= ICMF_COMPVARS_VALID;
-        vars->lQ = kDefaultQuality;
+        vars->lQ = 10000;
     }
     vars->cbSize = kCompVarsSize;
 }
@@ -101,10 +109,10 @@ bool LoadCodecSettings(const std::string& file, COMPVARS* vars) {
     vars->fccHandler = static_cast<FOURCC>(
         ReadIniInteger(file, kSection, "fcc", static_cast<int32_t>(kDefaultFourCC)));
     vars->lKey = ReadIniInteger(file, kSection, "key", 0);
-    vars->lQ = ReadIniInteger(file, kSection, "qty", kDefaultQuality);
+    vars->lQ = ReadIniInteger(file, kSection, "qty", 10000);
     vars->lDataRate = ReadIniInteger(file, kSection, "drt", 0);
 
-    // An uninstalled compressor is no error here; the record just has no handle.
+    // No compressor of that code on this machine is accepted: the record then has no handle.
     vars->hic = ICOpen(ICTYPE_VIDEO, vars->fccHandler, ICMODE_COMPRESS);
 
     const int32_t size = ReadIniInteger(file, kSection, "sds", 0);
@@ -112,19 +120,24 @@ bool LoadCodecSettings(const std::string& file, COMPVARS* vars) {
     if (size <= 0 || text.empty())
         return true;
 
-    const int64_t capacity = (static_cast<int64_t>(text.size()) + 3) / 4 * 3;
-    if (capacity < size)
-        return RefuseState(vars);
-
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size + 1]);
-    if (!buffer)
-        return RefuseState(vars);
-    // A text that decodes to fewer bytes than stored (cut off or damaged) would hand the
-    // compressor bytes that were never stored; such a state is refused as a whole.
-    if (DecodeCounting(buffer.get(), text.c_str(), size) < size)
-        return RefuseState(vars);
-
-    ICSendMessage(vars->hic, ICM_SETSTATE, buffer.get(), size);
+    const long capacity = (static_cast<long>(text.size()) + 3) / 4 * 3;
+    if (capacity < size) {
+        DropAndReset(vars);
+        return false;
+    }
+    // A text that cannot supply every byte of the state (a cut or damaged text) is refused
+    // too: the compressor would otherwise receive bytes nobody wrote.
+    if (DecodeBase64(nullptr, text.c_str(), size) < size) {
+        DropAndReset(vars);
+        return false;
+    }
+    Bytes state(static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 1)));
+    if (!state) {
+        DropAndReset(vars);
+        return false;
+    }
+    Base64Decode(state.get(), text.c_str(), size);
+    ICSendMessage(vars->hic, ICM_SETSTATE, state.get(), size);
     return true;
 }
 
@@ -142,30 +155,28 @@ bool SaveCodecSettings(const std::string& file, COMPVARS* vars, CodecSaveReporte
         WriteIniInteger(file, kSection, "sds", 0);
         WriteIniString(file, kSection, "csd", "");
     } else {
-        const long textLength = (size + 2) / 3 * 4;
-        // A text the settings reader cannot return whole would make every later load fail;
-        // better to say so now than to report success.
-        if (static_cast<size_t>(textLength) > kLongestStoredText) {
-            reporter.Status("Failed.");
-            reporter.ErrorBox("The video codec's settings are too large to be stored.");
-            return false;
-        }
-        std::unique_ptr<unsigned char[]> buffer;
-        if (size <= 0x7FFFFFFF / 2)
-            buffer.reset(new (std::nothrow) unsigned char[size + textLength + 1]);
+        // The state followed by room for its base64 text. A size the "sds" key cannot hold
+        // is treated as memory that cannot be had.
+        const unsigned long long textSize = (static_cast<unsigned long long>(size) + 2) / 3 * 4 + 1;
+        Bytes buffer(size <= INT32_MAX / 2 ? static_cast<unsigned char*>(
+                                                 std::malloc(static_cast<size_t>(size) + textSize))
+                                           : nullptr);
         if (!buffer) {
             reporter.Status("Failed.");
             reporter.ErrorBox("Error allocating memory.");
             return false;
         }
-        if (ICSendMessage(vars->hic, ICM_GETSTATE, buffer.get(), size) < 0) {
+        const long got = ICSendMessage(vars->hic, ICM_GETSTATE, buffer.get(), size);
+        // A state larger than the size announced cannot have been copied whole.
+        if (got < 0 || got > size) {
+            buffer.reset();
             reporter.Status("Failed.");
             reporter.ErrorBox("Video codec returned bad state data.");
             return false;
         }
         char* text = reinterpret_cast<char*>(buffer.get() + size);
-        Base64Encode(text, buffer.get(), static_cast<int>(size));
-        WriteIniInteger(file, kSection, "sds", static_cast<int32_t>(size));
+        Base64Encode(text, buffer.get(), static_cast<int>(got));
+        WriteIniInteger(file, kSection, "sds", static_cast<int32_t>(got));
         WriteIniString(file, kSection, "csd", text);
     }
     reporter.Status("Saved compressor settings.");
@@ -173,34 +184,35 @@ bool SaveCodecSettings(const std::string& file, COMPVARS* vars, CodecSaveReporte
 }
 
 void Base64Encode(char* output, const unsigned char* input, int count) {
-    if (!output)
-        return;
     char* out = output;
-    for (int i = 0; i < count; i += 3) {
-        const unsigned b0 = input[i];
+    int i = 0;
+    for (; count - i >= 3; i += 3) {
+        const unsigned b0 = input[i], b1 = input[i + 1], b2 = input[i + 2];
         *out++ = kAlphabet[b0 >> 2];
-        if (count - i == 1) {
-            *out++ = kAlphabet[(b0 << 4) & 63];
-            *out++ = '=';
-            *out++ = '=';
-            break;
-        }
-        const unsigned b1 = input[i + 1];
         *out++ = kAlphabet[((b0 << 4) | (b1 >> 4)) & 63];
-        if (count - i == 2) {
-            *out++ = kAlphabet[(b1 << 2) & 63];
-            *out++ = '=';
-            break;
-        }
-        const unsigned b2 = input[i + 2];
         *out++ = kAlphabet[((b1 << 2) | (b2 >> 6)) & 63];
         *out++ = kAlphabet[b2 & 63];
+    }
+    if (count - i == 1) {
+        const unsigned b0 = input[i];
+        *out++ = kAlphabet[b0 >> 2];
+        *out++ = kAlphabet[(b0 << 4) & 63];
+        *out++ = '=';
+        *out++ = '=';
+    } else if (count - i == 2) {
+        const unsigned b0 = input[i], b1 = input[i + 1];
+        *out++ = kAlphabet[b0 >> 2];
+        *out++ = kAlphabet[((b0 << 4) | (b1 >> 4)) & 63];
+        *out++ = kAlphabet[(b1 << 2) & 63];
+        *out++ = '=';
     }
     *out = '\0';
 }
 
 void Base64Decode(unsigned char* output, const char* text, int capacity) {
-    DecodeCounting(output, text, capacity);
+    if (!output || !text)
+        return;
+    DecodeBase64(output, text, capacity);
 }
 
 } // namespace vexo

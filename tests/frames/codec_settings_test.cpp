@@ -1,8 +1,12 @@
+// The stored compressor choice: base64, loading (defaults, states, refused states), saving,
+// the round trip through a settings file for every compressor of this machine, and the
+// Codec button of the main window's logic.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "form/frm_main.h"
@@ -26,314 +30,188 @@ std::string Encode(const Bytes& bytes) {
     return text;
 }
 
-bool IsUncompressed(FOURCC code) {
-    return code == kDefaultFourCC || code == FOURCC_DIB || code == 0;
+Bytes Decode(const char* text, int capacity) {
+    Bytes out(8, 0xAA); // bytes beyond those decoded keep their value
+    Base64Decode(out.data(), text, capacity);
+    return out;
 }
 
-struct RecordingReporter : CodecSaveReporter {
-    void Status(const std::string& text) override { statuses.push_back(text); }
-    void ErrorBox(const std::string& text) override { boxes.push_back(text); }
-    std::vector<std::string> statuses, boxes;
-};
-
-TEST(Base64Test, EncodesStandardTextWithPadding) {
+TEST(Base64Test, EncodesAndDecodesStandardBase64) {
     EXPECT_EQ(Encode({'a', 'b', 'c'}), "YWJj");
     EXPECT_EQ(Encode({0}), "AA==");
-    EXPECT_EQ(Encode({'a', 'b'}), "YWI=");
-    EXPECT_EQ(Encode({}), "");
-    EXPECT_EQ(Encode({0xFB, 0xFF, 0xBF}), "+/+/");
+    EXPECT_EQ(Encode({1, 2, 3, 4, 5}), "AQIDBAU=");
     char text[4] = "xyz";
     Base64Encode(text, nullptr, -3);
     EXPECT_STREQ(text, "");
-}
 
-TEST(Base64Test, DecodesWhatItEncodesWhateverTheLength) {
-    for (int length = 0; length <= 40; ++length) {
-        Bytes bytes(length);
-        for (int i = 0; i < length; ++i)
-            bytes[i] = static_cast<unsigned char>(i * 97 + length * 31);
-        const std::string text = Encode(bytes);
-        Bytes out(length + 2, 0xAA);
-        Base64Decode(out.data(), text.c_str(), length);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + length), bytes) << length;
-        EXPECT_EQ(out[length], 0xAA) << "nothing written past the capacity";
+    const unsigned char A = 0xAA;
+    EXPECT_EQ(Decode("AQIDBAU=", 8), (Bytes{1, 2, 3, 4, 5, A, A, A}));
+    EXPECT_EQ(Decode("AQID\r\nBA U=", 8), (Bytes{1, 2, 3, 4, 5, A, A, A})); // breaks skipped
+    EXPECT_EQ(Decode("AQIDBA", 8), (Bytes{1, 2, 3, A, A, A, A, A}));        // incomplete group
+    EXPECT_EQ(Decode("AQID=AAA", 8), (Bytes{1, 2, 3, A, A, A, A, A}));      // "=" first stops
+    for (int n = 0; n <= 20; ++n) {
+        Bytes bytes(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            bytes[size_t(i)] = static_cast<unsigned char>(i * 37 + n * 11);
+        Bytes back(bytes.size() + 1, 0x5A);
+        Base64Decode(back.data(), Encode(bytes).c_str(), n);
+        back.pop_back();
+        EXPECT_EQ(back, bytes) << n;
     }
-}
-
-TEST(Base64Test, DecodingSkipsForeignCharactersAndStopsAtCapacityOrPadding) {
-    Bytes out(8, 0xAA);
-    Base64Decode(out.data(), "AQ ID\r\nBA\tU=", 8);
-    EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 0xAA, 0xAA, 0xAA}));
-
-    out.assign(8, 0xAA);
-    Base64Decode(out.data(), "AQIDBAU=", 2);
-    EXPECT_EQ(out, (Bytes{1, 2, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
-
-    // An incomplete last group yields nothing.
-    out.assign(8, 0xAA);
-    Base64Decode(out.data(), "AQIDBA", 8);
-    EXPECT_EQ(out, (Bytes{1, 2, 3, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
-
-    // "=" in the first two places of a group ends the text.
-    out.assign(4, 0xAA);
-    Base64Decode(out.data(), "=AAAAQID", 4);
-    EXPECT_EQ(out, (Bytes{0xAA, 0xAA, 0xAA, 0xAA}));
-}
-
-TEST(ResetCodecSettingsTest, FreshRecordDefaults) {
-    ResetCodecSettings(nullptr, true);
-    COMPVARS vars;
-    std::memset(&vars, 0x5A, sizeof vars);
-    vars.dwFlags = 0;
-    ResetCodecSettings(&vars, true);
-    EXPECT_EQ(vars.cbSize, 64);
-    EXPECT_EQ(vars.dwFlags, ICMF_COMPVARS_VALID);
-    EXPECT_EQ(vars.lQ, 10000);
-    EXPECT_EQ(vars.hic, nullptr);
-    EXPECT_EQ(vars.fccHandler, 0u);
-    EXPECT_EQ(vars.lKey, 0);
-    // Without clearing, a valid record keeps its quality.
-    vars.lQ = 1234;
-    vars.cbSize = 0;
-    ResetCodecSettings(&vars, false);
-    EXPECT_EQ(vars.lQ, 1234);
-    EXPECT_EQ(vars.cbSize, 64);
 }
 
 class CodecSettingsTest : public ::testing::Test {
 protected:
     CodecSettingsTest() { platform::SetProgramDirectoryForTesting(dir.path()); }
     ~CodecSettingsTest() override { platform::SetProgramDirectoryForTesting(""); }
-
     std::string Ini() const { return dir / "vexo.ini"; }
-    void Store(const char* key, const std::string& value) {
-        WriteIniString(Ini(), "codec", key, value);
+    void Store(const std::string& content) { test::WriteFile(Ini(), "[codec]\n" + content); }
+    std::string Read(const char* key) { return ReadIniString(Ini(), "codec", key, "<missing>"); }
+    // Loads and frees; the record is kept in vars for inspection.
+    bool Load(const std::string& content) {
+        Store(content);
+        const bool loaded = LoadCodecSettings(Ini(), &vars);
+        ICCompressorFree(&vars);
+        return loaded;
     }
-    std::string Stored(const char* key) { return ReadIniString(Ini(), "codec", key, "<missing>"); }
-    // Loads and checks the load left a record at the defaults of a reset.
-    void ExpectRefused() {
-        COMPVARS vars;
-        EXPECT_FALSE(LoadCodecSettings(Ini(), &vars));
-        EXPECT_EQ(vars.dwFlags, ICMF_COMPVARS_VALID);
-        EXPECT_EQ(vars.lQ, 10000);
-        EXPECT_EQ(vars.fccHandler, 0u);
-        EXPECT_EQ(vars.hic, nullptr);
-    }
+    struct Reporter : CodecSaveReporter {
+        void Status(const std::string& text) override { statuses.push_back(text); }
+        void ErrorBox(const std::string& text) override { boxes.push_back(text); }
+        std::vector<std::string> statuses, boxes;
+    };
 
     test::TempDir dir;
+    COMPVARS vars;
 };
 
-TEST_F(CodecSettingsTest, LoadWithoutSectionGivesDefaults) {
-    COMPVARS vars;
+TEST_F(CodecSettingsTest, LoadsValuesDefaultsAndOnlyWholeStates) {
     EXPECT_FALSE(LoadCodecSettings(Ini(), nullptr));
-    ASSERT_TRUE(LoadCodecSettings(Ini(), &vars));
+    ASSERT_TRUE(LoadCodecSettings(Ini(), &vars)); // no file at all
     EXPECT_EQ(vars.cbSize, 64);
-    EXPECT_EQ(vars.dwFlags, ICMF_COMPVARS_VALID);
     EXPECT_EQ(vars.fccType, ICTYPE_VIDEO);
     EXPECT_EQ(vars.fccHandler, 1145651744u);
-    EXPECT_EQ(vars.lKey, 0);
     EXPECT_EQ(vars.lQ, 10000);
-    EXPECT_EQ(vars.lDataRate, 0);
-    EXPECT_EQ(vars.lpState, nullptr);
-    EXPECT_EQ(vars.cbState, 0);
+    EXPECT_EQ(std::make_tuple(vars.lKey, vars.lDataRate, vars.cbState), std::make_tuple(0, 0, 0));
     ICCompressorFree(&vars);
+    ASSERT_TRUE(Load("fcc=1431918169\nkey=25\nqty=7500\ndrt=900\nsds=5\ncsd=AQIDBAU=\n"));
+    EXPECT_EQ(vars.fccHandler, MakeFourCC('Y', 'V', 'Y', 'U'));
+    EXPECT_EQ(std::make_tuple(vars.lKey, vars.lQ, vars.lDataRate), std::make_tuple(25, 7500, 900));
 
-    // Values that are not numbers fall back to the defaults too.
-    Store("fcc", "huff");
-    Store("qty", "");
-    Store("key", "25");
-    Store("drt", "-7");
-    ASSERT_TRUE(LoadCodecSettings(Ini(), &vars));
-    EXPECT_EQ(vars.fccHandler, 1145651744u);
-    EXPECT_EQ(vars.lQ, 10000);
-    EXPECT_EQ(vars.lKey, 25);
-    EXPECT_EQ(vars.lDataRate, -7);
-    ICCompressorFree(&vars);
-}
-
-TEST_F(CodecSettingsTest, StoredStatesThatDecodeWholeAreTaken) {
-    COMPVARS vars;
-    Store("qty", "5000");
-    Store("sds", "5");
-    Store("csd", "AQIDBAU=");
-    ASSERT_TRUE(LoadCodecSettings(Ini(), &vars));
-    EXPECT_EQ(vars.lQ, 5000);
-    ICCompressorFree(&vars);
-
-    // The longest state the settings reader returns whole: 1533 bytes, 2044 characters.
-    const std::string longest = Encode(Bytes(1533, 0x41));
-    ASSERT_EQ(longest.size(), 2044u);
-    Store("sds", "1533");
-    Store("csd", longest);
-    EXPECT_TRUE(LoadCodecSettings(Ini(), &vars));
-    ICCompressorFree(&vars);
-}
-
-TEST_F(CodecSettingsTest, StatesTheTextCannotSupplyAreRefused) {
-    Store("fcc", "1685287784");
-    Store("qty", "5000");
-    Store("csd", "AQIDBAU=");
-    Store("sds", "7"); // more than eight characters can hold
-    ExpectRefused();
-    Store("sds", "6"); // the text holds only five bytes
-    ExpectRefused();
-    // 1534 to 1536 bytes: the reader cuts the text, so its last bytes never arrive.
-    for (int size : {1534, 1535, 1536}) {
-        Store("sds", std::to_string(size));
-        Store("csd", Encode(Bytes(size, 0x41)));
-        ExpectRefused();
+    // Nothing to restore: fine. Seven bytes cannot come from eight characters, nor five
+    // from a text whose foreign characters pass the length test.
+    EXPECT_TRUE(Load("sds=5\ncsd=\n"));
+    EXPECT_TRUE(Load("sds=-4\ncsd=AQIDBAU=\n"));
+    for (const char* state : {"sds=7\ncsd=AQIDBAU=\n", "sds=6\ncsd=AQIDBAU=\n",
+                              "sds=5\ncsd=AQID!!!!\n", "sds=2000000000\ncsd=AQIDBAU=\n"}) {
+        EXPECT_FALSE(Load(std::string("fcc=1145651744\nqty=500\n") + state)) << state;
+        EXPECT_EQ(vars.lQ, 10000) << state; // reset
+        EXPECT_EQ(vars.fccHandler, 0u) << state;
+        EXPECT_EQ(vars.hic, nullptr) << state;
     }
-    Store("sds", "1537");
-    ExpectRefused();
+    // Texts are read up to 2047 characters: 1533 bytes (2044 characters) come back whole;
+    // 1534 to 1536 (2048 characters) lose their last group and are refused.
+    for (int size : {1533, 1534, 1535, 1536, 1537}) {
+        const std::string csd = Encode(Bytes(size_t(size), 0x41));
+        EXPECT_EQ(Load("qty=500\nsds=" + std::to_string(size) + "\ncsd=" + csd + "\n"),
+                  size == 1533)
+            << size;
+    }
 }
 
-TEST_F(CodecSettingsTest, SavingAnUncompressedChoice) {
-    RecordingReporter reporter;
-    COMPVARS vars;
+TEST_F(CodecSettingsTest, SavesUncompressedWithoutStateAndFailedWritesReachTheCaller) {
+    Reporter reporter;
     ResetCodecSettings(&vars, true);
     vars.dwFlags = 0;
-    EXPECT_FALSE(SaveCodecSettings(Ini(), &vars, reporter));
-    EXPECT_FALSE(SaveCodecSettings(Ini(), nullptr, reporter));
-    EXPECT_FALSE(std::filesystem::exists(Ini())) << "nothing written for an invalid record";
-    EXPECT_TRUE(reporter.statuses.empty());
+    EXPECT_FALSE(SaveCodecSettings(Ini(), &vars, reporter)); // not marked valid
+    EXPECT_FALSE(platform::PathExists(Ini()));
 
-    Store("sds", "5");
-    Store("csd", "AQIDBAU=");
+    Store("sds=5\ncsd=AQIDBAU=\n");
     ResetCodecSettings(&vars, true);
-    vars.fccHandler = FOURCC_DIB;
-    vars.lKey = 30;
-    vars.lQ = 7500;
-    vars.lDataRate = 800;
-    ASSERT_TRUE(SaveCodecSettings(Ini(), &vars, reporter));
+    vars.fccHandler = 0xF0E0D0C0u; // the top bit survives the signed stored integer
+    vars.lKey = 12, vars.lQ = 4200, vars.lDataRate = 300;
+    EXPECT_TRUE(SaveCodecSettings(Ini(), &vars, reporter));
+    EXPECT_EQ(std::make_tuple(Read("key"), Read("qty"), Read("drt")),
+              std::make_tuple("12", "4200", "300"));
+    EXPECT_EQ(Read("sds"), "0");
+    EXPECT_EQ(Read("csd"), "");
     EXPECT_EQ(reporter.statuses, std::vector<std::string>{"Saved compressor settings."});
     EXPECT_TRUE(reporter.boxes.empty());
-    EXPECT_EQ(Stored("fcc"), std::to_string(FOURCC_DIB));
-    EXPECT_EQ(Stored("key"), "30");
-    EXPECT_EQ(Stored("qty"), "7500");
-    EXPECT_EQ(Stored("drt"), "800");
-    EXPECT_EQ(Stored("sds"), "0");
-    EXPECT_EQ(Stored("csd"), "");
-}
+    ASSERT_TRUE(LoadCodecSettings(Ini(), &vars));
+    EXPECT_EQ(vars.fccHandler, 0xF0E0D0C0u);
+    ICCompressorFree(&vars);
 
-TEST_F(CodecSettingsTest, FailedWritesReachTheCaller) {
-    std::filesystem::create_directory(Ini()); // a folder where the file should be
-    RecordingReporter reporter;
-    COMPVARS vars;
+    std::filesystem::remove(Ini());
+    platform::CreateDirectoryAt(Ini()); // the settings file's place is taken
     ResetCodecSettings(&vars, true);
     EXPECT_THROW(SaveCodecSettings(Ini(), &vars, reporter), EIniFileException);
-    EXPECT_TRUE(reporter.statuses.empty());
 }
 
-TEST_F(CodecSettingsTest, EveryOfferedCompressorRoundTrips) {
-    const std::vector<CompressorInfo> compressors = ICEnumerateCompressors();
-    ASSERT_FALSE(compressors.empty());
-    EXPECT_TRUE(IsUncompressed(compressors.front().fourcc)) << "uncompressed comes first";
-    for (const CompressorInfo& info : compressors) {
+// Every compressor of this machine, its options moved off their defaults, stored and loaded
+// back into a new record whose compressor has the same options.
+TEST_F(CodecSettingsTest, EveryCompressorRoundTripsThroughTheSettingsFile) {
+    for (const CompressorInfo& info : ICEnumerateCompressors()) {
         SCOPED_TRACE(info.name);
-        COMPVARS vars;
         ResetCodecSettings(&vars, true);
-        vars.fccType = ICTYPE_VIDEO;
-        vars.fccHandler = info.fourcc;
-        vars.lKey = 12;
-        vars.lQ = 6100;
-        vars.lDataRate = 900;
+        vars.fccType = ICTYPE_VIDEO, vars.fccHandler = info.fourcc;
+        vars.lQ = 6100, vars.lKey = 50, vars.lDataRate = 2500;
         vars.hic = ICOpen(ICTYPE_VIDEO, info.fourcc, ICMODE_COMPRESS);
-        if (!IsUncompressed(info.fourcc)) {
-            ASSERT_NE(vars.hic, nullptr);
-        }
-        // Move every option away from its first choice, so the state says something.
         std::vector<CompressorOption> options = ICGetOptions(vars.hic);
-        EXPECT_EQ(!options.empty(), info.hasOptions);
+        EXPECT_EQ(info.hasOptions, !options.empty());
         for (CompressorOption& option : options) {
-            if (option.choices.size() > 1) {
-                option.value = static_cast<int>(option.choices.size()) - 1;
-                EXPECT_TRUE(ICSetOption(vars.hic, option.key, option.value)) << option.key;
-            }
+            option.value = static_cast<int>(option.choices.size()) - 1;
+            EXPECT_TRUE(ICSetOption(vars.hic, option.key, option.value)) << option.key;
         }
-        Bytes state(
-            static_cast<size_t>(std::max(0L, ICSendMessage(vars.hic, ICM_GETSTATE, nullptr, 0))));
-        if (!state.empty()) {
-            ASSERT_GE(ICSendMessage(vars.hic, ICM_GETSTATE, state.data(),
-                                    static_cast<long>(state.size())),
-                      0);
-        }
-
-        RecordingReporter reporter;
+        const bool hasState = ICSendMessage(vars.hic, ICM_GETSTATE, nullptr, 0) > 0;
+        Reporter reporter;
         ASSERT_TRUE(SaveCodecSettings(Ini(), &vars, reporter));
-        EXPECT_EQ(Stored("sds"), std::to_string(state.size()));
-        EXPECT_EQ(Stored("csd"), Encode(state));
-
-        COMPVARS loaded;
-        ASSERT_TRUE(LoadCodecSettings(Ini(), &loaded));
-        EXPECT_EQ(loaded.fccHandler, info.fourcc);
-        EXPECT_EQ(loaded.lKey, 12);
-        EXPECT_EQ(loaded.lQ, 6100);
-        EXPECT_EQ(loaded.lDataRate, 900);
-        EXPECT_EQ(loaded.hic != nullptr, vars.hic != nullptr);
-        std::vector<CompressorOption> back = ICGetOptions(loaded.hic);
-        ASSERT_EQ(back.size(), options.size());
-        for (size_t i = 0; i < options.size(); ++i)
-            EXPECT_EQ(back[i].value, options[i].value) << options[i].key;
+        EXPECT_EQ(Read("csd").empty(), !hasState);
         ICCompressorFree(&vars);
-        ICCompressorFree(&loaded);
+
+        ASSERT_TRUE(LoadCodecSettings(Ini(), &vars));
+        EXPECT_EQ(vars.fccHandler, info.fourcc);
+        EXPECT_EQ(std::make_tuple(vars.lQ, vars.lKey, vars.lDataRate),
+                  std::make_tuple(6100, 50, 2500));
+        const std::vector<CompressorOption> restored = ICGetOptions(vars.hic);
+        ASSERT_EQ(restored.size(), options.size());
+        for (size_t i = 0; i < options.size(); ++i)
+            EXPECT_EQ(restored[i].value, options[i].value) << options[i].key;
+        ICCompressorFree(&vars);
     }
 }
 
-// The Codec button, driven through a recording host.
-class CodecButtonTest : public CodecSettingsTest {
-protected:
+TEST_F(CodecSettingsTest, CodecButtonSavesOnlyAConfirmedChoice) {
     test::FakeHost host;
     CAviFile writer;
     platform::MainThreadQueue queue;
-    TfrmMain form{host, writer, queue};
-};
-
-TEST_F(CodecButtonTest, CancelWritesNothing) {
-    host.chooser = [](COMPVARS&) { return 0; };
+    TfrmMain form(host, writer, queue);
     form.Controls.status.SetSimpleText("Ready.");
-    form.btnCodecClick();
-    EXPECT_EQ(host.chooserTitles, std::vector<std::string>{"Video Compression"});
-    EXPECT_EQ(form.Controls.status.SimpleText(), "");
-    EXPECT_FALSE(std::filesystem::exists(Ini()));
-
-    Store("key", "30");
-    const std::string before = test::ReadFile(Ini());
-    form.btnCodecClick();
-    EXPECT_EQ(test::ReadFile(Ini()), before);
-    EXPECT_TRUE(host.boxes.empty());
-}
-
-TEST_F(CodecButtonTest, ConfirmedChoiceIsStored) {
-    Store("key", "30");
-    Store("qty", "4200");
     COMPVARS seen{};
-    BITMAPINFOHEADER input;
-    host.chooser = [&](COMPVARS& vars) {
-        seen = vars;
-        if (vars.lpbiIn)
-            input = *vars.lpbiIn;
-        vars.fccHandler = FOURCC_DIB;
-        vars.lDataRate = 640;
+    BITMAPINFOHEADER input{};
+    host.chooser = [&](COMPVARS& chosen) {
+        seen = chosen;
+        input = chosen.lpbiIn ? *chosen.lpbiIn : BITMAPINFOHEADER{};
+        return 0;
+    };
+    form.Guard([&] { form.btnCodecClick(); });
+    EXPECT_EQ(host.chooserTitles, std::vector<std::string>{"Video Compression"});
+    EXPECT_FALSE(platform::PathExists(Ini())); // Cancel writes nothing
+    EXPECT_EQ(form.Controls.status.SimpleText(), "");
+    EXPECT_EQ(seen.fccHandler, kDefaultFourCC);
+    EXPECT_EQ(std::make_tuple(input.biSize, input.biPlanes, input.biBitCount),
+              std::make_tuple(40u, uint16_t{1}, uint16_t{24}));
+    EXPECT_EQ(input.biWidth, 0);
+
+    Store("qty=3300\n");
+    host.chooser = [&](COMPVARS& chosen) {
+        EXPECT_EQ(chosen.lQ, 3300); // the stored values are preselected
+        chosen.fccHandler = FOURCC_DIB;
+        chosen.lQ = 8800;
         return 1;
     };
-    form.btnCodecClick();
-    // The dialog opened with the stored values and a 24-bit input description.
-    EXPECT_TRUE(seen.dwFlags & ICMF_COMPVARS_VALID);
-    EXPECT_EQ(seen.lKey, 30);
-    EXPECT_EQ(seen.lQ, 4200);
-    EXPECT_EQ(seen.fccHandler, kDefaultFourCC);
-    ASSERT_NE(seen.lpbiIn, nullptr);
-    EXPECT_EQ(input.biSize, 40u);
-    EXPECT_EQ(input.biPlanes, 1);
-    EXPECT_EQ(input.biBitCount, 24);
-    EXPECT_EQ(input.biWidth, 0);
-    EXPECT_EQ(input.biCompression, 0u);
-
-    EXPECT_EQ(Stored("fcc"), std::to_string(FOURCC_DIB));
-    EXPECT_EQ(Stored("drt"), "640");
-    EXPECT_EQ(Stored("key"), "30");
-    EXPECT_EQ(Stored("sds"), "0");
+    form.Guard([&] { form.btnCodecClick(); });
     EXPECT_EQ(form.Controls.status.SimpleText(), "Saved compressor settings.");
+    EXPECT_EQ(Read("fcc"), std::to_string(FOURCC_DIB));
+    EXPECT_EQ(Read("qty"), "8800");
     EXPECT_TRUE(host.boxes.empty());
 }
 

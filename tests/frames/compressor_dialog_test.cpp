@@ -1,3 +1,6 @@
+// The compressor-choice dialog on real widgets (offscreen): what it lists and preselects,
+// what OK and Cancel do to the record, the compressor's own options, and the Codec button of
+// the real main window.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,169 +10,143 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <functional>
+#include <memory>
+#include <tuple>
 
 #include "app/compressor_dialog.h"
 #include "app/main_window.h"
 #include "frames/avi_file.h"
 #include "platform/fs.h"
 #include "settings/codec_settings.h"
-#include "settings/ini.h"
 #include "support/temp_dir.h"
 
 namespace vexo {
 namespace {
 
-COMPVARS Stored(FOURCC code) {
+template <typename T> T* Child(QWidget* parent, const char* name) {
+    T* widget = parent->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+// Runs action once the next modal window is up; gives up after two seconds.
+void WhenModal(QObject* owner, std::function<void(QWidget*)> action) {
+    auto* poll = new QTimer(owner);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, owner, [poll, action, tries] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            action(modal);
+        } else if (++*tries > 200) {
+            poll->stop();
+            ADD_FAILURE() << "no modal window appeared";
+        }
+    });
+    poll->start(10);
+}
+
+COMPVARS StoredRecord(FOURCC code) {
     COMPVARS vars;
     ResetCodecSettings(&vars, true);
-    vars.fccType = ICTYPE_VIDEO;
-    vars.fccHandler = code;
+    vars.fccType = ICTYPE_VIDEO, vars.fccHandler = code, vars.lQ = 4400, vars.lKey = 12;
     return vars;
 }
 
-// Runs check on the compressor dialog once it shows as the modal window, then clicks one of
-// its buttons. Polls, because the handler may process events before the dialog opens.
-void WhenShown(const char* button, std::function<void(QWidget*)> check = {}) {
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, button, check] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog || dialog->objectName() != "dlgCompressor")
-            return;
-        poll->stop();
-        poll->deleteLater();
-        if (check)
-            check(dialog);
-        auto* b = dialog->findChild<QPushButton*>(button);
-        ASSERT_NE(b, nullptr) << button;
-        b->click();
-    });
-    poll->start();
-}
-
-TEST(CompressorDialogTest, ListsTheMachinesCompressors) {
-    COMPVARS vars = Stored(kDefaultFourCC);
-    CompressorDialog dialog(vars, "Video Compression");
-    EXPECT_EQ(dialog.windowTitle(), "Video Compression");
-    const std::vector<CompressorInfo> offered = ICEnumerateCompressors();
-    auto* list = dialog.findChild<QComboBox*>("cbCompressor");
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->count(), static_cast<int>(offered.size()));
-    for (int i = 0; i < list->count(); ++i)
-        EXPECT_EQ(list->itemText(i).toStdString(), offered[i].name);
-    for (const char* name : {"sldQuality", "spnQuality", "cbKeyFrames", "spnKeyFrames",
-                             "cbDataRate", "spnDataRate", "btnConfigure", "btnOk", "btnCancel"})
-        EXPECT_NE(dialog.findChild<QWidget*>(name), nullptr) << name;
-}
-
-TEST(CompressorDialogTest, PreselectsTheStoredChoiceAndItsSettings) {
-    const std::vector<CompressorInfo> offered = ICEnumerateCompressors();
-    ASSERT_FALSE(offered.empty());
-    ASSERT_TRUE(IsUncompressedCode(offered.front().fourcc));
-    // Every code for uncompressed output selects the uncompressed entry.
-    for (FOURCC code : {kDefaultFourCC, FOURCC_DIB, FOURCC(0)}) {
-        COMPVARS vars = Stored(code);
+TEST(CompressorDialogTest, ListsPreselectsAndFillsTheRecordOnlyOnOk) {
+    const std::vector<CompressorInfo> machine = ICEnumerateCompressors();
+    ASSERT_FALSE(machine.empty());
+    ASSERT_TRUE(IsUncompressedCode(machine[0].fourcc)) << "uncompressed output comes first";
+    // Every code of uncompressed output and an unknown code select the first entry.
+    for (FOURCC code : {kDefaultFourCC, FOURCC_DIB, FOURCC(0), MakeFourCC('n', 'o', 'n', 'e')}) {
+        COMPVARS vars = StoredRecord(code);
         CompressorDialog dialog(vars, "Video Compression");
-        EXPECT_EQ(dialog.findChild<QComboBox*>("cbCompressor")->currentIndex(), 0) << code;
-        EXPECT_FALSE(dialog.findChild<QPushButton*>("btnConfigure")->isEnabled());
+        auto* list = Child<QComboBox>(&dialog, "cbCompressor");
+        ASSERT_EQ(list->count(), static_cast<int>(machine.size()));
+        EXPECT_EQ(list->itemText(list->count() - 1).toStdString(), machine.back().name);
+        EXPECT_EQ(list->currentIndex(), 0) << code;
+        EXPECT_EQ(Child<QSlider>(&dialog, "sliderQuality")->value(), 44);
+        EXPECT_TRUE(Child<QCheckBox>(&dialog, "cbKeyFrames")->isChecked());
+        EXPECT_EQ(Child<QSpinBox>(&dialog, "spinKeyFrames")->value(), 12);
+        EXPECT_FALSE(Child<QCheckBox>(&dialog, "cbDataRate")->isChecked());
+        // Cancel leaves every byte of the record as it was.
+        const COMPVARS before = vars;
+        list->setCurrentIndex(list->count() - 1);
+        Child<QSpinBox>(&dialog, "spinQuality")->setValue(10);
+        Child<QPushButton>(&dialog, "btnCancel")->click();
+        EXPECT_EQ(std::memcmp(&vars, &before, sizeof vars), 0);
     }
-    for (size_t i = 0; i < offered.size(); ++i) {
-        if (IsUncompressedCode(offered[i].fourcc))
-            continue;
-        COMPVARS vars = Stored(offered[i].fourcc);
+    for (size_t i = 0; i < machine.size(); ++i) {
+        SCOPED_TRACE(machine[i].name);
+        COMPVARS vars = StoredRecord(machine[i].fourcc);
         CompressorDialog dialog(vars, "Video Compression");
-        EXPECT_EQ(dialog.findChild<QComboBox*>("cbCompressor")->currentIndex(),
-                  static_cast<int>(i));
-        EXPECT_EQ(dialog.findChild<QSlider*>("sldQuality")->isEnabled(), offered[i].hasQuality);
-        EXPECT_EQ(dialog.findChild<QPushButton*>("btnConfigure")->isEnabled(),
-                  offered[i].hasOptions);
-    }
-
-    COMPVARS vars = Stored(kDefaultFourCC);
-    vars.lQ = 7550;
-    vars.lKey = 30;
-    vars.lDataRate = 0;
-    CompressorDialog dialog(vars, "Video Compression");
-    EXPECT_EQ(dialog.findChild<QSlider*>("sldQuality")->value(), 76);
-    EXPECT_TRUE(dialog.findChild<QCheckBox*>("cbKeyFrames")->isChecked());
-    EXPECT_EQ(dialog.findChild<QSpinBox*>("spnKeyFrames")->value(), 30);
-    EXPECT_FALSE(dialog.findChild<QCheckBox*>("cbDataRate")->isChecked());
-}
-
-TEST(CompressorDialogTest, ConfirmFillsTheRecordCancelLeavesIt) {
-    COMPVARS vars = Stored(FOURCC_DIB);
-    vars.lQ = 7550;
-    vars.lKey = 30;
-    const COMPVARS before = vars;
-    WhenShown("btnCancel");
-    EXPECT_EQ(ChooseCompressor(nullptr, vars, "Video Compression"), 0);
-    EXPECT_EQ(std::memcmp(&vars, &before, sizeof vars), 0);
-
-    // Confirmed unchanged: the exact quality survives the coarser slider.
-    WhenShown("btnOk");
-    ASSERT_EQ(ChooseCompressor(nullptr, vars, "Video Compression"), 1);
-    EXPECT_TRUE(vars.dwFlags & ICMF_COMPVARS_VALID);
-    EXPECT_EQ(vars.fccType, ICTYPE_VIDEO);
-    EXPECT_EQ(vars.fccHandler, ICEnumerateCompressors().front().fourcc);
-    EXPECT_EQ(vars.hic, nullptr);
-    EXPECT_EQ(vars.lQ, 7550);
-    EXPECT_EQ(vars.lKey, 30);
-    EXPECT_EQ(vars.lDataRate, 0);
-
-    // Changed settings reach the record.
-    CompressorDialog dialog(vars, "Video Compression");
-    dialog.findChild<QSlider*>("sldQuality")->setValue(40);
-    dialog.findChild<QCheckBox*>("cbKeyFrames")->setChecked(false);
-    dialog.findChild<QCheckBox*>("cbDataRate")->setChecked(true);
-    dialog.findChild<QSpinBox*>("spnDataRate")->setValue(1200);
-    dialog.Apply();
-    EXPECT_EQ(vars.lQ, 4000);
-    EXPECT_EQ(vars.lKey, 0);
-    EXPECT_EQ(vars.lDataRate, 1200);
-}
-
-TEST(CompressorDialogTest, ChoosingACompressorHandsOverAnOpenHandle) {
-    for (const CompressorInfo& info : ICEnumerateCompressors()) {
-        if (IsUncompressedCode(info.fourcc))
-            continue;
-        SCOPED_TRACE(info.name);
-        COMPVARS vars = Stored(kDefaultFourCC);
-        CompressorDialog dialog(vars, "Video Compression");
-        auto* list = dialog.findChild<QComboBox*>("cbCompressor");
-        list->setCurrentIndex(list->findText(QString::fromStdString(info.name)));
-        dialog.Apply();
-        EXPECT_EQ(vars.fccHandler, info.fourcc);
-        EXPECT_NE(vars.hic, nullptr);
+        EXPECT_EQ(Child<QComboBox>(&dialog, "cbCompressor")->currentIndex(), static_cast<int>(i));
+        // What the compressor does not honour cannot be set.
+        EXPECT_EQ(Child<QSlider>(&dialog, "sliderQuality")->isEnabled(), machine[i].hasQuality);
+        EXPECT_EQ(Child<QCheckBox>(&dialog, "cbKeyFrames")->isEnabled(), machine[i].hasKeyFrames);
+        EXPECT_EQ(Child<QCheckBox>(&dialog, "cbDataRate")->isEnabled(), machine[i].hasDataRate);
+        EXPECT_EQ(Child<QPushButton>(&dialog, "btnConfigure")->isEnabled(), machine[i].hasOptions);
+        Child<QSlider>(&dialog, "sliderQuality")->setValue(55);
+        Child<QSpinBox>(&dialog, "spinKeyFrames")->setValue(30);
+        Child<QCheckBox>(&dialog, "cbDataRate")->setChecked(true);
+        Child<QSpinBox>(&dialog, "spinDataRate")->setValue(640);
+        vars.dwFlags = 0;
+        Child<QPushButton>(&dialog, "btnOK")->click();
+        EXPECT_TRUE(vars.dwFlags & ICMF_COMPVARS_VALID);
+        EXPECT_EQ(vars.fccType, ICTYPE_VIDEO);
+        EXPECT_EQ(vars.fccHandler, machine[i].fourcc);
+        EXPECT_EQ(std::make_tuple(vars.lQ, vars.lKey, vars.lDataRate),
+                  std::make_tuple(5500, 30, 640));
+        EXPECT_EQ(vars.hic == nullptr, IsUncompressedCode(machine[i].fourcc));
         ICCompressorFree(&vars);
     }
 }
 
-// The Codec button of the real window, cancelled: the settings file stays as it was.
-TEST(CodecButtonGuiTest, CancelWritesNothingToTheSettingsFile) {
+// Configure changes the options on the handle the record receives on OK, starting from the
+// options the record's compressor holds, which stay untouched meanwhile.
+TEST(CompressorDialogTest, ConfigureSetsTheCompressorsOwnOptions) {
+    const std::vector<CompressorInfo> machine = ICEnumerateCompressors();
+    auto it = std::find_if(machine.begin(), machine.end(), [](auto& c) { return c.hasOptions; });
+    if (it == machine.end())
+        GTEST_SKIP() << "no compressor with options on this machine";
+    COMPVARS vars = StoredRecord(it->fourcc);
+    vars.hic = ICOpen(ICTYPE_VIDEO, it->fourcc, ICMODE_COMPRESS);
+    ASSERT_NE(vars.hic, nullptr);
+    const CompressorOption first = ICGetOptions(vars.hic).at(0);
+    const int wanted = first.value == 0 ? 1 : 0;
+
+    CompressorDialog dialog(vars, "Video Compression");
+    WhenModal(&dialog, [&](QWidget* modal) {
+        auto* box = Child<QComboBox>(modal, ("option_" + first.key).c_str());
+        EXPECT_EQ(box->currentIndex(), first.value);
+        box->setCurrentIndex(wanted);
+        Child<QPushButton>(modal, "btnOK")->click();
+    });
+    Child<QPushButton>(&dialog, "btnConfigure")->click();
+    EXPECT_EQ(ICGetOptions(vars.hic)[0].value, first.value);
+    Child<QPushButton>(&dialog, "btnOK")->click();
+    EXPECT_EQ(ICGetOptions(vars.hic).at(0).value, wanted);
+    ICCompressorFree(&vars);
+}
+
+TEST(CodecButtonWindowTest, CancelWritesNothing) {
     test::TempDir dir;
     platform::SetProgramDirectoryForTesting(dir.path());
-    const std::string ini = dir / "vexo.ini";
-    {
-        CAviFile writer;
-        platform::MainThreadQueue queue;
-        MainWindow window(writer, queue);
-        WhenShown("btnCancel");
-        window.Form().btnCodecClick();
-        EXPECT_FALSE(std::filesystem::exists(ini));
-
-        WriteIniString(ini, "codec", "fcc", std::to_string(FOURCC_DIB));
-        WriteIniString(ini, "codec", "key", "45");
-        const std::string before = test::ReadFile(ini);
-        // The stored key-frame interval is shown before the user cancels.
-        WhenShown("btnCancel", [](QWidget* dialog) {
-            EXPECT_EQ(dialog->findChild<QSpinBox*>("spnKeyFrames")->value(), 45);
-        });
-        window.Form().btnCodecClick();
-        EXPECT_EQ(test::ReadFile(ini), before);
-    }
+    CAviFile writer;
+    platform::MainThreadQueue queue;
+    auto window = std::make_unique<MainWindow>(writer, queue);
+    QString title;
+    WhenModal(window.get(), [&](QWidget* modal) {
+        title = modal->windowTitle();
+        Child<QPushButton>(modal, "btnCancel")->click();
+    });
+    window->Form().Guard([&] { window->Form().btnCodecClick(); });
+    EXPECT_EQ(title, "Video Compression");
+    EXPECT_FALSE(platform::PathExists(dir / "vexo.ini"));
+    window.reset();
     platform::SetProgramDirectoryForTesting("");
 }
 

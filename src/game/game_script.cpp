@@ -1,0 +1,98 @@
+#include "game/game_script.h"
+
+#include <cstdio>
+
+#include "platform/fs.h"
+
+namespace vexo {
+
+namespace {
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+void Show(const StatusFn& status, const std::string& text) {
+    if (status)
+        status(text);
+}
+
+} // namespace
+
+RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
+                       const std::string& configItem, const std::string& programDir,
+                       const std::string& outDir, char sep) {
+    RunPaths p;
+    p.BaseDir = baseDir;
+    p.GameExe = baseDir + sep + "quake3.exe";
+    p.ModName = modName;
+    p.ModDir = baseDir + sep + modName;
+    p.ConfigSource = programDir + "configs" + sep + configItem;
+    p.TempConfig = p.ModDir + sep + kTempConfigBaseName + ".cfg";
+    p.ScreenshotDir = p.ModDir + sep + "screenshots";
+    p.ScreenshotMask = kScreenshotMask;
+    p.OutDir = outDir;
+    return p;
+}
+
+std::string DemoBaseName(const std::string& demoItem) {
+    const size_t cut = demoItem.find(".dm_");
+    return cut == std::string::npos ? demoItem : demoItem.substr(0, cut);
+}
+
+bool IsSafeDemoBaseName(const std::string& demoBaseName) {
+    return demoBaseName.find_first_of("\"\r\n") == std::string::npos;
+}
+
+std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName) {
+    std::string s = "\n";
+    s += "set cg_draw2D \"" + std::to_string(options.Draw2D ? 1 : 0) + "\"\n";
+    s += "set cg_drawGun \"" + std::to_string(options.DrawGun ? 1 : 0) + "\"\n";
+    s += "set r_mode \"" + std::to_string(options.ModeIndex) + "\"\n";
+    s += "set r_fullscreen \"" + std::to_string(options.Windowed ? 0 : 1) + "\"\n";
+    s += "set cl_avidemo \"" + options.CaptureRate + "\"\n";
+    s += "timescale \"" + options.TimeScale + "\"\n";
+    s += "vid_restart\n";
+    s += "demo \"" + demoBaseName + "\"\n";
+    return s;
+}
+
+ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
+                               const std::string& demoBaseName, const StatusFn& status) {
+    Show(status, "Copying config file...");
+    if (!platform::CopyFileReplacing(paths.ConfigSource, paths.TempConfig))
+        return ScriptCopyFailed;
+
+    Show(status, "Updating config...");
+    auto fail = [&paths] {
+        platform::DeleteFileAt(paths.TempConfig);
+        return ScriptUpdateFailed;
+    };
+    // A line break in any written value would split its command and run the rest as
+    // commands of their own; a quote would do the same inside the demo command.
+    if (!IsSafeDemoBaseName(demoBaseName) || HasLineBreak(options.CaptureRate) ||
+        HasLineBreak(options.TimeScale))
+        return fail();
+
+    const std::string script = BuildGameScript(options, demoBaseName);
+    std::FILE* f = std::fopen(platform::ResolvePathCase(paths.TempConfig).c_str(), "a");
+    if (!f)
+        return fail();
+    const bool written = std::fwrite(script.data(), 1, script.size(), f) == script.size();
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed)
+        return fail();
+    return ScriptOk;
+}
+
+std::string BuildGameCommandLine(const RunPaths& paths) {
+    return paths.GameExe + " +set fs_game " + paths.ModName + " +exec " + kTempConfigBaseName;
+}
+
+std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
+                                            const StatusFn& status) {
+    Show(status, "Launching Quake III...");
+    return platform::StartProcess(commandLine, paths.BaseDir, platform::ProcessPriority::High);
+}
+
+} // namespace vexo

@@ -1,0 +1,81 @@
+// The game script and the game launch of a recording: the paths of one Start, the console
+// commands appended to a copy of the chosen game config, the game's command line and the
+// start of the game process. Everything but the file copy and the process start is plain
+// string building.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/process.h"
+
+namespace vexo {
+
+// Reports progress in the status line (ShowStatus).
+using StatusFn = std::function<void(const std::string&)>;
+
+// The base name of the temporary config, as the command line executes it.
+inline constexpr const char* kTempConfigBaseName = "vexo_temp";
+inline constexpr const char* kScreenshotMask = "shot*.tga";
+
+// The capture values read from the main window when Start is pressed.
+struct CaptureOptions {
+    bool Draw2D = false;
+    bool DrawGun = false;
+    int ModeIndex = -1;      // the selected resolution item, equal to r_mode; -1 for none
+    bool Windowed = false;   // written inverted, as r_fullscreen
+    std::string CaptureRate; // the FPS text, used verbatim
+    std::string TimeScale;   // the timescale text, used verbatim
+};
+
+// All path strings of one Start, joined by plain concatenation: nothing is added or removed
+// beyond the separators shown, so a base directory ending in a separator gives a doubled one.
+struct RunPaths {
+    std::string BaseDir;        // the base directory text, as typed
+    std::string GameExe;        // BaseDir + sep + "quake3.exe"
+    std::string ModName;        // the selected modification item
+    std::string ModDir;         // BaseDir + sep + ModName
+    std::string ConfigSource;   // program directory + "configs" + sep + config item
+    std::string TempConfig;     // ModDir + sep + "vexo_temp.cfg"
+    std::string ScreenshotDir;  // ModDir + sep + "screenshots"
+    std::string ScreenshotMask; // "shot*.tga"
+    std::string OutDir;         // the output directory text, as shown
+};
+
+// programDir carries its trailing separator. sep is the separator the paths are joined with.
+RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
+                       const std::string& configItem, const std::string& programDir,
+                       const std::string& outDir, char sep);
+
+// A demo list item cut before the first ".dm_" (case-sensitive); an item without it whole.
+std::string DemoBaseName(const std::string& demoItem);
+
+// False for a demo base name that cannot stand inside the quotes of the demo command: one
+// holding a double quote, a line feed or a carriage return would end the command early and
+// let the rest of the name run as console commands.
+bool IsSafeDemoBaseName(const std::string& demoBaseName);
+
+// The text appended to the copied config: a line feed, then the capture settings, a video
+// restart and the demo command, one per line.
+std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName);
+
+enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
+
+// Copies ConfigSource over TempConfig (status "Copying config file...") and appends the game
+// script to it (status "Updating config..."). ScriptCopyFailed when the copy fails;
+// ScriptUpdateFailed when the copy cannot be opened, written or closed, or when the demo
+// name or a capture text cannot be written safely. After a ScriptUpdateFailed no temporary
+// config is left behind, so the game is never started on a half-written script.
+ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
+                               const std::string& demoBaseName, const StatusFn& status);
+
+// GameExe + " +set fs_game " + ModName + " +exec vexo_temp"; nothing is quoted.
+std::string BuildGameCommandLine(const RunPaths& paths);
+
+// Starts the game (status "Launching Quake III...") from the command line, in BaseDir, at
+// high priority. Nothing when it could not be started.
+std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
+                                            const StatusFn& status);
+
+} // namespace vexo

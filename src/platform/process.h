@@ -1,0 +1,80 @@
+// Starting an outside program and waiting for it, shaped after what the program expects of
+// the Windows process calls: a process is started from one command line, in a working
+// directory, at high priority, without inheriting the program's open files; the caller waits
+// on it in slices of milliseconds, reads its exit code once it has ended, and closes it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexo::platform {
+
+// The executable and the arguments a command line names.
+struct CommandLineParts {
+    std::string Executable;        // the path as found (case resolved), not yet made absolute
+    std::vector<std::string> Args; // the arguments after the executable, without it
+};
+
+// Reads a command line the way the Windows process start reads one whose executable path is
+// not quoted: the prefixes of the line that end at a blank (and finally the whole line) are
+// tried in growing order until one names an existing file, so
+// "/x/Quake III Arena/quake3.exe +set fs_game baseq3" names "/x/Quake III Arena/quake3.exe".
+// A line that begins with a double quote names the executable up to the closing quote. The
+// rest is split into arguments at blanks; double quotes group blanks into one argument and
+// are removed. A relative executable path is looked up from the current directory; a bare
+// name without a separator is also looked up along PATH. Nothing when no file is found.
+std::optional<CommandLineParts> SplitCommandLine(const std::string& commandLine);
+
+enum class ProcessPriority { Normal, High };
+
+// A started process. Move-only; destroying it closes it.
+class Process {
+public:
+    Process() = default;
+    ~Process();
+    Process(Process&& other) noexcept;
+    Process& operator=(Process&& other) noexcept;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Valid() const { return pid_ > 0; }
+    int Id() const { return pid_; }
+
+    // Waits up to timeoutMs milliseconds (a negative value waits without limit) for the
+    // process to end. True when it has ended (also when it had ended before the call, and
+    // for a closed process); false when the time ran out.
+    bool Wait(int timeoutMs);
+
+    // The exit code of an ended process. False while it still runs, or when its end cannot
+    // be read. A process killed by a signal reads as 128 + the signal number, never as 0.
+    bool ExitCode(int& code);
+
+    // Releases the process. A process that still runs keeps running; it is reaped in the
+    // background when it ends, so it leaves no zombie behind.
+    void Close();
+
+private:
+    friend std::optional<Process> StartProcess(const std::string&, const std::string&,
+                                               ProcessPriority, std::string*);
+    bool Poll();
+    void Reaped(int status);
+
+    int pid_ = 0;
+    int pidfd_ = -1;
+    bool ended_ = false;
+    bool exitKnown_ = false;
+    int exitCode_ = 0;
+};
+
+// Starts the program a command line names (SplitCommandLine), with the program's own
+// environment, in workingDirectory (case resolved like every path of the program). The new
+// process inherits no open file besides standard input, output and error; with
+// ProcessPriority::High it runs at a raised priority where the system allows it, at the
+// normal one otherwise. Nothing when the process could not be started (no such file, not
+// executable, no such working directory); error, when given, then tells why.
+std::optional<Process> StartProcess(const std::string& commandLine,
+                                    const std::string& workingDirectory, ProcessPriority priority,
+                                    std::string* error = nullptr);
+
+} // namespace vexo::platform

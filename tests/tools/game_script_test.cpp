@@ -1,0 +1,178 @@
+// The run's paths, the appended game script and the game command line, and the copy and
+// append of the temporary config.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "game/game_script.h"
+#include "support/temp_dir.h"
+
+namespace vexo {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+TEST(RunPathsTest, WindowsPathsAreJoinedLiterally) {
+    RunPaths p = BuildRunPaths("C:\\Games\\Quake3", "baseq3", "default.cfg", "C:\\Vexo\\",
+                               "D:\\Video", '\\');
+    EXPECT_EQ(p.BaseDir, "C:\\Games\\Quake3");
+    EXPECT_EQ(p.GameExe, "C:\\Games\\Quake3\\quake3.exe");
+    EXPECT_EQ(p.ModName, "baseq3");
+    EXPECT_EQ(p.ModDir, "C:\\Games\\Quake3\\baseq3");
+    EXPECT_EQ(p.ConfigSource, "C:\\Vexo\\configs\\default.cfg");
+    EXPECT_EQ(p.TempConfig, "C:\\Games\\Quake3\\baseq3\\vexo_temp.cfg");
+    EXPECT_EQ(p.ScreenshotDir, "C:\\Games\\Quake3\\baseq3\\screenshots");
+    EXPECT_EQ(p.ScreenshotMask, "shot*.tga");
+    EXPECT_EQ(p.OutDir, "D:\\Video");
+    EXPECT_EQ(BuildGameCommandLine(p),
+              "C:\\Games\\Quake3\\quake3.exe +set fs_game baseq3 +exec vexo_temp");
+}
+
+TEST(RunPathsTest, TrailingSeparatorAndBlanksPassThroughUnchanged) {
+    RunPaths p = BuildRunPaths("C:\\Games\\Quake3\\", "cpma", "my.cfg", "C:\\Vexo\\", "C:", '\\');
+    EXPECT_EQ(p.GameExe, "C:\\Games\\Quake3\\\\quake3.exe");
+    EXPECT_EQ(p.TempConfig, "C:\\Games\\Quake3\\\\cpma\\vexo_temp.cfg");
+    EXPECT_EQ(p.ScreenshotDir, "C:\\Games\\Quake3\\\\cpma\\screenshots");
+    EXPECT_EQ(p.OutDir, "C:");
+    EXPECT_EQ(BuildGameCommandLine(p),
+              "C:\\Games\\Quake3\\\\quake3.exe +set fs_game cpma +exec vexo_temp");
+
+    RunPaths blanks =
+        BuildRunPaths("/games/Quake III Arena", "baseq3", "a.cfg", "/opt/vexo/", "/videos", '/');
+    EXPECT_EQ(blanks.ConfigSource, "/opt/vexo/configs/a.cfg");
+    EXPECT_EQ(BuildGameCommandLine(blanks),
+              "/games/Quake III Arena/quake3.exe +set fs_game baseq3 +exec vexo_temp");
+}
+
+TEST(DemoBaseNameTest, CutsBeforeTheFirstDemoExtensionCaseSensitively) {
+    EXPECT_EQ(DemoBaseName("demo1.dm_68"), "demo1");
+    EXPECT_EQ(DemoBaseName("a.dm_68.dm_67"), "a");
+    EXPECT_EQ(DemoBaseName("X.DM_68"), "X.DM_68");
+    EXPECT_EQ(DemoBaseName("plain"), "plain");
+    EXPECT_EQ(DemoBaseName(".dm_68"), "");
+
+    EXPECT_TRUE(IsSafeDemoBaseName("my demo; with 'odd' chars"));
+    EXPECT_FALSE(IsSafeDemoBaseName("a\"b"));
+    EXPECT_FALSE(IsSafeDemoBaseName("a\nquit"));
+    EXPECT_FALSE(IsSafeDemoBaseName("a\rquit"));
+}
+
+TEST(GameScriptTest, TextIsExactForTheUsualAndTheEdgeValues) {
+    CaptureOptions o;
+    o.Draw2D = false;
+    o.DrawGun = true;
+    o.ModeIndex = 3;
+    o.Windowed = true;
+    o.CaptureRate = "25";
+    o.TimeScale = "1.0";
+    EXPECT_EQ(BuildGameScript(o, DemoBaseName("demo1.dm_68")),
+              "\nset cg_draw2D \"0\"\nset cg_drawGun \"1\"\nset r_mode \"3\"\n"
+              "set r_fullscreen \"0\"\nset cl_avidemo \"25\"\ntimescale \"1.0\"\n"
+              "vid_restart\ndemo \"demo1\"\n");
+
+    CaptureOptions edge;
+    edge.Draw2D = true;
+    edge.DrawGun = false;
+    edge.ModeIndex = -1;
+    edge.Windowed = false;
+    edge.CaptureRate = "30 ";
+    edge.TimeScale = "";
+    EXPECT_EQ(BuildGameScript(edge, "X.DM_68"),
+              "\nset cg_draw2D \"1\"\nset cg_drawGun \"0\"\nset r_mode \"-1\"\n"
+              "set r_fullscreen \"1\"\nset cl_avidemo \"30 \"\ntimescale \"\"\n"
+              "vid_restart\ndemo \"X.DM_68\"\n");
+
+    edge.CaptureRate = "";
+    EXPECT_NE(BuildGameScript(edge, "d").find("set cl_avidemo \"\"\n"), std::string::npos);
+}
+
+class PrepareGameScriptTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir / "Quake III Arena/baseq3");
+        paths = BuildRunPaths(dir / "Quake III Arena", "baseq3", "test.cfg", dir / "prog/",
+                              dir / "out", '/');
+        options.ModeIndex = 0;
+        options.CaptureRate = "25";
+        options.TimeScale = "1";
+    }
+    ScriptResult Prepare(const std::string& demo) {
+        statuses.clear();
+        return PrepareGameScript(paths, options, demo,
+                                 [this](const std::string& s) { statuses.push_back(s); });
+    }
+
+    TempDir dir;
+    RunPaths paths;
+    CaptureOptions options;
+    std::vector<std::string> statuses;
+};
+
+TEST_F(PrepareGameScriptTest, CopyThenAppendOnALineOfItsOwn) {
+    WriteFile(paths.ConfigSource, "seta name \"x\"");
+    ASSERT_EQ(Prepare("demo1"), ScriptOk);
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Copying config file...", "Updating config..."}));
+    EXPECT_EQ(ReadFile(paths.TempConfig), "seta name \"x\"" + BuildGameScript(options, "demo1"));
+
+    // A config ending in a line end gets an empty line; a stale copy is replaced, not appended.
+    WriteFile(paths.ConfigSource, "bind x quit\n");
+    ASSERT_EQ(Prepare("demo2"), ScriptOk);
+    EXPECT_EQ(ReadFile(paths.TempConfig), "bind x quit\n" + BuildGameScript(options, "demo2"));
+    EXPECT_EQ(ReadFile(paths.ConfigSource), "bind x quit\n");
+}
+
+TEST_F(PrepareGameScriptTest, ModificationDirectoryFoundWithoutRegardToCase) {
+    std::filesystem::rename(dir / "Quake III Arena/baseq3", dir / "Quake III Arena/BaseQ3");
+    WriteFile(paths.ConfigSource, "");
+    ASSERT_EQ(Prepare("demo1"), ScriptOk);
+    EXPECT_EQ(ReadFile(dir / "Quake III Arena/BaseQ3/vexo_temp.cfg"),
+              BuildGameScript(options, "demo1"));
+}
+
+TEST_F(PrepareGameScriptTest, MissingConfigIsACopyFailure) {
+    EXPECT_EQ(Prepare("demo1"), ScriptCopyFailed);
+    EXPECT_EQ(statuses, std::vector<std::string>{"Copying config file..."});
+    EXPECT_FALSE(std::filesystem::exists(paths.TempConfig));
+}
+
+TEST_F(PrepareGameScriptTest, UnsafeTextIsRefusedAndLeavesNoConfig) {
+    WriteFile(paths.ConfigSource, "seta a 1\n");
+    for (const std::string demo : {"a\"; quit; \"", "a\nquit", "a\rquit"}) {
+        WriteFile(paths.TempConfig, "stale copy of an interrupted run\n");
+        EXPECT_EQ(Prepare(demo), ScriptUpdateFailed);
+        EXPECT_FALSE(std::filesystem::exists(paths.TempConfig));
+    }
+    options.CaptureRate = "25\nquit";
+    EXPECT_EQ(Prepare("demo1"), ScriptUpdateFailed);
+    EXPECT_FALSE(std::filesystem::exists(paths.TempConfig));
+}
+
+TEST_F(PrepareGameScriptTest, FailedAppendLeavesNoHalfWrittenConfig) {
+    // A file size limit just above the copied config makes the append fail part-way (the
+    // disk-full case); the limit is set in a child process so that it binds nothing else.
+    const std::string config(1000, 'x');
+    WriteFile(paths.ConfigSource, config);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{config.size() + 20, config.size() + 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const ScriptResult result = PrepareGameScript(paths, options, "demo1", nullptr);
+        ::_exit(result == ScriptUpdateFailed && !std::filesystem::exists(paths.TempConfig) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
+} // namespace vexo
