@@ -103,14 +103,10 @@ void TfrmMain::btnHelpClick() {
 }
 
 void TfrmMain::DisableForRun() {
-    Controls.btnStart.SetEnabled(false);
-    Controls.frmMain.SetEnabled(false);
+    vexo::DisableForRun(Controls);
 }
-
 void TfrmMain::EnableAfterRun() {
-    Controls.btnStart.SetEnabled(true);
-    Controls.frmMain.SetEnabled(true);
-    host_.SetApplicationTitle(kMainCaption);
+    vexo::EnableAfterRun(Controls, host_);
 }
 
 } // namespace vexo

@@ -1,8 +1,10 @@
-// Placeholder until the recording run lands.
 #include "form/frm_main.h"
+#include "run/run_driver.h"
 
 namespace vexo {
 
-void TfrmMain::btnStartClick() {}
+void TfrmMain::btnStartClick() {
+    RunRecording(Controls, host_, writer_, queue_);
+}
 
 } // namespace vexo

@@ -86,4 +86,15 @@ void ShowStatus(MainControls& c, IFormHost& host, const std::string& text) {
     host.ProcessMessages();
 }
 
+void DisableForRun(MainControls& c) {
+    c.btnStart.SetEnabled(false);
+    c.frmMain.SetEnabled(false);
+}
+
+void EnableAfterRun(MainControls& c, IFormHost& host) {
+    c.btnStart.SetEnabled(true);
+    c.frmMain.SetEnabled(true);
+    host.SetApplicationTitle(kMainCaption);
+}
+
 } // namespace vexo

@@ -64,4 +64,9 @@ const std::vector<std::string>& GammaItems();
 // painted before the caller goes on.
 void ShowStatus(MainControls& c, IFormHost& host, const std::string& text);
 
+// A recording run disables Start and the whole window, and enables both again afterwards
+// (restoring the application title).
+void DisableForRun(MainControls& c);
+void EnableAfterRun(MainControls& c, IFormHost& host);
+
 } // namespace vexo

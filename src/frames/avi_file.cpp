@@ -1,10 +1,10 @@
-// The AVI writer on the AVIFile interface.
+// The AVI writer.
 #include "frames/avi_file.h"
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "frames/gamma.h"
 #include "platform/fs.h"
@@ -24,37 +24,64 @@ const char* const kStatusTexts[8] = {
     "Unsupported color depth. RGB only.",
 };
 
-// Rows of a DIB are whole multiples of 4 bytes.
-size_t DibStride(int32_t width, int32_t bytesPerPixel) {
-    return (static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel) + 3) & ~size_t{3};
-}
-
 const uint8_t* IdentityTable() {
     static const std::array<uint8_t, 256> table = [] {
         std::array<uint8_t, 256> t{};
-        for (int v = 0; v < 256; ++v)
-            t[v] = static_cast<uint8_t>(v);
+        for (int i = 0; i < 256; ++i)
+            t[i] = static_cast<uint8_t>(i);
         return t;
     }();
     return table.data();
 }
 
-} // namespace
-
-const char* AviStatusText(int code) {
-    if (code < 0 || code > 7)
-        return "Unknown error";
-    return kStatusTexts[code];
+// The one pass over the pixels: the image's red-green-blue(-alpha) rows, in their own order,
+// become the stream's frame rows with the colour bytes where the stream wants them and the
+// gamma curve applied. An alpha byte passes through unchanged; a frame with alpha but an
+// image without gets opaque pixels.
+void ConvertRows(const TgaImage& image, const AviFrameBuffer& frame, const uint8_t* curve) {
+    const int bpp = image.BytesPerPixel;
+    const size_t rowBytes = static_cast<size_t>(image.Width) * bpp;
+    const int step = frame.pixelStep;
+    for (int32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* s = image.Pixels + static_cast<size_t>(y) * rowBytes;
+        const size_t row = static_cast<size_t>(y) * frame.stride;
+        uint8_t* r = frame.red + row;
+        uint8_t* g = frame.green + row;
+        uint8_t* b = frame.blue + row;
+        if (!frame.alpha) {
+            for (int32_t x = 0; x < image.Width; ++x, s += bpp, r += step, g += step, b += step) {
+                *r = curve[s[0]];
+                *g = curve[s[1]];
+                *b = curve[s[2]];
+            }
+            continue;
+        }
+        uint8_t* a = frame.alpha + row;
+        for (int32_t x = 0; x < image.Width;
+             ++x, s += bpp, r += step, g += step, b += step, a += step) {
+            *r = curve[s[0]];
+            *g = curve[s[1]];
+            *b = curve[s[2]];
+            *a = bpp == 4 ? s[3] : 255;
+        }
+    }
 }
 
+} // namespace
+
 CAviFile::CAviFile() {
-    // Reset frees what a valid record owns: the record starts out empty, not valid.
-    std::memset(&CodecVars, 0, sizeof CodecVars);
     Reset();
 }
 
-// Releases the texts only; an open file is not closed here.
-CAviFile::~CAviFile() = default;
+CAviFile::~CAviFile() {
+    if (File || Stream || CompressedStream)
+        Close(AVI_OK);
+    ICCompressorFree(&CodecVars);
+}
+
+const char* CAviFile::StatusText(unsigned code) {
+    return code < 8 ? kStatusTexts[code] : "Unknown error";
+}
 
 void CAviFile::Reset() {
     ICCompressorFree(&CodecVars);
@@ -68,50 +95,47 @@ void CAviFile::Reset() {
     Gamma = 1.0f;
     LastError = AVI_OK;
     FileName.clear();
-    std::memset(&CompressOptions, 0, sizeof CompressOptions);
-    std::memset(&CodecVars, 0, sizeof CodecVars);
+    CompressOptions = AVICOMPRESSOPTIONS{};
+    compressorState_.clear();
+    CodecVars = COMPVARS{};
     CodecVars.cbSize = kCompVarsSize;
-    state_.clear();
-    state_.shrink_to_fit();
-    frame_.clear();
-    frame_.shrink_to_fit();
 }
 
 bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, int32_t fps,
                     int32_t length) {
+    // A file still open from before is completed first rather than lost.
     if (File || Stream || CompressedStream) {
-        // Still open on another file: complete that one first, keeping the codec choice.
-        AVIStreamRelease(Stream);
-        AVIStreamRelease(CompressedStream);
-        AVIFileRelease(File);
-        AVIFileExit();
-        File = nullptr;
-        Stream = nullptr;
-        CompressedStream = nullptr;
+        // The caller's fresh choice and stream name survive the close.
+        const COMPVARS keep = CodecVars;
+        const std::string name = StreamName;
+        CodecVars = COMPVARS{};
+        Close(AVI_OK);
+        CodecVars = keep;
+        StreamName = name;
     }
     AVIFileInit();
-    if (platform::FileExists(fileName))
-        platform::DeleteFileAt(fileName);
-    if (AVIFileOpenA(&File, fileName.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE, nullptr) !=
-        AVIERR_OK) {
+
+    platform::DeleteFileAt(fileName);
+    const std::string path = platform::ResolvePathCase(fileName);
+    if (AVIFileOpen(&File, path.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE) != AVIERR_OK) {
         Close(AVI_CREATE_FILE);
         return false;
     }
 
-    AVISTREAMINFOA info{}; // all zero
+    AVISTREAMINFOA info;
+    std::memset(&info, 0, sizeof info);
     info.fccType = streamtypeVIDEO;
     info.fccHandler = CodecVars.fccHandler;
     info.dwScale = 1;
     info.dwRate = static_cast<uint32_t>(fps);
     info.dwLength = static_cast<uint32_t>(length);
     info.dwQuality = 0xFFFFFFFFu;
-    info.rcFrame.right = width;
-    info.rcFrame.bottom = height;
+    info.rcFrame = RECT{0, 0, width, height};
     if (!StreamName.empty())
         std::memcpy(info.szName, StreamName.data(),
                     std::min(StreamName.size(), sizeof info.szName));
 
-    std::memset(&CompressOptions, 0, sizeof CompressOptions);
+    CompressOptions = AVICOMPRESSOPTIONS{};
     CompressOptions.fccType = streamtypeVIDEO;
     CompressOptions.fccHandler = CodecVars.fccHandler;
     CompressOptions.dwKeyFrameEvery = static_cast<uint32_t>(CodecVars.lKey);
@@ -119,35 +143,31 @@ bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, 
     CompressOptions.dwBytesPerSecond = static_cast<uint32_t>(CodecVars.lDataRate) * 1024u;
     CompressOptions.dwFlags = AVICOMPRESSF_DATARATE | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
     CompressOptions.lpParms = CodecVars.lpState;
-    CompressOptions.cbParms = static_cast<uint32_t>(CodecVars.cbState);
+    CompressOptions.cbParms = static_cast<uint32_t>(CodecVars.cbState > 0 ? CodecVars.cbState : 0);
+    // The options the user configured live in the compressor handle of the record (its
+    // stored state goes there); the compressing stream opens its own compressor, so it is
+    // handed that state unless the record carries one of its own.
     if (!CompressOptions.lpParms && CodecVars.hic) {
-        // The stored options were restored into the compressor of the record; the
-        // compressing stream opens its own compressor, so it is handed the same state.
         const long size = ICSendMessage(CodecVars.hic, ICM_GETSTATE, nullptr, 0);
         if (size > 0) {
-            state_.assign(static_cast<size_t>(size), 0);
-            if (ICSendMessage(CodecVars.hic, ICM_GETSTATE, state_.data(), size) == size) {
-                CompressOptions.lpParms = state_.data();
+            compressorState_.resize(static_cast<size_t>(size));
+            if (ICSendMessage(CodecVars.hic, ICM_GETSTATE, compressorState_.data(), size) == size) {
+                CompressOptions.lpParms = compressorState_.data();
                 CompressOptions.cbParms = static_cast<uint32_t>(size);
             }
         }
     }
 
-    if (AVIFileCreateStreamA(File, &Stream, &info) != AVIERR_OK) {
+    if (AVIFileCreateStream(File, &Stream, &info) != AVIERR_OK) {
         Close(AVI_CREATE_STREAM);
+        platform::DeleteFileAt(path); // never became an AVI file
         return false;
     }
-    if (AVIMakeCompressedStream(&CompressedStream, Stream, &CompressOptions, nullptr) !=
-        AVIERR_OK) {
-        Close(AVI_CREATE_COMPRESSED_STREAM);
+    if (AVIMakeCompressedStream(&CompressedStream, Stream, &CompressOptions) != AVIERR_OK) {
+        Close(AVI_CREATE_COMPRESSED);
+        platform::DeleteFileAt(path);
         return false;
     }
-    // The compressing stream has taken the state; the options no longer point at it.
-    if (CompressOptions.lpParms == state_.data()) {
-        CompressOptions.lpParms = nullptr;
-        CompressOptions.cbParms = 0;
-    }
-    state_.clear();
 
     FileName = fileName;
     LastError = AVI_OK;
@@ -157,95 +177,58 @@ bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, 
     return true;
 }
 
-void CAviFile::SetGamma(float gamma) {
-    Gamma = gamma;
-}
-
-bool CAviFile::BuildFrame(const TgaImage& image) {
-    const int32_t bpp = image.BytesPerPixel;
-    const size_t stride = DibStride(image.Width, bpp);
-    const size_t rowBytes = static_cast<size_t>(image.Width) * static_cast<size_t>(bpp);
-    try {
-        frame_.assign(stride * static_cast<size_t>(image.Height), 0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    // Red and blue change places; the gamma curve, when set, goes through the same table
-    // lookup; a fourth byte (alpha) passes unchanged.
-    const uint8_t* curve = Gamma != 1.0f ? GammaTable(Gamma) : IdentityTable();
-
-    for (int32_t row = 0; row < image.Height; ++row) {
-        const unsigned char* src = image.Pixels + static_cast<size_t>(row) * rowBytes;
-        unsigned char* dst = frame_.data() + static_cast<size_t>(row) * stride;
-        if (bpp == 3) {
-            for (int32_t x = 0; x < image.Width; ++x, src += 3, dst += 3) {
-                dst[0] = curve[src[2]];
-                dst[1] = curve[src[1]];
-                dst[2] = curve[src[0]];
-            }
-        } else {
-            for (int32_t x = 0; x < image.Width; ++x, src += 4, dst += 4) {
-                dst[0] = curve[src[2]];
-                dst[1] = curve[src[1]];
-                dst[2] = curve[src[0]];
-                dst[3] = src[3];
-            }
-        }
-    }
-    return true;
-}
-
 bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* bytesWritten) {
     LastError = AVI_OK;
+    if (bytesWritten)
+        *bytesWritten = 0;
     if (!image) {
-        Close(AVI_NO_MEMORY);
+        Close(AVI_MEMORY); // there is nothing to make the frame from
         return false;
     }
-    if (image->BytesPerPixel != 3 && image->BytesPerPixel != 4) {
-        Close(AVI_COLOR_DEPTH);
+    const int32_t bpp = image->BytesPerPixel;
+    if (bpp != 3 && bpp != 4) {
+        Close(AVI_DEPTH);
         return false;
     }
-    // An image whose record does not describe its pixels is never read.
-    const int64_t size = static_cast<int64_t>(image->Width) * image->Height * image->BytesPerPixel;
-    if (!image->Pixels || image->Width <= 0 || image->Height <= 0 || size != image->DataSize) {
+    // An image whose pixels do not cover its size cannot be described as a frame.
+    const int64_t needed = static_cast<int64_t>(image->Width) * image->Height * bpp;
+    if (!image->Pixels || image->Width <= 0 || image->Height <= 0 || image->DataSize < needed) {
         Close(AVI_SET_FORMAT);
-        return false;
-    }
-    if (!CompressedStream) {
-        Close(AVI_SET_FORMAT);
-        return false;
-    }
-    if (!BuildFrame(*image)) {
-        Close(AVI_NO_MEMORY);
         return false;
     }
 
-    // The header, followed for 32-bit frames by 12 zero bytes.
-    unsigned char format[52] = {};
-    BITMAPINFOHEADER header{};
-    header.biSize = 40;
-    header.biWidth = image->Width;
-    header.biHeight = image->Height; // positive: bottom-up
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<uint16_t>(image->BytesPerPixel * 8);
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<uint32_t>(frame_.size());
-    std::memcpy(format, &header, sizeof header);
-    const long formatSize = image->BytesPerPixel == 4 ? 52 : 40;
+    // The frame format: a bottom-up DIB (positive height); for 32 bits the header is
+    // followed by 12 zero bytes.
+    struct {
+        BITMAPINFOHEADER header;
+        uint8_t extra[12];
+    } format{};
+    format.header.biSize = 40;
+    format.header.biWidth = image->Width;
+    format.header.biHeight = image->Height;
+    format.header.biPlanes = 1;
+    format.header.biBitCount = static_cast<uint16_t>(bpp * 8);
+    format.header.biCompression = BI_RGB;
+    format.header.biSizeImage = static_cast<uint32_t>(image->DataSize);
+    const int32_t formatSize = bpp == 3 ? 40 : 52;
 
-    if (AVIStreamSetFormat(CompressedStream, position, format, formatSize) != AVIERR_OK) {
+    if (AVIStreamSetFormat(CompressedStream, position, &format, formatSize) != AVIERR_OK) {
         Close(AVI_SET_FORMAT);
         return false;
     }
-    long written = 0;
-    if (AVIStreamWrite(CompressedStream, position, 1, frame_.data(),
-                       static_cast<long>(frame_.size()), AVIIF_KEYFRAME, nullptr,
-                       &written) != AVIERR_OK) {
+    AviFrameBuffer frame;
+    const long got = AVIStreamGetFrameBuffer(CompressedStream, &frame);
+    if (got != AVIERR_OK) {
+        Close(got == AVIERR_MEMORY ? AVI_MEMORY : AVI_WRITE_FRAME);
+        return false;
+    }
+    ConvertRows(*image, frame, Gamma != 1.0f ? GammaTable(Gamma) : IdentityTable());
+    if (AVIStreamWrite(CompressedStream, position, 1, frame.data, frame.size, AVIIF_KEYFRAME,
+                       nullptr, bytesWritten) != AVIERR_OK) {
+        // Closing completes the file, so the frames written before stay readable.
         Close(AVI_WRITE_FRAME);
         return false;
     }
-    if (bytesWritten)
-        *bytesWritten = static_cast<int32_t>(written);
     return true;
 }
 

@@ -1,6 +1,8 @@
-// The AVIFile interface: an AVI file with one video stream, frames appended at positions
-// through a compressing stream. Shaped after the Windows AVIFile calls; the file is written
-// by FFmpeg's AVI muxer (OpenDML past 1 GB), the compressing stream by libavcodec.
+// The AVIFile interface: an AVI file with one video stream, frames appended at positions,
+// optionally through a compressing stream. Shaped after the Windows AVIFile calls; the
+// file is written by FFmpeg's AVI muxer (which switches to OpenDML by itself, so files past
+// 1 GB stay valid) and the frames are compressed by the libavcodec encoder of the chosen
+// compressor.
 #pragma once
 
 #include <cstdint>
@@ -9,44 +11,42 @@
 
 namespace vexo {
 
-struct AviFileObject;
-struct AviStreamObject;
-using PAVIFILE = AviFileObject*;
-using PAVISTREAM = AviStreamObject*;
+struct AviFile;
+struct AviStream;
+using PAVIFILE = AviFile*;
+using PAVISTREAM = AviStream*;
 
-inline constexpr FOURCC streamtypeVIDEO = MakeFourCC('v', 'i', 'd', 's');
+// Results: 0 is success, the rest are failures.
+inline constexpr long AVIERR_OK = 0;
+inline constexpr long AVIERR_UNSUPPORTED = -1;
+inline constexpr long AVIERR_BADFORMAT = -2;
+inline constexpr long AVIERR_MEMORY = -3;
+inline constexpr long AVIERR_BADPARAM = -4;
+inline constexpr long AVIERR_FILEWRITE = -5;
+inline constexpr long AVIERR_FILEOPEN = -6;
+inline constexpr long AVIERR_COMPRESSOR = -7;
+inline constexpr long AVIERR_NOCOMPRESSOR = -8;
 
 inline constexpr unsigned OF_WRITE = 0x0001;
 inline constexpr unsigned OF_SHARE_DENY_NONE = 0x0040;
 inline constexpr unsigned OF_CREATE = 0x1000;
 
+inline constexpr uint32_t streamtypeVIDEO = MakeFourCC('v', 'i', 'd', 's');
 inline constexpr uint32_t AVICOMPRESSF_DATARATE = 0x02;
 inline constexpr uint32_t AVICOMPRESSF_KEYFRAMES = 0x04;
 inline constexpr uint32_t AVICOMPRESSF_VALID = 0x08;
 inline constexpr uint32_t AVIIF_KEYFRAME = 0x10;
 
-// Results: 0 is success; the failures follow the Windows error names.
-inline constexpr long AVIERR_OK = 0;
-inline constexpr long AVIERR_UNSUPPORTED = -1;
-inline constexpr long AVIERR_BADFORMAT = -2;
-inline constexpr long AVIERR_MEMORY = -3;
-inline constexpr long AVIERR_INTERNAL = -4;
-inline constexpr long AVIERR_BADPARAM = -5;
-inline constexpr long AVIERR_FILEWRITE = -6;
-inline constexpr long AVIERR_FILEOPEN = -7;
-inline constexpr long AVIERR_NOCOMPRESSOR = -8;
-inline constexpr long AVIERR_COMPRESSOR = -9;
-
 struct RECT {
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t right = 0;
-    int32_t bottom = 0;
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
 };
 
 struct AVISTREAMINFOA {
-    FOURCC fccType;
-    FOURCC fccHandler;
+    uint32_t fccType;
+    uint32_t fccHandler;
     uint32_t dwFlags;
     uint32_t dwCaps;
     uint16_t wPriority;
@@ -66,8 +66,8 @@ struct AVISTREAMINFOA {
 };
 
 struct AVICOMPRESSOPTIONS {
-    FOURCC fccType;
-    FOURCC fccHandler;
+    uint32_t fccType;
+    uint32_t fccHandler;
     uint32_t dwKeyFrameEvery;
     uint32_t dwQuality; // 0..10000
     uint32_t dwBytesPerSecond;
@@ -79,26 +79,56 @@ struct AVICOMPRESSOPTIONS {
     uint32_t dwInterleaveEvery;
 };
 
-// Initialisation is counted; extra exits are harmless.
+// Initialisation and its end; unbalanced calls are harmless.
 void AVIFileInit();
 void AVIFileExit();
 
-// Creates (replaces) the file for writing. Fails when the file cannot be created.
-long AVIFileOpenA(PAVIFILE* file, const char* fileName, unsigned mode, const void* handler);
-// The video stream of the file (one per file); its frames are uncompressed DIBs.
-long AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info);
-// A stream that compresses every frame written to it into source. Uncompressed codes
-// ("DIB ", 1145651744, 0) write the frames as they are.
+// Creates (replacing) the file for writing, so that an unwritable path fails here.
+long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode);
+// The file's one video stream. Frames written to it directly are stored as they are
+// (uncompressed DIBs).
+long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info);
+// A stream that compresses the frames written to it and stores them in source. Fails with
+// AVIERR_NOCOMPRESSOR when nobody serves options->fccHandler and with AVIERR_BADPARAM when
+// the private state in lpParms is not the compressor's.
 long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
-                             const AVICOMPRESSOPTIONS* options, const void* handler);
-// The frame format: a BITMAPINFOHEADER of an uncompressed 24- or 32-bit bottom-up DIB.
-// The first format fixes the stream; a later one must be the same.
-long AVIStreamSetFormat(PAVISTREAM stream, long position, const void* format, long size);
-// Writes one frame (a DIB in the stream's format, rows padded to 4 bytes) at position.
-long AVIStreamWrite(PAVISTREAM stream, long start, long samples, const void* buffer, long size,
-                    uint32_t flags, long* samplesWritten, long* bytesWritten);
-// Releasing the last reference of a compressing stream drains its encoder; releasing the
-// file's last reference completes the file.
+                             const AVICOMPRESSOPTIONS* options);
+// Sets the format of the frames (a BITMAPINFOHEADER, BI_RGB, 24 or 32 bits, positive
+// height: bottom-up). The first format fixes the stream and writes the file header; a later
+// one must be identical.
+long AVIStreamSetFormat(PAVISTREAM stream, int32_t position, const void* format,
+                        int32_t formatSize);
+
+// The stream's own frame buffer, in the layout its encoder takes. Rows run from the bottom
+// line of the picture up, `stride` bytes apart; within a row each channel's byte of pixel x
+// is at channel + x * pixelStep (one buffer for packed pixels, planes for planar ones).
+// Pixel (x, y), y counted from the bottom, has its red byte at red[y * stride + x *
+// pixelStep], and so on. A writer that fills it and passes `data` to AVIStreamWrite saves a
+// copy: the stream takes the buffer as the encoder's input as it is.
+struct AviFrameBuffer {
+    uint8_t* data; // to hand to AVIStreamWrite
+    int32_t size;  // bytes at data
+    uint8_t* red;  // bottom row of each channel
+    uint8_t* green;
+    uint8_t* blue;
+    uint8_t* alpha; // null when the frame has no alpha channel
+    int32_t stride;
+    int32_t pixelStep;
+    int32_t width;
+    int32_t height;
+};
+// Valid until the next write or release; needs a format set.
+long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame);
+
+// Writes one frame at position start (positions only grow; gaps are stored as empty
+// frames). buffer is either the stream's frame buffer or a BI_RGB DIB in the format set,
+// rows packed or padded to 4 bytes.
+long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
+                    int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
+                    int32_t* bytesWritten);
+
+// Reference counted: a stream holds its file, a compressing stream its source. The file is
+// completed when its last reference goes.
 unsigned long AVIStreamRelease(PAVISTREAM stream);
 unsigned long AVIFileRelease(PAVIFILE file);
 

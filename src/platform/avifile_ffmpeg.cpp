@@ -1,447 +1,773 @@
 // The AVIFile interface on libavformat's AVI muxer and libavcodec's encoders.
 //
-// The muxer needs the frame format before it can write the file header, so the file is
-// created when it is opened (an unwritable path fails there) and the header is written
-// when the stream's first format arrives. Releasing the last reference to the file writes
-// its index and closes it, also after a failed write, so every frame written before stays
-// readable.
-#include <unistd.h>
+// The muxer needs the frame size before it writes the file header, so the header is written
+// when the first frame format is set; the file itself is created at open time, so that an
+// unwritable path fails there. Uncompressed frames are stored as bottom-up DIBs exactly as
+// handed over; compressed streams hand the encoder the same picture upright by reading the
+// bottom-up buffer through a negative line size.
+//
+// The file is written through our own I/O context on a file descriptor, which claims the
+// room for each packet (and for the index the trailer adds) before the muxer sees it. A
+// full disk or the file-size limit thus stops a frame before it is half-written, and the
+// file can always be completed with the frames before it.
+#include "platform/avifile.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
-#include "platform/avifile.h"
-#include "platform/compressors.h"
-
 namespace vexo {
 
-struct AviFileObject {
-    int refs = 1;
-    AVFormatContext* muxer = nullptr; // its output is open from AVIFileOpenA on
-    std::string path;
-    bool hasStream = false;
-    bool headerWritten = false;
-    bool failed = false; // a write failed; nothing more is written but the index
+namespace {
+
+// How the frames of a stream are stored.
+struct Compression {
+    bool raw = true;
+    EncoderSetup setup;
+    uint32_t keyEvery = 0;
+    uint32_t quality = 0xFFFFFFFFu;
+    uint32_t bytesPerSecond = 0;
 };
 
-struct AviStreamObject {
+int32_t Align(int32_t value, int32_t to) {
+    return (value + to - 1) / to * to;
+}
+
+} // namespace
+
+struct AviFile {
     int refs = 1;
+    std::string path;
+    AVFormatContext* format = nullptr;
+    AVStream* stream = nullptr; // the one video stream, once created
     AVISTREAMINFOA info{};
-    bool hasFormat = false;
-    BITMAPINFOHEADER format{};
+    Compression lastCompression; // for a file completed without frames
+    bool headerWritten = false;
+    bool broken = false; // the header could not be written: the file is no AVI
 
-    // The file's own stream (uncompressed DIBs).
-    AviFileObject* file = nullptr;
-    AVStream* avStream = nullptr;
+    // The frame sink, fixed by the first format.
+    BITMAPINFOHEADER frameFormat{};
+    AVCodecContext* encoder = nullptr; // null: uncompressed frames
+    SwsContext* scaler = nullptr;      // null: the encoder takes the frame buffer as it is
+    AVPixelFormat bufferFormat = AV_PIX_FMT_NONE;
+    AVBufferRef* buffer = nullptr; // the frame buffer, a bottom-up DIB
+    int32_t bufferStride = 0;
+    AVFrame* encoderFrame = nullptr; // the scaler's output
     AVPacket* packet = nullptr;
+    int64_t nextPosition = 0;
+    bool failed = false; // a write failed; nothing more is written
 
-    // A compressing stream over source.
-    AviStreamObject* source = nullptr;
-    AVICOMPRESSOPTIONS options{};
-    HIC hic = nullptr; // null: frames pass to the source uncompressed
-    AVCodecContext* encoder = nullptr;
-    SwsContext* scaler = nullptr;
-    AVFrame* input = nullptr;     // wraps the caller's DIB, upright
-    AVFrame* converted = nullptr; // in the encoder's pixel format, when it differs
+    // Room claimed on disk ahead of the muxer: every packet and the index the trailer will
+    // write. A packet for which no room can be had (disk full, file-size limit) never
+    // reaches the muxer, so the file can still be completed with the frames before it.
+    int fd = -1;          // the file, written through our own I/O context
+    int64_t position = 0; // where the next write goes
+    int64_t end = 0;      // the end of what has been written
+    bool reserving = true;
+    int64_t reservedEnd = 0;
+    int64_t packetsWritten = 0;
+    int64_t gapFrames = 0; // empty frames the muxer writes before the next packet
+};
+
+struct AviStream {
+    int refs = 1;
+    AviFile* file = nullptr;     // the file this stream writes into (held)
+    AviStream* source = nullptr; // a compressing stream's uncompressed stream (held)
+    Compression compression;     // raw for the uncompressed stream
 };
 
 namespace {
 
-std::atomic<int> gInitCount{0};
+std::atomic<int> initCount{0};
 
-int RowStride(const BITMAPINFOHEADER& f) {
-    return ((f.biWidth * (f.biBitCount / 8)) + 3) & ~3;
+// The layouts the frame buffer can take. Packed: the channels are byte offsets within a
+// pixel of bytesPerPixel bytes. Planar: the channels are plane numbers, one byte a pixel.
+struct PixelLayout {
+    AVPixelFormat format;
+    int planes;
+    int bytesPerPixel;
+    int red, green, blue, alpha;
+};
+
+constexpr PixelLayout kLayouts[] = {
+    {AV_PIX_FMT_BGR24, 1, 3, 2, 1, 0, -1}, {AV_PIX_FMT_RGB24, 1, 3, 0, 1, 2, -1},
+    {AV_PIX_FMT_BGR0, 1, 4, 2, 1, 0, -1},  {AV_PIX_FMT_RGB0, 1, 4, 0, 1, 2, -1},
+    {AV_PIX_FMT_BGRA, 1, 4, 2, 1, 0, 3},   {AV_PIX_FMT_RGBA, 1, 4, 0, 1, 2, 3},
+    {AV_PIX_FMT_GBRP, 3, 1, 2, 0, 1, -1},  {AV_PIX_FMT_GBRAP, 4, 1, 2, 0, 1, 3},
+};
+
+const PixelLayout* LayoutOf(AVPixelFormat format) {
+    for (const PixelLayout& layout : kLayouts)
+        if (layout.format == format)
+            return &layout;
+    return nullptr;
 }
 
-AVPixelFormat DibPixelFormat(const BITMAPINFOHEADER& f) {
-    return f.biBitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+bool Supports(const AVPixelFormat* list, AVPixelFormat format) {
+    for (; list && *list != AV_PIX_FMT_NONE; ++list)
+        if (*list == format)
+            return true;
+    return false;
 }
 
-// A format this stand-in takes: an uncompressed 24- or 32-bit DIB of a sane size.
-bool ReadFormat(const void* data, long size, BITMAPINFOHEADER& out) {
-    if (!data || size < static_cast<long>(sizeof(BITMAPINFOHEADER)))
-        return false;
-    std::memcpy(&out, data, sizeof out);
-    return out.biSize >= 40 && out.biCompression == BI_RGB &&
-           (out.biBitCount == 24 || out.biBitCount == 32) && out.biWidth > 0 && out.biHeight > 0 &&
-           out.biWidth <= 16384 && out.biHeight <= 16384;
+void FreeSink(AviFile* file) {
+    avcodec_free_context(&file->encoder);
+    sws_freeContext(file->scaler);
+    file->scaler = nullptr;
+    av_buffer_unref(&file->buffer);
+    av_frame_free(&file->encoderFrame);
+    av_packet_free(&file->packet);
 }
 
-bool SameFormat(const BITMAPINFOHEADER& a, const BITMAPINFOHEADER& b) {
-    return a.biWidth == b.biWidth && a.biHeight == b.biHeight && a.biBitCount == b.biBitCount &&
-           a.biCompression == b.biCompression;
+size_t PlaneSize(const AviFile* file) {
+    return static_cast<size_t>(file->bufferStride) * file->frameFormat.biHeight;
 }
 
-AVRational StreamRate(const AVISTREAMINFOA& info) {
-    return AVRational{static_cast<int>(info.dwScale), static_cast<int>(info.dwRate)};
+// The frame buffer as the writer sees it: each channel's bottom row and the step between
+// pixels.
+AviFrameBuffer Describe(const AviFile* file) {
+    const PixelLayout* layout = LayoutOf(file->bufferFormat);
+    AviFrameBuffer frame{};
+    frame.width = file->frameFormat.biWidth;
+    frame.height = file->frameFormat.biHeight;
+    frame.stride = file->bufferStride;
+    uint8_t* data = file->buffer->data;
+    auto at = [&](int channel) -> uint8_t* {
+        if (channel < 0)
+            return nullptr;
+        return layout->planes == 1 ? data + channel : data + channel * PlaneSize(file);
+    };
+    frame.red = at(layout->red);
+    frame.green = at(layout->green);
+    frame.blue = at(layout->blue);
+    frame.alpha = at(layout->alpha);
+    frame.pixelStep = layout->bytesPerPixel;
+    frame.data = data;
+    frame.size = static_cast<int32_t>(PlaneSize(file) * layout->planes);
+    return frame;
 }
 
-// Writes the file header once the stream's parameters are set.
-long WriteHeader(AviFileObject* file) {
-    if (file->headerWritten)
-        return AVIERR_OK;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "flipped_raw_rgb", "1", 0); // DIBs stay bottom-up, height positive
-    const int ret = avformat_write_header(file->muxer, &options);
-    av_dict_free(&options);
+// Makes sure the frame buffer may be written: the encoder may still hold the last one.
+bool EnsureBuffer(AviFile* file) {
+    if (file->buffer && av_buffer_is_writable(file->buffer))
+        return true;
+    av_buffer_unref(&file->buffer);
+    const size_t size = PlaneSize(file) * LayoutOf(file->bufferFormat)->planes;
+    file->buffer = av_buffer_allocz(size);
+    return file->buffer != nullptr;
+}
+
+// Writes one packet and hands it to the file at once, so that a failing write (disk full,
+// file-size limit) shows on the frame that caused it instead of going unnoticed in the
+// output buffer.
+int WritePacket(AviFile* file, AVPacket* packet) {
+    if (file->reserving) {
+        // The chunk with its header and padding, the empty chunks of a gap, and for every
+        // packet so far its index entries (idx1, and the OpenDML ix00 past 1 GB), with
+        // headroom for the index headers and a new RIFF list.
+        const int64_t target = avio_tell(file->format->pb) + packet->size + 16 +
+                               16 * file->gapFrames + 24 * (file->packetsWritten + 1) + 8192;
+        if (target > file->reservedEnd) {
+            const int err =
+                ::posix_fallocate(file->fd, file->reservedEnd, target - file->reservedEnd);
+            if (err == ENOSPC || err == EFBIG || err == EDQUOT)
+                return AVERROR(err);
+            if (err == 0) {
+                file->reservedEnd = target;
+            } else {
+                file->reserving = false; // this file system cannot claim room
+                                         // ahead: write as it comes
+            }
+        }
+    }
+    file->gapFrames = 0;
+    ++file->packetsWritten;
+    int ret = av_write_frame(file->format, packet);
+    if (ret >= 0) {
+        avio_flush(file->format->pb);
+        if (file->format->pb->error < 0)
+            ret = file->format->pb->error;
+    }
+    return ret;
+}
+
+// Writes the packets the encoder has ready (all of them when draining).
+long DrainEncoder(AviFile* file, int32_t* bytesWritten) {
+    for (;;) {
+        int ret = avcodec_receive_packet(file->encoder, file->packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return AVIERR_OK;
+        if (ret < 0)
+            return AVIERR_COMPRESSOR;
+        av_packet_rescale_ts(file->packet, file->encoder->time_base, file->stream->time_base);
+        file->packet->stream_index = file->stream->index;
+        const int size = file->packet->size;
+        ret = WritePacket(file, file->packet);
+        av_packet_unref(file->packet);
+        if (ret < 0)
+            return AVIERR_FILEWRITE;
+        if (bytesWritten)
+            *bytesWritten += size;
+    }
+}
+
+void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression& c) {
+    const EncoderSetup& setup = c.setup;
+    if (setup.hasKeyFrames && c.keyEvery > 0)
+        ctx->gop_size = static_cast<int>(std::min<uint32_t>(c.keyEvery, 100000));
+    const bool byRate = setup.hasDataRate && c.bytesPerSecond > 0;
+    if (byRate) {
+        // Held to within a second's worth of data, so that the rate is met on short clips
+        // too (the encoders' default tolerance is several megabits).
+        ctx->bit_rate = static_cast<int64_t>(c.bytesPerSecond) * 8;
+        ctx->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(ctx->bit_rate, INT32_MAX));
+    }
+    if (!setup.hasQuality || byRate)
+        return;
+    // Quality 0..10000; anything else is the compressor's default, taken as 7500.
+    const int quality = c.quality <= 10000 ? static_cast<int>(c.quality) : 7500;
+    if (setup.encoder == "libx264") {
+        // crf 51 (worst) .. 10 (best; below that the files grow without a visible gain and
+        // turn lossless in a profile few players read).
+        const int crf = 51 - (quality * 41 + 5000) / 10000;
+        av_dict_set_int(options, "crf", crf, 0);
+    } else {
+        // A fixed quantiser 31 (worst) .. 2 (best).
+        const int q = 31 - (quality * 29 + 5000) / 10000;
+        ctx->flags |= AV_CODEC_FLAG_QSCALE;
+        ctx->global_quality = FF_QP2LAMBDA * q;
+    }
+}
+
+// Fixes the stream by its first frame format and writes the file header.
+long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression& c) {
+    const int bpp = bih.biBitCount / 8;
+    const int width = bih.biWidth;
+    const int height = bih.biHeight;
+    const AVPixelFormat native = bpp == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA;
+    const AVRational timeBase{static_cast<int>(file->info.dwScale),
+                              static_cast<int>(file->info.dwRate)};
+    AVCodecParameters* par = file->stream->codecpar;
+    file->frameFormat = bih;
+    file->packet = av_packet_alloc();
+    if (!file->packet)
+        return AVIERR_MEMORY;
+
+    if (c.raw) {
+        file->bufferFormat = native;
+        file->bufferStride = Align(width * bpp, 4); // DIB rows are whole multiples of 4 bytes
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = AV_CODEC_ID_RAWVIDEO;
+        par->codec_tag = 0;
+        par->format = native;
+        par->width = width;
+        par->height = height;
+        par->bits_per_coded_sample = bpp * 8;
+    } else {
+        const AVCodec* codec = avcodec_find_encoder_by_name(c.setup.encoder.c_str());
+        if (!codec)
+            return AVIERR_NOCOMPRESSOR;
+        const AVPixelFormat* formats = codec->pix_fmts;
+        AVPixelFormat encoderFormat = AV_PIX_FMT_NONE;
+        const AVPixelFormat preferred = c.setup.preferredFormat.empty()
+                                            ? AV_PIX_FMT_NONE
+                                            : av_get_pix_fmt(c.setup.preferredFormat.c_str());
+        if (preferred != AV_PIX_FMT_NONE && Supports(formats, preferred)) {
+            encoderFormat = preferred;
+        } else {
+            // Frames the encoder takes as they are need no conversion at all.
+            static constexpr AVPixelFormat direct24[] = {
+                AV_PIX_FMT_BGR24, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR0, AV_PIX_FMT_RGB0,
+                AV_PIX_FMT_GBRP,  AV_PIX_FMT_BGRA,  AV_PIX_FMT_RGBA, AV_PIX_FMT_GBRAP};
+            static constexpr AVPixelFormat direct32[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGBA,
+                                                         AV_PIX_FMT_GBRAP};
+            if (bpp == 3) {
+                for (AVPixelFormat f : direct24)
+                    if (encoderFormat == AV_PIX_FMT_NONE && Supports(formats, f))
+                        encoderFormat = f;
+            } else {
+                for (AVPixelFormat f : direct32)
+                    if (encoderFormat == AV_PIX_FMT_NONE && Supports(formats, f))
+                        encoderFormat = f;
+            }
+            if (encoderFormat == AV_PIX_FMT_NONE && formats)
+                encoderFormat =
+                    avcodec_find_best_pix_fmt_of_list(formats, native, bpp == 4, nullptr);
+        }
+        if (encoderFormat == AV_PIX_FMT_NONE)
+            return AVIERR_BADFORMAT;
+        file->bufferFormat = LayoutOf(encoderFormat) ? encoderFormat : native;
+        const PixelLayout* layout = LayoutOf(file->bufferFormat);
+        file->bufferStride = Align(width * layout->bytesPerPixel, 64);
+
+        AVCodecContext* ctx = avcodec_alloc_context3(codec);
+        if (!ctx)
+            return AVIERR_MEMORY;
+        file->encoder = ctx;
+        ctx->width = width;
+        ctx->height = height;
+        ctx->pix_fmt = encoderFormat;
+        ctx->time_base = timeBase;
+        ctx->framerate = av_inv_q(timeBase);
+        ctx->sample_aspect_ratio = AVRational{1, 1};
+        ctx->max_b_frames = 0; // AVI has no room for reordered frames
+        if (encoderFormat == AV_PIX_FMT_YUVJ420P || encoderFormat == AV_PIX_FMT_YUVJ422P ||
+            encoderFormat == AV_PIX_FMT_YUVJ444P)
+            ctx->color_range = AVCOL_RANGE_JPEG;
+        if (file->format->oformat->flags & AVFMT_GLOBALHEADER)
+            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        for (const auto& [name, value] : c.setup.options)
+            av_dict_set(&options, name.c_str(), value.c_str(), 0);
+        ApplyQuality(ctx, &options, c);
+        const int ret = avcodec_open2(ctx, codec, &options);
+        av_dict_free(&options);
+        if (ret < 0)
+            return AVIERR_COMPRESSOR;
+        if (avcodec_parameters_from_context(par, ctx) < 0)
+            return AVIERR_MEMORY;
+
+        if (encoderFormat != file->bufferFormat) {
+            file->scaler =
+                sws_getContext(width, height, file->bufferFormat, width, height, encoderFormat,
+                               SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+            file->encoderFrame = av_frame_alloc();
+            if (!file->scaler || !file->encoderFrame)
+                return AVIERR_MEMORY;
+            file->encoderFrame->format = encoderFormat;
+            file->encoderFrame->width = width;
+            file->encoderFrame->height = height;
+            if (av_frame_get_buffer(file->encoderFrame, 0) < 0)
+                return AVIERR_MEMORY;
+        }
+    }
+    file->stream->time_base = timeBase;
+    file->stream->avg_frame_rate = av_inv_q(timeBase);
+    file->stream->r_frame_rate = av_inv_q(timeBase);
+    if (!EnsureBuffer(file))
+        return AVIERR_MEMORY;
+
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
+    const int ret = avformat_write_header(file->format, &muxerOptions);
+    av_dict_free(&muxerOptions);
     if (ret < 0) {
-        file->failed = true;
+        file->broken = true;
         return AVIERR_FILEWRITE;
     }
     file->headerWritten = true;
     return AVIERR_OK;
 }
 
-// Gives the file's stream its parameters and writes the header.
-long SetStreamParameters(AviStreamObject* raw, const AVCodecParameters* parameters) {
-    AviFileObject* file = raw->file;
-    if (file->failed || file->headerWritten)
-        return AVIERR_BADFORMAT;
-    if (avcodec_parameters_copy(raw->avStream->codecpar, parameters) < 0)
-        return AVIERR_MEMORY;
-    const long ret = WriteHeader(file);
-    return ret == AVIERR_OK ? AVIERR_OK : AVIERR_BADFORMAT;
+bool ValidFormat(const BITMAPINFOHEADER& bih) {
+    // Frames stay below 1 GB, so every size computed from them fits in 32 bits.
+    return bih.biSize >= 40 && bih.biWidth > 0 && bih.biHeight > 0 && bih.biWidth <= 65535 &&
+           bih.biHeight <= 65535 &&
+           static_cast<int64_t>(bih.biWidth + 64) * bih.biHeight * 4 <= (int64_t{1} << 30) &&
+           (bih.biBitCount == 24 || bih.biBitCount == 32) && bih.biCompression == BI_RGB;
 }
 
-long SetRawFormat(AviStreamObject* raw, const BITMAPINFOHEADER& format) {
-    AVCodecParameters* par = avcodec_parameters_alloc();
-    if (!par)
-        return AVIERR_MEMORY;
-    par->codec_type = AVMEDIA_TYPE_VIDEO;
-    par->codec_id = AV_CODEC_ID_RAWVIDEO;
-    par->codec_tag = 0; // BI_RGB
-    par->format = DibPixelFormat(format);
-    par->width = format.biWidth;
-    par->height = format.biHeight;
-    par->bits_per_coded_sample = format.biBitCount;
-    const long ret = SetStreamParameters(raw, par);
-    avcodec_parameters_free(&par);
-    return ret;
-}
-
-long WritePacket(AviStreamObject* raw, AVPacket* packet) {
-    AviFileObject* file = raw->file;
-    if (file->failed || !file->headerWritten)
-        return AVIERR_FILEWRITE;
-    packet->stream_index = raw->avStream->index;
-    if (av_write_frame(file->muxer, packet) < 0) {
-        file->failed = true;
-        return AVIERR_FILEWRITE;
+// Completes the file: a file without frames gets the header of its stream rectangle, then
+// the encoder is drained and the index written. A file that never became an AVI is removed.
+void FinishFile(AviFile* file) {
+    if (file->stream && !file->headerWritten && !file->broken) {
+        BITMAPINFOHEADER bih{};
+        bih.biSize = 40;
+        bih.biWidth = file->info.rcFrame.right - file->info.rcFrame.left;
+        bih.biHeight = file->info.rcFrame.bottom - file->info.rcFrame.top;
+        if (bih.biWidth <= 0 || bih.biHeight <= 0) {
+            bih.biWidth = 640;
+            bih.biHeight = 480;
+        }
+        bih.biPlanes = 1;
+        bih.biBitCount = 24;
+        bih.biSizeImage = static_cast<uint32_t>(bih.biWidth * 3 * bih.biHeight);
+        if (ConfigureSink(file, bih, file->lastCompression) != AVIERR_OK)
+            file->broken = true;
     }
-    return AVIERR_OK;
+    if (file->headerWritten) {
+        if (file->encoder && !file->failed) {
+            if (avcodec_send_frame(file->encoder, nullptr) >= 0)
+                DrainEncoder(file, nullptr);
+        }
+        av_write_trailer(file->format);
+    }
+    FreeSink(file);
+    if (file->format) {
+        if (file->format->pb) {
+            avio_flush(file->format->pb);
+            av_freep(&file->format->pb->buffer);
+            avio_context_free(&file->format->pb);
+        }
+        avformat_free_context(file->format);
+        file->format = nullptr;
+    }
+    if (file->fd >= 0) {
+        // The room claimed beyond the last byte written goes again.
+        if (::ftruncate(file->fd, file->end) != 0) {
+            // The file stays readable, only with zero bytes after its end.
+        }
+        ::close(file->fd);
+        file->fd = -1;
+    }
+    if (!file->headerWritten)
+        std::remove(file->path.c_str());
 }
 
-// Sends a frame (or null: the end) to the encoder and writes what comes out.
-long Encode(AviStreamObject* s, AVFrame* frame, long* bytesWritten) {
-    AviStreamObject* raw = s->source;
-    if (avcodec_send_frame(s->encoder, frame) < 0)
-        return AVIERR_COMPRESSOR;
-    AVPacket* packet = raw->packet;
-    for (;;) {
-        const int ret = avcodec_receive_packet(s->encoder, packet);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return AVIERR_OK;
+// Copies a DIB handed over by the caller into the frame buffer.
+void CopyIntoBuffer(AviFile* file, const uint8_t* src, int32_t srcStride) {
+    const AviFrameBuffer frame = Describe(file);
+    const int srcBpp = file->frameFormat.biBitCount / 8;
+    for (int y = 0; y < frame.height; ++y) {
+        const uint8_t* s = src + static_cast<size_t>(y) * srcStride;
+        const size_t row = static_cast<size_t>(y) * frame.stride;
+        if (file->bufferFormat == (srcBpp == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA)) {
+            std::memcpy(frame.data + row, s, static_cast<size_t>(frame.width) * srcBpp);
+            continue;
+        }
+        size_t at = row;
+        for (int x = 0; x < frame.width; ++x, s += srcBpp, at += frame.pixelStep) {
+            frame.blue[at] = s[0];
+            frame.green[at] = s[1];
+            frame.red[at] = s[2];
+            if (frame.alpha)
+                frame.alpha[at] = srcBpp == 4 ? s[3] : 255;
+        }
+    }
+}
+
+long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
+    const int height = file->frameFormat.biHeight;
+    uint8_t* data = file->buffer->data;
+    if (!file->encoder) {
+        AVPacket* pkt = file->packet;
+        pkt->buf = av_buffer_ref(file->buffer);
+        if (!pkt->buf)
+            return AVIERR_MEMORY;
+        pkt->data = data;
+        pkt->size = file->bufferStride * height;
+        pkt->pts = pkt->dts = position;
+        pkt->duration = 1;
+        pkt->flags |= AV_PKT_FLAG_KEY;
+        pkt->stream_index = file->stream->index;
+        av_packet_rescale_ts(
+            pkt,
+            AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)},
+            file->stream->time_base);
+        const int size = pkt->size;
+        const int ret = WritePacket(file, pkt);
+        av_packet_unref(pkt);
         if (ret < 0)
-            return AVIERR_COMPRESSOR;
-        av_packet_rescale_ts(packet, s->encoder->time_base, raw->avStream->time_base);
-        const int size = packet->size;
-        const long written = WritePacket(raw, packet);
-        av_packet_unref(packet);
-        if (written != AVIERR_OK)
-            return written;
+            return AVIERR_FILEWRITE;
         if (bytesWritten)
             *bytesWritten += size;
+        return AVIERR_OK;
     }
-}
 
-void FreeEncoder(AviStreamObject* s) {
-    avcodec_free_context(&s->encoder);
-    sws_freeContext(s->scaler);
-    s->scaler = nullptr;
-    av_frame_free(&s->input);
-    av_frame_free(&s->converted);
-}
-
-long OpenEncoder(AviStreamObject* s, const BITMAPINFOHEADER& format) {
-    const AVICOMPRESSOPTIONS& o = s->options;
-    EncoderRequest request;
-    request.width = format.biWidth;
-    request.height = format.biHeight;
-    request.sourceFormat = DibPixelFormat(format);
-    request.fps = static_cast<int>(s->info.dwRate / (s->info.dwScale ? s->info.dwScale : 1));
-    request.quality = static_cast<int32_t>(o.dwQuality);
-    if (o.dwFlags & AVICOMPRESSF_KEYFRAMES)
-        request.keyFrameEvery = static_cast<int32_t>(o.dwKeyFrameEvery);
-    if (o.dwFlags & AVICOMPRESSF_DATARATE)
-        request.bytesPerSecond = static_cast<int32_t>(o.dwBytesPerSecond);
-    if (request.fps <= 0)
-        return AVIERR_BADFORMAT;
-
-    AVCodecContext* encoder = nullptr;
-    if (OpenCompressorEncoder(s->hic, request, &encoder) < 0)
-        return AVIERR_BADFORMAT;
-    s->encoder = encoder;
-    s->input = av_frame_alloc();
-    if (!s->input)
+    // The encoder sees the picture upright: start at the top line (the buffer's last row)
+    // and step backwards through the rows.
+    AVFrame* frame = nullptr;
+    AVFrame* input = av_frame_alloc();
+    if (!input)
         return AVIERR_MEMORY;
-    if (encoder->pix_fmt != request.sourceFormat) {
-        s->scaler = sws_getContext(
-            format.biWidth, format.biHeight, static_cast<AVPixelFormat>(request.sourceFormat),
-            format.biWidth, format.biHeight, encoder->pix_fmt,
-            SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr,
-            nullptr, nullptr);
-        s->converted = av_frame_alloc();
-        if (!s->scaler || !s->converted)
-            return AVIERR_MEMORY;
-        s->converted->format = encoder->pix_fmt;
-        s->converted->width = format.biWidth;
-        s->converted->height = format.biHeight;
-        if (av_frame_get_buffer(s->converted, 0) < 0)
-            return AVIERR_MEMORY;
+    input->format = file->bufferFormat;
+    input->width = file->frameFormat.biWidth;
+    input->height = height;
+    const size_t lastRow = static_cast<size_t>(height - 1) * file->bufferStride;
+    for (int p = 0; p < LayoutOf(file->bufferFormat)->planes; ++p) {
+        input->data[p] = data + p * PlaneSize(file) + lastRow;
+        input->linesize[p] = -file->bufferStride;
     }
-    AVCodecParameters* par = avcodec_parameters_alloc();
-    if (!par)
+    input->buf[0] = av_buffer_ref(file->buffer);
+    if (!input->buf[0]) {
+        av_frame_free(&input);
         return AVIERR_MEMORY;
-    long ret = avcodec_parameters_from_context(par, encoder) < 0 ? AVIERR_MEMORY : AVIERR_OK;
-    if (ret == AVIERR_OK)
-        ret = SetStreamParameters(s->source, par);
-    avcodec_parameters_free(&par);
-    return ret;
-}
-
-long SetCompressedFormat(AviStreamObject* s, const BITMAPINFOHEADER& format) {
-    const long ret = OpenEncoder(s, format);
-    if (ret != AVIERR_OK)
-        FreeEncoder(s); // a later format starts afresh
-    return ret;
-}
-
-long SetFormat(AviStreamObject* s, const BITMAPINFOHEADER& format) {
-    if (s->hasFormat)
-        return SameFormat(s->format, format) ? AVIERR_OK : AVIERR_BADFORMAT;
-    long ret;
-    if (s->file) {
-        ret = SetRawFormat(s, format);
-    } else if (!s->hic) {
-        ret = SetFormat(s->source, format);
+    }
+    if (file->scaler) {
+        if (av_frame_make_writable(file->encoderFrame) < 0) {
+            av_frame_free(&input);
+            return AVIERR_MEMORY;
+        }
+        sws_scale(file->scaler, input->data, input->linesize, 0, height, file->encoderFrame->data,
+                  file->encoderFrame->linesize);
+        av_frame_free(&input);
+        frame = file->encoderFrame;
     } else {
-        ret = SetCompressedFormat(s, format);
+        frame = input;
     }
-    if (ret == AVIERR_OK) {
-        s->hasFormat = true;
-        s->format = format;
-    }
-    return ret;
+    frame->pts = position;
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    // A fixed quantiser is taken from each frame.
+    frame->quality =
+        (file->encoder->flags & AV_CODEC_FLAG_QSCALE) ? file->encoder->global_quality : 0;
+    const int ret = avcodec_send_frame(file->encoder, frame);
+    if (frame == input)
+        av_frame_free(&input);
+    if (ret < 0)
+        return AVIERR_COMPRESSOR;
+    return DrainEncoder(file, bytesWritten);
 }
 
-long WriteFrame(AviStreamObject* s, long start, const void* buffer, long size, uint32_t flags,
-                long* bytesWritten) {
-    if (!s->hasFormat)
-        return AVIERR_BADFORMAT;
-    const BITMAPINFOHEADER& f = s->format;
-    const long stride = RowStride(f);
-    if (!buffer || size != stride * f.biHeight)
-        return AVIERR_BADPARAM;
-    if (s->file) {
-        AVPacket* packet = s->packet;
-        av_packet_unref(packet);
-        // The DIB is stored as it is; the muxer writes it out before returning.
-        packet->data = static_cast<uint8_t*>(const_cast<void*>(buffer));
-        packet->size = static_cast<int>(size);
-        packet->pts = packet->dts =
-            av_rescale_q(start, StreamRate(s->info), s->avStream->time_base);
-        packet->duration = av_rescale_q(1, StreamRate(s->info), s->avStream->time_base);
-        packet->flags = AV_PKT_FLAG_KEY;
-        const long ret = WritePacket(s, packet);
-        packet->data = nullptr;
-        packet->size = 0;
-        if (ret == AVIERR_OK && bytesWritten)
-            *bytesWritten = size;
-        return ret;
-    }
-    if (!s->hic)
-        return WriteFrame(s->source, start, buffer, size, flags, bytesWritten);
-
-    if (s->source->file->failed)
-        return AVIERR_FILEWRITE;
-    // The DIB's last row is the picture's top line: a negative line size reads it upright.
-    AVFrame* in = s->input;
-    in->format = DibPixelFormat(f);
-    in->width = f.biWidth;
-    in->height = f.biHeight;
-    in->data[0] = static_cast<uint8_t*>(const_cast<void*>(buffer)) + (f.biHeight - 1) * stride;
-    in->linesize[0] = static_cast<int>(-stride);
-    AVFrame* frame = in;
-    if (s->scaler) {
-        if (av_frame_make_writable(s->converted) < 0)
-            return AVIERR_MEMORY;
-        sws_scale(s->scaler, in->data, in->linesize, 0, f.biHeight, s->converted->data,
-                  s->converted->linesize);
-        frame = s->converted;
-    }
-    frame->pts = start;
-    // Encoders that work at a fixed quantiser read it from each frame.
-    frame->quality = s->encoder->global_quality;
-    if (bytesWritten)
-        *bytesWritten = 0;
-    return Encode(s, frame, bytesWritten);
-}
-
-// The frame rectangle of the stream as a 24-bit format: what an empty file declares.
-BITMAPINFOHEADER DefaultFormat(const AVISTREAMINFOA& info) {
-    BITMAPINFOHEADER f{};
-    f.biSize = 40;
-    f.biWidth = info.rcFrame.right - info.rcFrame.left;
-    f.biHeight = info.rcFrame.bottom - info.rcFrame.top;
-    f.biPlanes = 1;
-    f.biBitCount = 24;
-    f.biCompression = BI_RGB;
-    return f;
-}
-
-void FinishFile(AviFileObject* file) {
-    if (file->headerWritten) {
-        av_write_trailer(file->muxer);
-    }
-    avio_closep(&file->muxer->pb);
-    if (!file->headerWritten) {
-        // Without a header the file is no AVI at all; leave nothing half-written behind.
-        ::unlink(file->path.c_str());
-    }
-    avformat_free_context(file->muxer);
+void ReleaseFile(AviFile* file) {
+    if (--file->refs > 0)
+        return;
+    FinishFile(file);
     delete file;
 }
 
-void ReleaseFile(AviFileObject* file) {
-    if (--file->refs == 0)
-        FinishFile(file);
+// The I/O context's writes and seeks, on the file descriptor.
+int WriteToFile(void* opaque, uint8_t* data, int size) {
+    auto* file = static_cast<AviFile*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(file->fd, data + done, static_cast<size_t>(size - done),
+                                   file->position + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return AVERROR(n < 0 ? errno : EIO);
+        done += static_cast<int>(n);
+    }
+    file->position += done;
+    file->end = std::max(file->end, file->position);
+    return done;
+}
+
+int64_t SeekInFile(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<AviFile*>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return file->end;
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += file->position;
+        break;
+    case SEEK_END:
+        offset += file->end;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    file->position = offset;
+    return offset;
 }
 
 } // namespace
 
 void AVIFileInit() {
-    ++gInitCount;
+    if (initCount.fetch_add(1) == 0)
+        av_log_set_level(AV_LOG_ERROR);
 }
 
 void AVIFileExit() {
-    int count = gInitCount.load();
-    while (count > 0 && !gInitCount.compare_exchange_weak(count, count - 1)) {
+    int count = initCount.load();
+    while (count > 0 && !initCount.compare_exchange_weak(count, count - 1)) {
     }
 }
 
-long AVIFileOpenA(PAVIFILE* file, const char* fileName, unsigned mode, const void* handler) {
-    (void)handler;
+long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode) {
     if (!file)
         return AVIERR_BADPARAM;
     *file = nullptr;
-    if (!fileName || !*fileName || !(mode & OF_WRITE) || !(mode & OF_CREATE))
+    if (!name || !*name || !(mode & OF_CREATE) || !(mode & OF_WRITE))
         return AVIERR_BADPARAM;
-    AVFormatContext* muxer = nullptr;
-    if (avformat_alloc_output_context2(&muxer, nullptr, "avi", fileName) < 0 || !muxer)
+    AVFormatContext* format = nullptr;
+    if (avformat_alloc_output_context2(&format, nullptr, "avi", nullptr) < 0 || !format)
         return AVIERR_MEMORY;
-    if (avio_open(&muxer->pb, fileName, AVIO_FLAG_WRITE) < 0) {
-        avformat_free_context(muxer);
+    const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        avformat_free_context(format);
         return AVIERR_FILEOPEN;
     }
-    *file = new AviFileObject{1, muxer, fileName};
+    auto* f = new AviFile;
+    f->path = name;
+    f->format = format;
+    f->fd = fd;
+    constexpr int kBufferSize = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    format->pb =
+        buffer ? avio_alloc_context(buffer, kBufferSize, 1, f, nullptr, WriteToFile, SeekInFile)
+               : nullptr;
+    if (!format->pb) {
+        av_free(buffer);
+        ReleaseFile(f);
+        return AVIERR_MEMORY;
+    }
+    *file = f;
     return AVIERR_OK;
 }
 
-long AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info) {
+long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info) {
     if (!stream)
         return AVIERR_BADPARAM;
     *stream = nullptr;
-    if (!file || !info || info->fccType != streamtypeVIDEO || info->dwRate == 0 ||
-        info->dwScale == 0 || info->dwRate > INT32_MAX || info->dwScale > INT32_MAX)
+    if (!file || !info || info->fccType != streamtypeVIDEO || info->dwScale == 0 ||
+        info->dwRate == 0 || info->dwScale > INT32_MAX || info->dwRate > INT32_MAX)
         return AVIERR_BADPARAM;
-    if (file->hasStream)
+    if (file->stream)
         return AVIERR_UNSUPPORTED; // one video stream per file
-    AVStream* st = avformat_new_stream(file->muxer, nullptr);
-    AVPacket* packet = av_packet_alloc();
-    if (!st || !packet) {
-        av_packet_free(&packet);
+    AVStream* st = avformat_new_stream(file->format, nullptr);
+    if (!st)
         return AVIERR_MEMORY;
+    file->stream = st;
+    file->info = *info;
+    if (info->szName[0]) {
+        const std::string title(info->szName, strnlen(info->szName, sizeof info->szName));
+        av_dict_set(&st->metadata, "title", title.c_str(), 0);
     }
-    const AVRational rate = StreamRate(*info);
-    st->time_base = rate;
-    st->avg_frame_rate = av_inv_q(rate);
-    st->r_frame_rate = av_inv_q(rate);
-    char name[sizeof info->szName + 1] = {};
-    std::memcpy(name, info->szName, sizeof info->szName);
-    if (name[0])
-        av_dict_set(&st->metadata, "title", name, 0);
-
-    auto* s = new AviStreamObject;
-    s->info = *info;
+    auto* s = new AviStream;
     s->file = file;
-    s->avStream = st;
-    s->packet = packet;
-    file->hasStream = true;
     ++file->refs;
     *stream = s;
     return AVIERR_OK;
 }
 
 long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
-                             const AVICOMPRESSOPTIONS* options, const void* handler) {
-    (void)handler;
+                             const AVICOMPRESSOPTIONS* options) {
     if (!compressed)
         return AVIERR_BADPARAM;
     *compressed = nullptr;
-    if (!source || !source->file || !options)
+    if (!source || !options || !source->file)
         return AVIERR_BADPARAM;
-    HIC hic = nullptr;
-    if (!IsUncompressedHandler(options->fccHandler)) {
-        hic = ICOpen(ICTYPE_VIDEO, options->fccHandler, ICMODE_COMPRESS);
+    Compression c;
+    c.keyEvery = options->dwKeyFrameEvery;
+    c.quality = options->dwQuality;
+    c.bytesPerSecond = options->dwBytesPerSecond;
+    if (!ICIsUncompressed(options->fccHandler)) {
+        HIC hic = ICOpen(ICTYPE_VIDEO, options->fccHandler, ICMODE_COMPRESS);
         if (!hic)
             return AVIERR_NOCOMPRESSOR;
         if (options->lpParms && options->cbParms > 0 &&
-            ICSendMessage(hic, ICM_SETSTATE, options->lpParms, options->cbParms) < 0) {
+            ICSendMessage(hic, ICM_SETSTATE, options->lpParms,
+                          static_cast<long>(options->cbParms)) < 0) {
             ICClose(hic);
-            return AVIERR_COMPRESSOR;
+            return AVIERR_BADPARAM;
         }
+        c.raw = false;
+        ICGetEncoderSetup(hic, &c.setup);
+        ICClose(hic);
     }
-    auto* s = new AviStreamObject;
-    s->info = source->info;
+    auto* s = new AviStream;
+    s->file = source->file;
     s->source = source;
-    s->options = *options;
-    s->options.lpParms = nullptr; // taken by the compressor above; not kept
-    s->options.cbParms = 0;
-    s->hic = hic;
+    s->compression = c;
     ++source->refs;
+    source->file->lastCompression = c;
     *compressed = s;
     return AVIERR_OK;
 }
 
-long AVIStreamSetFormat(PAVISTREAM stream, long position, const void* format, long size) {
-    (void)position;
-    BITMAPINFOHEADER f;
-    if (!stream || !ReadFormat(format, size, f))
+long AVIStreamSetFormat(PAVISTREAM stream, int32_t /*position*/, const void* format,
+                        int32_t formatSize) {
+    if (!stream || !stream->file || !format || formatSize < 40)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    BITMAPINFOHEADER bih;
+    std::memcpy(&bih, format, sizeof bih);
+    if (!ValidFormat(bih))
         return AVIERR_BADFORMAT;
-    return SetFormat(stream, f);
+    if (file->headerWritten) {
+        // The format is fixed: the same frame size and depth every time.
+        const BITMAPINFOHEADER& set = file->frameFormat;
+        return bih.biWidth == set.biWidth && bih.biHeight == set.biHeight &&
+                       bih.biBitCount == set.biBitCount
+                   ? AVIERR_OK
+                   : AVIERR_UNSUPPORTED;
+    }
+    if (file->broken || file->failed)
+        return AVIERR_FILEWRITE;
+    const long ret = ConfigureSink(file, bih, stream->compression);
+    if (ret != AVIERR_OK && !file->broken) {
+        // Nothing reached the file yet: start over cleanly, so that a later format (or the
+        // completion of the file) configures afresh.
+        FreeSink(file);
+        file->frameFormat = BITMAPINFOHEADER{};
+        AVCodecParameters* fresh = avcodec_parameters_alloc();
+        if (fresh) {
+            avcodec_parameters_copy(file->stream->codecpar, fresh);
+            avcodec_parameters_free(&fresh);
+        }
+    }
+    return ret;
 }
 
-long AVIStreamWrite(PAVISTREAM stream, long start, long samples, const void* buffer, long size,
-                    uint32_t flags, long* samplesWritten, long* bytesWritten) {
+long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame) {
+    if (!stream || !stream->file || !frame)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    if (!EnsureBuffer(file))
+        return AVIERR_MEMORY;
+    *frame = Describe(file);
+    return AVIERR_OK;
+}
+
+long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
+                    int32_t bufferSize, uint32_t /*flags*/, int32_t* samplesWritten,
+                    int32_t* bytesWritten) {
     if (samplesWritten)
         *samplesWritten = 0;
     if (bytesWritten)
         *bytesWritten = 0;
-    if (!stream || start < 0 || samples != 1)
+    if (!stream || !stream->file || !buffer || samples != 1 || start < 0)
         return AVIERR_BADPARAM;
-    const long ret = WriteFrame(stream, start, buffer, size, flags, bytesWritten);
-    if (ret == AVIERR_OK && samplesWritten)
+    AviFile* file = stream->file;
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    if (start < file->nextPosition)
+        return AVIERR_BADPARAM; // positions only grow
+    const BITMAPINFOHEADER& bih = file->frameFormat;
+    if (!file->buffer || buffer != file->buffer->data) {
+        const int32_t packed = bih.biWidth * (bih.biBitCount / 8);
+        const int64_t packedSize = static_cast<int64_t>(packed) * bih.biHeight;
+        const int64_t paddedSize = static_cast<int64_t>(Align(packed, 4)) * bih.biHeight;
+        int32_t stride;
+        if (bufferSize == paddedSize)
+            stride = Align(packed, 4);
+        else if (bufferSize == packedSize)
+            stride = packed;
+        else
+            return AVIERR_BADPARAM;
+        if (!EnsureBuffer(file))
+            return AVIERR_MEMORY;
+        CopyIntoBuffer(file, static_cast<const uint8_t*>(buffer), stride);
+    }
+    int32_t written = 0;
+    file->gapFrames = start - file->nextPosition;
+    const long ret = WriteBuffer(file, start, &written);
+    if (ret != AVIERR_OK) {
+        file->failed = true;
+        return ret;
+    }
+    file->nextPosition = static_cast<int64_t>(start) + 1;
+    if (samplesWritten)
         *samplesWritten = 1;
-    return ret;
+    if (bytesWritten)
+        *bytesWritten = written;
+    return AVIERR_OK;
 }
 
 unsigned long AVIStreamRelease(PAVISTREAM stream) {
@@ -449,36 +775,11 @@ unsigned long AVIStreamRelease(PAVISTREAM stream) {
         return 0;
     if (--stream->refs > 0)
         return static_cast<unsigned long>(stream->refs);
-    if (stream->file) {
-        AviFileObject* file = stream->file;
-        // A stream that never got a format still makes a valid (empty) file: the frame
-        // rectangle it was created with, uncompressed.
-        if (!stream->hasFormat && !file->headerWritten && !file->failed) {
-            const BITMAPINFOHEADER f = DefaultFormat(stream->info);
-            if (f.biWidth > 0 && f.biHeight > 0)
-                SetRawFormat(stream, f);
-        }
-        av_packet_free(&stream->packet);
-        delete stream;
-        ReleaseFile(file);
-        return 0;
-    }
-    AviStreamObject* source = stream->source;
-    if (stream->hic) {
-        // An empty file still declares the chosen compressor, at the stream's rectangle.
-        if (!stream->hasFormat && !source->hasFormat && !source->file->headerWritten &&
-            !source->file->failed) {
-            const BITMAPINFOHEADER f = DefaultFormat(stream->info);
-            if (f.biWidth > 0 && f.biHeight > 0)
-                SetFormat(stream, f);
-        }
-        if (stream->encoder && source->file->headerWritten && !source->file->failed)
-            Encode(stream, nullptr, nullptr); // the frames the encoder still holds
-    }
-    FreeEncoder(stream);
-    ICClose(stream->hic);
+    if (stream->source)
+        AVIStreamRelease(stream->source);
+    else
+        ReleaseFile(stream->file);
     delete stream;
-    AVIStreamRelease(source);
     return 0;
 }
 
@@ -487,7 +788,7 @@ unsigned long AVIFileRelease(PAVIFILE file) {
         return 0;
     const int left = file->refs - 1;
     ReleaseFile(file);
-    return static_cast<unsigned long>(left);
+    return static_cast<unsigned long>(left > 0 ? left : 0);
 }
 
 } // namespace vexo

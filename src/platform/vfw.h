@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexo {
@@ -71,9 +72,7 @@ struct COMPVARS {
     int32_t cbState;
 };
 
-// Opens the compressor that serves fccHandler (letter case aside); null when nobody serves
-// the code, and for the uncompressed codes (kDefaultFourCC, FOURCC_DIB, 0), which need no
-// compressor.
+// Opens the compressor that serves fccHandler; null when nobody serves the code.
 HIC ICOpen(FOURCC fccType, FOURCC fccHandler, unsigned mode);
 void ICClose(HIC hic);
 // ICM_GETSTATE with a null buffer: the size of the private state. ICM_GETSTATE with a
@@ -81,8 +80,9 @@ void ICClose(HIC hic);
 // state; returns the bytes used, negative when the state is not understood.
 // A null hic returns 0.
 long ICSendMessage(HIC hic, unsigned message, void* buffer, long size);
-// Releases what the record owns (when it is marked valid): closes its compressor and
-// clears hic and the valid mark. lpState belongs to whoever set it and is left alone.
+// Releases what the record owns (when it is marked valid) and clears the valid mark: closes
+// hic and frees lpbiIn, lpbiOut, lpBitsOut, lpBitsPrev and lpState, which, when set, were
+// allocated with std::malloc.
 void ICCompressorFree(COMPVARS* vars);
 
 // A compressor's own options (its private state), each a choice among named values.
@@ -107,5 +107,21 @@ struct CompressorInfo {
 };
 // Every compressor this machine offers that fits an AVI file, uncompressed first.
 std::vector<CompressorInfo> ICEnumerateCompressors();
+
+// True for the codes that mean uncompressed full frames: 0, "DIB " and kDefaultFourCC.
+bool ICIsUncompressed(FOURCC code);
+
+// What the AVI file layer needs to set up the libavcodec encoder behind an open compressor.
+struct EncoderSetup {
+    std::string encoder;         // libavcodec encoder name
+    std::string preferredFormat; // pixel format to prefer (libavutil name), empty for none
+    // Encoder options standing for the compressor's current option values (name, value).
+    std::vector<std::pair<std::string, std::string>> options;
+    bool hasQuality = false;
+    bool hasKeyFrames = false;
+    bool hasDataRate = false;
+};
+// False for a null handle.
+bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup);
 
 } // namespace vexo

@@ -1,0 +1,90 @@
+// The frame collector: a worker thread that watches the game's screenshot folder, turns
+// every new screenshot into the next frame of the AVI writer, empties each file it used
+// and, when it ends, deletes every file it took.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "form/controls.h"
+#include "platform/main_queue.h"
+
+namespace vexo {
+
+class CAviFile;
+
+// Where the collector's texts go. Every function runs on the main thread, in the order the
+// collector produced them; the collector waits only for ErrorBox.
+struct CollectorUi {
+    std::function<void(const std::string&)> Status;   // the status line
+    std::function<void(const std::string&)> Title;    // the application title
+    std::function<void(const std::string&)> ErrorBox; // caption "Error", error icon
+};
+
+class TDirThread {
+public:
+    // Created suspended: nothing happens until Resume.
+    static std::shared_ptr<TDirThread> Create(platform::MainThreadQueue& queue, CollectorUi ui);
+    ~TDirThread();
+    TDirThread(const TDirThread&) = delete;
+    TDirThread& operator=(const TDirThread&) = delete;
+
+    void SetDirectory(const std::string& directory) { directory_ = directory; }
+    void SetMask(const std::string& mask) { mask_ = mask; }
+    int32_t Interval = 1000; // milliseconds before each look into the directory
+    CAviFile* Writer = nullptr;
+    // Whether used screenshots are emptied and, at the end, deleted (the program's way).
+    // Off, the files are only read.
+    bool Consume = true;
+
+    // Starts the worker (once).
+    void Resume();
+    // Asks the worker to stop after the file it is handling.
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    // True while the collector is working; false once it has stopped for good.
+    bool Active() const { return active_; }
+    // True once the files it took have been deleted (or when it was never started).
+    bool CleanupDone() const { return cleanupDone_; }
+    bool Started() const { return started_; }
+    // The position the next frame will get.
+    int32_t FrameCounter() const { return frameCounter_; }
+
+private:
+    TDirThread(platform::MainThreadQueue& queue, CollectorUi ui);
+    void Execute();
+    bool HandleFrameFile(const std::string& fullPath, const std::string& name);
+    void DeleteProcessedFiles();
+    bool Pause(int milliseconds); // false when termination was requested
+    void Status(const std::string& text);
+    void Title(const std::string& text);
+    void ErrorBox(const std::string& text);
+
+    platform::MainThreadQueue& queue_;
+    CollectorUi ui_;
+    std::weak_ptr<TDirThread> self_;
+    std::string directory_;
+    std::string mask_;
+    bool busy_ = false;
+    std::set<std::string, decltype(&LessNoCase)> processed_{&LessNoCase};
+    std::atomic<int32_t> frameCounter_{0};
+    std::atomic<bool> active_{true};
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> cleanupDone_{true};
+    std::atomic<bool> started_{false};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread thread_;
+};
+
+// Empties a file (opens it for writing and closes it); true when it could be opened.
+bool TruncateFile(const std::string& path);
+
+} // namespace vexo

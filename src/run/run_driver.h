@@ -1,0 +1,35 @@
+// The Start action: records every checked demo into an AVI file of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "form/main_controls.h"
+#include "platform/main_queue.h"
+
+namespace vexo {
+
+class CAviFile;
+
+// The whole recording run, inside the click handler on the main thread.
+void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
+                  platform::MainThreadQueue& queue);
+
+// Makes sure every directory along a path exists ("\" and "/" both separate). Creation
+// failures are ignored; the text before the first separator is never created on its own.
+void MakePath(const std::string& path);
+
+// The AVI frame rate from the field's text: below 1 or above 100 gives 25.
+int32_t AviRateFromText(const std::string& text);
+
+// The leading decimal number of a gamma list item ("1.3 - the tarvik network" gives 1.3).
+float GammaFromItem(const std::string& item);
+
+// outDir + sep + modName + "_" + demoBaseName + ".avi"
+std::string AviFileName(const std::string& outDir, const std::string& modName,
+                        const std::string& demoBaseName, char sep);
+
+// The question shown when the screenshot folder already holds screenshots.
+std::string ScreenshotWarningText(int count, const std::string& modName);
+
+} // namespace vexo

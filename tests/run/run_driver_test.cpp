@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "form/frm_main.h"
+#include "frames/avi_file.h"
+#include "platform/fs.h"
+#include "run/run_driver.h"
+#include "support/fake_host.h"
+#include "support/temp_dir.h"
+
+namespace vexo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::WriteFile;
+
+TEST(RunRules, AviRateAndGammaFromTheControls) {
+    for (const char* text : {"", "0", "letters", "101", "150", "-3"})
+        EXPECT_EQ(AviRateFromText(text), 25) << text;
+    EXPECT_EQ(AviRateFromText("100"), 100);
+    EXPECT_EQ(AviRateFromText("1"), 1);
+    EXPECT_EQ(AviRateFromText("30 and letters"), 30);
+    EXPECT_FLOAT_EQ(GammaFromItem("1.3 - the tarvik network"), 1.3f);
+    EXPECT_FLOAT_EQ(GammaFromItem("5.0 - need a doc?"), 5.0f);
+    EXPECT_FLOAT_EQ(GammaFromItem("0.0 - black"), 0.0f);
+    EXPECT_FLOAT_EQ(GammaFromItem("2.7"), 2.7f);
+}
+
+TEST(RunRules, AviFileNamesJoinWithoutNormalising) {
+    EXPECT_EQ(AviFileName("D:\\Video", "baseq3", "demo1", '\\'), "D:\\Video\\baseq3_demo1.avi");
+    EXPECT_EQ(AviFileName("C:", "baseq3", "demo1", '\\'), "C:\\baseq3_demo1.avi");
+    EXPECT_EQ(AviFileName("D:\\Video\\", "cpma", "a", '\\'), "D:\\Video\\\\cpma_a.avi");
+}
+
+TEST(RunRules, MakePathCreatesEveryDirectoryAlongThePath) {
+    TempDir dir;
+    MakePath(dir / "a/b/");
+    EXPECT_TRUE(fs::is_directory(dir / "a/b"));
+    MakePath(dir / "c/d");
+    EXPECT_TRUE(fs::is_directory(dir / "c/d"));
+    MakePath(dir / "c/d"); // already there: nothing happens
+    WriteFile(dir / "file", "x");
+    MakePath(dir / "file/sub"); // cannot be made: ignored
+    EXPECT_FALSE(fs::exists(dir / "file/sub"));
+}
+
+TEST(RunRules, TheScreenshotWarningText) {
+    EXPECT_EQ(ScreenshotWarningText(1, "BaseQ3"),
+              "Found 1 screenshot(s) in \"baseq3/screenshots\".\n\n"
+              "You have to make sure this screenshots folder is absolutely\n"
+              "empty before you launch your demos. Please wipe it and try\n"
+              "again. Would you like to open the folder now?");
+}
+
+// The checks before a run, on a headless main window.
+class StartChecks : public ::testing::Test {
+protected:
+    StartChecks() {
+        platform::SetProgramDirectoryForTesting(program.path());
+        fs::create_directories(base + "/baseq3/demos");
+        WriteFile(base + "/baseq3/pak0.pk3", "pak");
+        WriteFile(base + "/baseq3/demos/one.dm_68", "length 1\n");
+        WriteFile(base + "/quake3.exe", "not started by these tests");
+        WriteFile(program / "configs/default.cfg", "");
+        WriteFile(program / "vexo.ini", "[paths]\nquake=" + base + "\noutput=" + out.path() + "\n");
+        form = std::make_unique<TfrmMain>(host, writer, queue);
+        form->FormCreate();
+    }
+    ~StartChecks() override { platform::SetProgramDirectoryForTesting(""); }
+
+    std::string Start() {
+        host.boxes.clear();
+        form->btnStartClick();
+        return host.boxes.empty() ? std::string() : host.boxes.back().text;
+    }
+
+    TempDir root, program, out;
+    std::string base = root / "q3";
+    test::FakeHost host;
+    CAviFile writer;
+    platform::MainThreadQueue queue;
+    std::unique_ptr<TfrmMain> form;
+};
+
+TEST_F(StartChecks, NothingHappensWithoutAModification) {
+    MainControls& c = form->Controls;
+    c.cbMods.SetItemIndex(-1);
+    c.status.SetSimpleText("keep");
+    EXPECT_EQ(Start(), "");
+    EXPECT_EQ(c.status.SimpleText(), "keep");
+}
+
+TEST_F(StartChecks, TheFirstFailingCheckIsReportedInOrder) {
+    MainControls& c = form->Controls;
+    ASSERT_EQ(c.cbMods.Text(), "baseq3");
+    c.edBasePath.SetText(root / "missing");
+    c.cbMods.SetItemIndex(c.cbMods.Add("baseq3"));
+    c.cbConfigs.SetItemIndex(-1);
+    EXPECT_EQ(Start(), "You didn't select a config to use.");
+    EXPECT_EQ(host.boxes.back().caption, "Error");
+    EXPECT_EQ(c.status.SimpleText(), "");
+
+    c.cbConfigs.SetItemIndex(0);
+    EXPECT_EQ(Start(), "Quake III directory does not exist.");
+    c.edBasePath.SetText(root.path());
+    c.cbMods.SetItemIndex(c.cbMods.Add("baseq3"));
+    EXPECT_EQ(Start(), "Quake III not found in selected directory.");
+    c.edBasePath.SetText(base);
+    c.edOutPath.SetText(root / "no-output");
+    EXPECT_EQ(Start(), "Output directory does not exist.");
+    c.edOutPath.SetText(out.path());
+    c.cbMods.SetItemIndex(c.cbMods.Add("gone"));
+    EXPECT_EQ(Start(), "Selected MOD directory does not exist.");
+    c.cbMods.SetItemIndex(c.cbMods.IndexOfNoCase("baseq3"));
+    // Only directories, dot files and other names in the screenshot folder: no warning.
+    fs::create_directories(base + "/baseq3/screenshots/shotdir.tga");
+    WriteFile(base + "/baseq3/screenshots/.shot0000.tga", "");
+    WriteFile(base + "/baseq3/screenshots/other.tga", "");
+    for (int i = 0; i < c.clbDemos.Count(); ++i)
+        c.clbDemos.SetChecked(i, false);
+    EXPECT_EQ(Start(), "You didn't select any demos in demo list.");
+    EXPECT_TRUE(c.frmMain.Enabled());
+    EXPECT_TRUE(host.shell.empty());
+}
+
+TEST_F(StartChecks, AStoredCodecThatCannotBeUsedStopsTheRun) {
+    WriteFile(program / "vexo.ini", "[paths]\nquake=" + base + "\noutput=" + out.path() +
+                                        "\n[codec]\nsds=7\ncsd=AQIDBAU=\n");
+    form->Controls.clbDemos.SetChecked(0, true);
+    EXPECT_EQ(Start(), "You didn't select an AVI codec yet.");
+    EXPECT_EQ(form->Controls.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(form->Controls.frmMain.Enabled());
+    EXPECT_TRUE(form->Controls.clbDemos.Checked(0));
+}
+
+} // namespace
+} // namespace vexo

@@ -1,0 +1,196 @@
+// vexo-encode: turns a folder of screenshots into an AVI file without the game, through the
+// same frame collector and AVI writer the program uses.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "frames/avi_file.h"
+#include "frames/dir_thread.h"
+#include "platform/fs.h"
+#include "platform/main_queue.h"
+#include "platform/vfw.h"
+#include "settings/codec_settings.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vexo-encode [--fps N] [--gamma G] [--fourcc CODE | --settings FILE] [--interval MS]\n"
+    "                   [--mask PATTERN] [--consume] DIR OUT.avi\n"
+    "  --fps N          frames per second of the AVI file (default 25)\n"
+    "  --gamma G        output gamma (default 1.0, no change)\n"
+    "  --fourcc CODE    compressor by four-character code: DIB, HFYU, FFVH, FFV1, MJPG ...\n"
+    "                   (default uncompressed)\n"
+    "  --settings FILE  take the compressor from a settings file's \"codec\" section\n"
+    "  --interval MS    pause before each look into DIR (default 1000)\n"
+    "  --mask PATTERN   screenshot file names (default shot*.tga)\n"
+    "  --consume        empty and delete the screenshots used, as the program does\n";
+
+int Usage(const char* problem) {
+    if (problem)
+        std::fprintf(stderr, "vexo-encode: %s\n", problem);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+bool ParseInt(const char* text, long min, long max, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (errno || !end || *end || end == text || v < min || v > max)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace vexo;
+    int fps = 25;
+    float gamma = 1.0f;
+    int interval = 1000;
+    std::string mask = "shot*.tga";
+    std::string fourcc, settings;
+    bool consume = false;
+    std::string dir, out;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "vexo-encode: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (a == "--fps") {
+            const char* v = value("--fps");
+            if (!v || !ParseInt(v, 1, 1000, fps))
+                return Usage("--fps takes a whole number from 1 to 1000");
+        } else if (a == "--gamma") {
+            const char* v = value("--gamma");
+            char* end = nullptr;
+            if (!v)
+                return Usage(nullptr);
+            gamma = std::strtof(v, &end);
+            if (!end || *end || end == v || !(gamma >= 0.0f && gamma <= 10.0f))
+                return Usage("--gamma takes a number from 0 to 10");
+        } else if (a == "--fourcc") {
+            const char* v = value("--fourcc");
+            if (!v || std::strlen(v) < 1 || std::strlen(v) > 4)
+                return Usage("--fourcc takes one to four characters");
+            fourcc = v;
+        } else if (a == "--settings") {
+            const char* v = value("--settings");
+            if (!v)
+                return Usage(nullptr);
+            settings = v;
+        } else if (a == "--interval") {
+            const char* v = value("--interval");
+            if (!v || !ParseInt(v, 0, 600000, interval))
+                return Usage("--interval takes milliseconds from 0 to 600000");
+        } else if (a == "--mask") {
+            const char* v = value("--mask");
+            if (!v || !*v)
+                return Usage("--mask takes a pattern");
+            mask = v;
+        } else if (a == "--consume") {
+            consume = true;
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (!a.empty() && a[0] == '-') {
+            return Usage(("unknown option " + a).c_str());
+        } else if (dir.empty()) {
+            dir = a;
+        } else if (out.empty()) {
+            out = a;
+        } else {
+            return Usage("too many arguments");
+        }
+    }
+    if (dir.empty() || out.empty())
+        return Usage("DIR and OUT.avi are needed");
+    if (!fourcc.empty() && !settings.empty())
+        return Usage("--fourcc and --settings exclude each other");
+    if (!platform::DirectoryExists(dir)) {
+        std::fprintf(stderr, "vexo-encode: %s is not a directory\n", dir.c_str());
+        return 2;
+    }
+    while (dir.size() > 1 && dir.back() == platform::kPathSep)
+        dir.pop_back();
+
+    CAviFile writer;
+    if (!settings.empty()) {
+        if (!platform::FileExists(settings)) {
+            std::fprintf(stderr, "vexo-encode: settings file %s not found\n", settings.c_str());
+            return 2;
+        }
+        if (!LoadCodecSettings(settings, &writer.CodecVars)) {
+            std::fprintf(stderr, "vexo-encode: the codec settings in %s cannot be used\n",
+                         settings.c_str());
+            return 2;
+        }
+    } else {
+        ResetCodecSettings(&writer.CodecVars, true);
+        writer.CodecVars.fccType = ICTYPE_VIDEO;
+        if (!fourcc.empty()) {
+            fourcc.resize(4, ' ');
+            writer.CodecVars.fccHandler = MakeFourCC(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+            writer.CodecVars.hic =
+                ICOpen(ICTYPE_VIDEO, writer.CodecVars.fccHandler, ICMODE_COMPRESS);
+            const FOURCC code = writer.CodecVars.fccHandler;
+            if (!writer.CodecVars.hic && code != FOURCC_DIB && code != kDefaultFourCC) {
+                std::fprintf(stderr, "vexo-encode: no compressor serves %s\n", fourcc.c_str());
+                return 2;
+            }
+        } else {
+            writer.CodecVars.fccHandler = kDefaultFourCC;
+        }
+    }
+
+    const int present = platform::CountMatchingFiles(dir + platform::kPathSep + mask);
+    if (!writer.Open(out, 640, 480, fps, 1)) {
+        std::fprintf(stderr, "vexo-encode: cannot create %s\n", out.c_str());
+        writer.Close(0);
+        return 1;
+    }
+    writer.SetGamma(gamma);
+
+    platform::MainThreadQueue queue;
+    bool failed = false;
+    CollectorUi ui;
+    ui.Status = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    ui.ErrorBox = [&failed](const std::string& text) {
+        failed = true;
+        std::fprintf(stderr, "Error: %s\n", text.c_str());
+    };
+    auto collector = TDirThread::Create(queue, ui);
+    collector->SetDirectory(dir);
+    collector->SetMask(mask);
+    collector->Interval = interval;
+    collector->Writer = &writer;
+    collector->Consume = consume;
+    collector->Resume();
+    while (collector->Active()) {
+        queue.Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    writer.Close(0);
+    collector->Terminate();
+    while (!collector->CleanupDone()) {
+        queue.Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    queue.Drain();
+    const int frames = collector->FrameCounter();
+    if (failed || frames < present) {
+        if (!failed)
+            std::fprintf(stderr, "Error: %d of %d screenshots became frames.\n", frames, present);
+        return 1;
+    }
+    std::fprintf(stderr, "Wrote %d frames to %s\n", frames, out.c_str());
+    return 0;
+}
