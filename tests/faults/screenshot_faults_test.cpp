@@ -135,6 +135,29 @@ TEST_F(DamagedScreenshotTest, ANamedPipeIsNoScreenshotAndBlocksNothing) {
     EXPECT_EQ(Reds(avi), RedsUpTo(3));
 }
 
+// The headless encoder in a child process whose files may not grow past 1 MiB: the frame
+// that does not fit is refused, and the file is completed with every frame before it.
+TEST(EncoderUnderAFileSizeLimit, KeepsEveryFrameWrittenBeforeTheLimit) {
+    TempDir dir;
+    const std::string shots = dir / "shots";
+    const std::string avi = dir / "out.avi";
+    WriteShots(shots, 10);
+    const ChildResult r =
+        RunChild({VEXO_ENCODE, "--interval", "0", "--fourcc", "DIB", shots, avi}, rlim_t{1} << 20);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Error: Error writing AVI frame to output file."), std::string::npos)
+        << r.err;
+    // The last frame the encoder began is the one that did not fit.
+    const size_t at = r.err.rfind("Writing frame ");
+    ASSERT_NE(at, std::string::npos);
+    const int refused = std::atoi(r.err.c_str() + at + 14);
+    ASSERT_GE(refused, 1);
+    ASSERT_LT(refused, 10);
+    EXPECT_EQ(CountPackets(avi), refused);
+    EXPECT_EQ(Reds(avi), RedsUpTo(refused));
+    EXPECT_LE(fs::file_size(avi), 1u << 20);
+}
+
 // Screenshots an earlier demo's failed collector left behind are passed over by the next
 // collector: neither taken, deleted nor counted as a scan that found something, so that it
 // still waits for its own game's first screenshot.
