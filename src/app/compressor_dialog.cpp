@@ -140,6 +140,7 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget
     cbDataRate_->setChecked(vars_.lDataRate > 0);
     spinDataRate_->setValue(vars_.lDataRate > 0 ? vars_.lDataRate : kDefaultDataRate);
 
+    connect(spinQuality_, &QSpinBox::valueChanged, this, [this] { qualityChanged_ = true; });
     connect(cbKeyFrames_, &QCheckBox::toggled, this, &CompressorDialog::UpdateControls);
     connect(cbDataRate_, &QCheckBox::toggled, this, &CompressorDialog::UpdateControls);
     connect(btnConfigure_, &QPushButton::clicked, this, &CompressorDialog::ConfigureClicked);
@@ -225,7 +226,7 @@ void CompressorDialog::accept() {
     vars_.dwFlags |= ICMF_COMPVARS_VALID;
     vars_.fccType = ICTYPE_VIDEO;
     vars_.fccHandler = info.fourcc;
-    vars_.lQ = spinQuality_->value() * 100;
+    vars_.lQ = qualityChanged_ ? spinQuality_->value() * 100 : std::clamp(vars_.lQ, 0, 10000);
     vars_.lKey = cbKeyFrames_->isChecked() ? spinKeyFrames_->value() : 0;
     vars_.lDataRate = cbDataRate_->isChecked() ? spinDataRate_->value() : 0;
     QDialog::accept();

@@ -47,6 +47,9 @@ private:
     std::vector<CompressorInfo> compressors_;
     HIC handle_ = nullptr;
     bool handleOpened_ = false; // an open was tried for the current selection
+    // Whether the user moved the quality; until then the stored quality is kept exactly,
+    // finer than the percent steps the controls show.
+    bool qualityChanged_ = false;
 
     QComboBox* cbCompressor_;
     QSlider* sliderQuality_;

@@ -199,6 +199,9 @@ void TDirThread::Execute() {
             continue;
         const std::string sep(1, platform::kPathSep);
         std::vector<std::string> names = platform::FindMatches(directory_ + sep + mask_, false);
+        std::erase_if(names, [&](const std::string& name) {
+            return passOver_.count(directory_ + sep + name) != 0;
+        });
         if (names.empty())
             continue; // nothing there yet: not an idle scan
         // The directory lists in no particular order: take the files in ascending order of

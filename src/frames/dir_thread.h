@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "form/controls.h"
 #include "platform/main_queue.h"
@@ -44,6 +45,13 @@ public:
     // Whether used screenshots are emptied and, at the end, deleted (the program's way).
     // Off, the files are only read.
     bool Consume = true;
+
+    // Full paths of files that were in the folder before this collector's game started
+    // (screenshots an earlier collector left when it failed): never taken, never deleted,
+    // and a scan that finds only these counts as a scan that found nothing.
+    void SetPassOver(const std::vector<std::string>& fullPaths) {
+        passOver_.insert(fullPaths.begin(), fullPaths.end());
+    }
 
     // Starts the worker (once).
     void Resume();
@@ -82,6 +90,7 @@ private:
     std::string mask_;
     bool busy_ = false;
     std::set<std::string, decltype(&LessNoCase)> processed_{&LessNoCase};
+    std::set<std::string, decltype(&LessNoCase)> passOver_{&LessNoCase};
     std::atomic<int32_t> frameCounter_{0};
     std::atomic<bool> active_{true};
     std::atomic<bool> terminated_{false};

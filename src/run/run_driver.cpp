@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "form/main_controls.h"
 #include "frames/avi_file.h"
@@ -168,6 +169,12 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         case ScriptOk:
             break;
         }
+        // Screenshots still in the folder now were left by an earlier demo of this run
+        // whose collector failed: they are not this demo's frames.
+        std::vector<std::string> leftovers;
+        for (const std::string& name :
+             platform::FindMatches(paths.ScreenshotDir + kSep + paths.ScreenshotMask, false))
+            leftovers.push_back(paths.ScreenshotDir + kSep + name);
         auto game = LaunchGame(BuildGameCommandLine(paths), paths, status);
         if (!game)
             return failA("Error launching Quake III Arena.");
@@ -183,6 +190,7 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         worker->SetMask(paths.ScreenshotMask);
         worker->Interval = 1000;
         worker->Writer = &writer;
+        worker->SetPassOver(leftovers);
         if (c.cbRealtime.Checked())
             worker->Resume();
 

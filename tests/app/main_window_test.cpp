@@ -221,10 +221,3 @@ TEST_F(MainWindowTest, UserInputReachesTheLogicAndTheSettingsFile) {
 
 } // namespace
 } // namespace vexo
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

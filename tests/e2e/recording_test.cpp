@@ -274,10 +274,3 @@ TEST(HeadlessEncoder, ExitCodesTellWhetherEveryScreenshotBecameAFrame) {
 
 } // namespace
 } // namespace vexo
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

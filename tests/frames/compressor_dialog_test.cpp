@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 #include "app/compressor_dialog.h"
 #include "app/main_window.h"
@@ -105,6 +106,31 @@ TEST(CompressorDialogTest, ListsPreselectsAndFillsTheRecordOnlyOnOk) {
     }
 }
 
+// The controls show whole percents; a stored quality between them survives an OK that did
+// not touch it, and moving the control back and forth counts as a choice.
+TEST(CompressorDialogTest, UntouchedQualityIsKeptExactly) {
+    for (auto [stored, kept] : {std::pair{7550, 7550}, std::pair{9999, 9999},
+                                std::pair{20000, 10000}, std::pair{-1, 0}}) {
+        COMPVARS vars = StoredRecord(FOURCC_DIB);
+        vars.lQ = stored;
+        CompressorDialog dialog(vars, "Video Compression");
+        Child<QCheckBox>(&dialog, "cbKeyFrames")->setChecked(false);
+        Child<QPushButton>(&dialog, "btnOK")->click();
+        EXPECT_EQ(vars.lQ, kept) << stored;
+        EXPECT_EQ(vars.lKey, 0);
+    }
+    COMPVARS vars = StoredRecord(FOURCC_DIB);
+    vars.lQ = 7550;
+    CompressorDialog dialog(vars, "Video Compression");
+    auto* slider = Child<QSlider>(&dialog, "sliderQuality");
+    const int shown = slider->value();
+    EXPECT_EQ(shown, 75);
+    slider->setValue(shown + 1);
+    slider->setValue(shown);
+    Child<QPushButton>(&dialog, "btnOK")->click();
+    EXPECT_EQ(vars.lQ, 7500);
+}
+
 // Configure changes the options on the handle the record receives on OK, starting from the
 // options the record's compressor holds, which stay untouched meanwhile.
 TEST(CompressorDialogTest, ConfigureSetsTheCompressorsOwnOptions) {
@@ -152,10 +178,3 @@ TEST(CodecButtonWindowTest, CancelWritesNothing) {
 
 } // namespace
 } // namespace vexo
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -159,10 +159,3 @@ TEST_F(AuxWindowsTest, CodecInstallWithoutItsSetupFileFails) {
 
 } // namespace
 } // namespace vexo
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

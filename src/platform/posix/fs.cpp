@@ -132,6 +132,10 @@ std::vector<std::string> FindMatches(const std::string& pattern, bool includeDir
             continue;
         if (S_ISDIR(st.st_mode) && !includeDirectories)
             continue;
+        // Only plain files are files here: opening a pipe, a socket or a device named like a
+        // screenshot would block or read endlessly.
+        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+            continue;
         names.push_back(std::move(name));
     }
     ::closedir(d);
