@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include <sys/stat.h>
-
 #include "frames/avi_file.h"
 #include "frames/tga.h"
 #include "platform/fs.h"
@@ -22,14 +20,11 @@ constexpr auto kSettleTime = std::chrono::milliseconds(10);
 // the game) is read at once; a file just written, one whose time lies in the future or one
 // that cannot be examined waits the whole settle time.
 std::chrono::nanoseconds SettleWait(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
+    const platform::FileStamp stamp = platform::StampOf(path);
+    const int64_t now = platform::WallClockNs();
+    if (!stamp.valid || now == 0)
         return kSettleTime;
-    timespec now;
-    if (::clock_gettime(CLOCK_REALTIME, &now) != 0)
-        return kSettleTime;
-    const auto age = std::chrono::seconds(now.tv_sec - st.st_mtim.tv_sec) +
-                     std::chrono::nanoseconds(now.tv_nsec - st.st_mtim.tv_nsec);
+    const auto age = std::chrono::nanoseconds(now - stamp.modifiedNs);
     if (age < std::chrono::nanoseconds::zero())
         return kSettleTime;
     if (age >= kSettleTime)
@@ -37,27 +32,8 @@ std::chrono::nanoseconds SettleWait(const std::string& path) {
     return kSettleTime - age;
 }
 
-// What identifies one version of a file: its size and modification time.
-struct FileStamp {
-    bool valid = false;
-    off_t size = 0;
-    timespec modified{};
-    bool operator==(const FileStamp& o) const {
-        return valid && o.valid && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-               modified.tv_nsec == o.modified.tv_nsec;
-    }
-};
-
-FileStamp StampOf(const std::string& path) {
-    FileStamp stamp;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        stamp.valid = true;
-        stamp.size = st.st_size;
-        stamp.modified = st.st_mtim;
-    }
-    return stamp;
-}
+using platform::FileStamp;
+using platform::StampOf;
 
 // An image read ahead, with the version of the file it came from.
 struct ReadResult {

@@ -6,6 +6,7 @@
 // exact path does not exist, it is resolved without regard to case (ResolvePathCase).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,20 @@ bool PathExists(const std::string& path);
 bool CopyFileReplacing(const std::string& source, const std::string& destination);
 bool DeleteFileAt(const std::string& path);
 bool CreateDirectoryAt(const std::string& path);
+
+// One version of a file: its size and its last modification time. Two stamps are equal only
+// when both are valid and size and time agree.
+struct FileStamp {
+    bool valid = false;
+    int64_t size = 0;
+    int64_t modifiedNs = 0; // nanoseconds since the epoch
+    bool operator==(const FileStamp& o) const {
+        return valid && o.valid && size == o.size && modifiedNs == o.modifiedNs;
+    }
+};
+FileStamp StampOf(const std::string& path);
+// Nanoseconds since the epoch, the clock file modification times are given in.
+int64_t WallClockNs();
 
 // The directory of the running executable, with its trailing separator.
 std::string ProgramDirectory();

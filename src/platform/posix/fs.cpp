@@ -9,6 +9,7 @@
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace vexo::platform {
@@ -219,6 +220,24 @@ bool DeleteFileAt(const std::string& path) {
 
 bool CreateDirectoryAt(const std::string& path) {
     return !path.empty() && ::mkdir(ResolvePathCase(path).c_str(), 0755) == 0;
+}
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st;
+    if (!path.empty() && ::stat(ResolvePathCase(path).c_str(), &st) == 0) {
+        stamp.valid = true;
+        stamp.size = st.st_size;
+        stamp.modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    return stamp;
+}
+
+int64_t WallClockNs() {
+    timespec now;
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return 0;
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
 std::string ProgramDirectory() {
