@@ -13,108 +13,20 @@
 #include "app/main_window.h"
 #include "frames/avi_file.h"
 #include "platform/fs.h"
-#include "support/fake_host.h"
-#include "support/tga_file.h"
+#include "support/game_tree.h"
 
 namespace vexo {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
+using test::RecordingWindow;
 using test::TempDir;
 using test::WriteFile;
 
-// The real window, with message boxes and the shell recorded instead of shown.
-class RecordingWindow : public MainWindow {
-public:
-    using MainWindow::MainWindow;
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        boxes.push_back({text, caption, flags});
-        return (flags & 0x0F) == MB_YESNO ? reply : IDOK;
-    }
-    void ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
-                      const std::string& directory, int show) override {
-        shell.push_back({verb, file, params, directory, show});
-    }
-    void ProcessMessages() override {
-        MainWindow::ProcessMessages();
-        const std::string status = Form().Controls.status.SimpleText();
-        if (status != lastStatus) {
-            statuses.push_back(status);
-            lastStatus = status;
-            if (onStatus)
-                onStatus(status);
-        }
-    }
-    std::vector<test::MessageBoxCall> boxes;
-    std::vector<test::ShellCall> shell;
-    std::vector<std::string> statuses;
-    std::string lastStatus;
-    std::function<void(const std::string&)> onStatus;
-    int reply = IDNO;
-};
-
-class RecordingTest : public ::testing::Test {
+class RecordingTest : public test::GameTreeTest {
 protected:
-    RecordingTest() {
-        // A game installation with blanks in its name, three short demos.
-        fs::create_directories(mod + "/demos");
-        fs::copy_file(VEXO_STAND_IN_GAME, base + "/quake3.exe");
-        WriteFile(mod + "/pak0.pk3", "pak");
-        for (const char* demo : {"alpha.dm_68", "bravo.dm_68", "charlie.dm_68"})
-            WriteFile(mod + "/demos/" + demo, "length 0.4\n");
-        fs::create_directories(out);
-        WriteConfig("");
-        WriteFile(program.path() + "/vexo.ini",
-                  "[paths]\nquake=" + base + "\noutput=" + out + "\n");
-        platform::SetProgramDirectoryForTesting(program.path());
-    }
-    ~RecordingTest() override {
-        window.reset();
-        platform::SetProgramDirectoryForTesting("");
-    }
-    void WriteConfig(const std::string& extra) {
-        WriteFile(program.path() + "/configs/default.cfg", "seta com_maxfps 125\n" + extra);
-    }
-    RecordingWindow& Open() {
-        window = std::make_unique<RecordingWindow>(writer, queue);
-        window->Form().Guard([&] { window->Form().FormCreate(); });
-        window->CreateAuxiliaryWindows();
-        window->show();
-        MainControls& c = window->Form().Controls;
-        c.cbModes.SetItemIndex(0); // 320 x 240 keeps the files small
-        c.edFps.SetText("25");
-        return *window;
-    }
-    void Check(int item) {
-        auto* list = window->findChild<QListWidget*>("clbDemos");
-        list->item(item)->setCheckState(Qt::Checked);
-    }
-    void PressStart() {
-        auto* start = window->findChild<QPushButton*>("btnStart");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
-        QTest::mouseClick(start, Qt::LeftButton);
-    }
-    // The frame numbers the stand-in game painted into each decoded frame.
-    std::vector<int> FrameNumbers(const std::string& avi) {
-        std::vector<int> numbers;
-        for (const std::string& frame : test::DecodeFrames(avi, 320, 240)) {
-            // The top left pixel holds red = n & 255, green = n >> 8; the bottom rows are white.
-            numbers.push_back(static_cast<uint8_t>(frame[0]) |
-                              (static_cast<uint8_t>(frame[1]) << 8));
-            EXPECT_EQ(static_cast<uint8_t>(frame[frame.size() - 1]), 255) << "upside down";
-        }
-        return numbers;
-    }
-
-    TempDir root, program;
-    std::string base = root / "Quake III Arena";
-    std::string mod = base + "/baseq3";
-    std::string out = root / "videos";
-    CAviFile writer;
-    platform::MainThreadQueue queue;
-    std::unique_ptr<RecordingWindow> window;
-    const std::vector<int> tenFrames{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const std::vector<int> tenFrames = Sequence(10);
 };
 
 TEST_F(RecordingTest, TwoOfThreeCheckedDemosAreRecorded) {
@@ -140,9 +52,10 @@ TEST_F(RecordingTest, TwoOfThreeCheckedDemosAreRecorded) {
     for (const char* s : {"Copying config file...", "Updating config...", "Launching Quake III...",
                           "Waiting for Quake III to finish...", "Cleaning up...", "Finalizing..."})
         EXPECT_NE(std::find(w.statuses.begin(), w.statuses.end(), s), w.statuses.end()) << s;
-    const std::string probe = test::Capture(
-        "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-        "stream=r_frame_rate,nb_read_frames -of csv=p=0 '" + out + "/baseq3_alpha.avi'");
+    const std::string probe =
+        test::Capture("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                      "stream=r_frame_rate,nb_read_frames -of csv=p=0 '" +
+                      out + "/baseq3_alpha.avi'");
     EXPECT_EQ(probe, "25/1,10\n");
 }
 
@@ -155,9 +68,9 @@ TEST_F(RecordingTest, TheHeadlessEncoderWritesTheSameVideo) {
     // The same screenshots again, made by the stand-in game with the same script.
     WriteFile(mod + "/again.cfg", "set vexo_nopace 1\nset r_mode \"0\"\nset cl_avidemo \"25\"\n"
                                   "timescale \"1.0\"\ndemo \"alpha\"\n");
-    ASSERT_EQ(std::system(("cd '" + base + "' && ./quake3.exe +set fs_game baseq3 +exec again")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(("cd '" + base + "' && ./quake3.exe +set fs_game baseq3 +exec again").c_str()),
+        0);
     ASSERT_EQ(platform::CountMatchingFiles(mod + "/screenshots/shot*.tga"), 10);
     const std::string encoded = out + "/encoded.avi";
     const std::string command = std::string(VEXO_ENCODE) + " --interval 0 '" + mod +
@@ -174,7 +87,8 @@ TEST_F(RecordingTest, TheHeadlessEncoderWritesTheSameVideo) {
 }
 
 TEST_F(RecordingTest, RealtimeCollectsWhileTheGameRuns) {
-    RecordingWindow& w = Open(); // the game paces its frames in real time
+    WriteConfig(""); // the game paces its frames in real time
+    RecordingWindow& w = Open();
     w.Form().Controls.cbRealtime.SetChecked(true);
     Check(1);
     Check(2);
@@ -216,11 +130,10 @@ TEST_F(RecordingTest, AGameThatFailsOnTheSecondDemoEndsTheRun) {
     PressStart();
     ASSERT_EQ(w.boxes.size(), 1u);
     EXPECT_EQ(w.boxes[0].caption, "Problem");
-    EXPECT_EQ(w.boxes[0].text,
-              "Found 10 screenshot(s) in \"baseq3/screenshots\".\n\n"
-              "You have to make sure this screenshots folder is absolutely\n"
-              "empty before you launch your demos. Please wipe it and try\n"
-              "again. Would you like to open the folder now?");
+    EXPECT_EQ(w.boxes[0].text, "Found 10 screenshot(s) in \"baseq3/screenshots\".\n\n"
+                               "You have to make sure this screenshots folder is absolutely\n"
+                               "empty before you launch your demos. Please wipe it and try\n"
+                               "again. Would you like to open the folder now?");
     EXPECT_EQ(w.boxes[0].flags, unsigned(MB_YESNO | MB_ICONWARNING));
     ASSERT_EQ(w.shell.size(), 1u);
     EXPECT_EQ(w.shell[0].directory, mod + "/screenshots");
