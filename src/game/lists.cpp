@@ -1,5 +1,7 @@
 #include "game/lists.h"
 
+#include "game/game_script.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -43,10 +45,12 @@ std::string ConfigFilePath(const std::string& programDir, const std::string& con
 }
 
 bool IsSafeDemoName(const std::string& name) {
-    return std::none_of(name.begin(), name.end(), [](char ch) {
-        const auto byte = static_cast<unsigned char>(ch);
-        return ch == '"' || byte < 0x20 || byte == 0x7F;
-    });
+    // The game script's own rule, and no other control character either: a name the
+    // list shows must also be one the user can read and copy.
+    return IsSafeDemoBaseName(name) && std::none_of(name.begin(), name.end(), [](char ch) {
+               const auto byte = static_cast<unsigned char>(ch);
+               return byte < 0x20 || byte == 0x7F;
+           });
 }
 
 std::vector<std::string> ListModifications(const std::string& base) {
