@@ -11,6 +11,16 @@
 
 namespace vexo {
 
+// Pixels to make a frame of: rows in their own order, each pixel's red, green, blue(, alpha)
+// bytes where the source keeps them (a TGA image has red first, the file blue first).
+struct PixelSource {
+    const uint8_t* pixels;
+    int32_t width;
+    int32_t height;
+    int32_t bpp; // 3 or 4
+    int redAt;   // 0 or 2; blue is at the other end, green at 1
+};
+
 namespace {
 
 const char* const kStatusTexts[8] = {
@@ -34,66 +44,77 @@ const uint8_t* IdentityTable() {
     return table.data();
 }
 
-// The one pass over the pixels: the image's red-green-blue(-alpha) rows, in their own order,
-// become the stream's frame rows with the colour bytes where the stream wants them and the
-// gamma curve applied. An alpha byte passes through unchanged; a frame with alpha but an
-// image without gets opaque pixels.
-// One row of red-green-blue(-alpha) source pixels into a packed row whose pixels are
-// Step bytes apart, with the step and the source pixel size known to the compiler.
-template <int Bpp, int Step>
+PixelSource SourceOf(const TgaImage& image) {
+    return {image.Pixels, image.Width, image.Height, image.BytesPerPixel, 0};
+}
+
+PixelSource SourceOf(const TgaPixels& file) {
+    return {file.Data.data(), file.Width, file.Height, file.BytesPerPixel, 2};
+}
+
+// One row of source pixels into a packed row whose pixels are Step bytes apart, with the
+// step, the source pixel size and the byte order known to the compiler.
+template <int Bpp, int Step, int RedAt>
 void ConvertPackedRow(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, int32_t width,
                       const uint8_t* curve) {
     for (int32_t x = 0; x < width; ++x, s += Bpp, r += Step, g += Step, b += Step) {
-        *r = curve[s[0]];
+        *r = curve[s[RedAt]];
         *g = curve[s[1]];
-        *b = curve[s[2]];
+        *b = curve[s[2 - RedAt]];
     }
 }
 
-void ConvertRows(const TgaImage& image, const AviFrameBuffer& frame, const uint8_t* curve) {
-    const int bpp = image.BytesPerPixel;
-    if (!frame.alpha && (frame.pixelStep == 3 || frame.pixelStep == 4) && (bpp == 3 || bpp == 4)) {
-        // The common packed layouts: the same conversion with fixed steps.
-        const size_t rowBytes = static_cast<size_t>(image.Width) * bpp;
-        for (int32_t y = 0; y < image.Height; ++y) {
-            const uint8_t* s = image.Pixels + static_cast<size_t>(y) * rowBytes;
-            const size_t row = static_cast<size_t>(y) * frame.stride;
-            uint8_t* r = frame.red + row;
-            uint8_t* g = frame.green + row;
-            uint8_t* b = frame.blue + row;
-            if (bpp == 3 && frame.pixelStep == 3)
-                ConvertPackedRow<3, 3>(s, r, g, b, image.Width, curve);
-            else if (bpp == 3)
-                ConvertPackedRow<3, 4>(s, r, g, b, image.Width, curve);
-            else if (frame.pixelStep == 3)
-                ConvertPackedRow<4, 3>(s, r, g, b, image.Width, curve);
-            else
-                ConvertPackedRow<4, 4>(s, r, g, b, image.Width, curve);
-        }
-        return;
-    }
-    const size_t rowBytes = static_cast<size_t>(image.Width) * bpp;
+template <int RedAt>
+void ConvertPackedRow(const PixelSource& source, int step, const uint8_t* s, uint8_t* r, uint8_t* g,
+                      uint8_t* b, const uint8_t* curve) {
+    if (source.bpp == 3 && step == 3)
+        ConvertPackedRow<3, 3, RedAt>(s, r, g, b, source.width, curve);
+    else if (source.bpp == 3)
+        ConvertPackedRow<3, 4, RedAt>(s, r, g, b, source.width, curve);
+    else if (step == 3)
+        ConvertPackedRow<4, 3, RedAt>(s, r, g, b, source.width, curve);
+    else
+        ConvertPackedRow<4, 4, RedAt>(s, r, g, b, source.width, curve);
+}
+
+// The one pass over the pixels: the source rows, in their own order, become the stream's
+// frame rows with the colour bytes where the stream wants them and the gamma curve applied.
+// An alpha byte passes through unchanged; a frame with alpha but a source without gets
+// opaque pixels.
+void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const uint8_t* curve) {
+    const int bpp = source.bpp;
     const int step = frame.pixelStep;
-    for (int32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* s = image.Pixels + static_cast<size_t>(y) * rowBytes;
+    const size_t rowBytes = static_cast<size_t>(source.width) * bpp;
+    const bool packed = !frame.alpha && (step == 3 || step == 4) && (bpp == 3 || bpp == 4);
+    const int redAt = source.redAt;
+    for (int32_t y = 0; y < source.height; ++y) {
+        const uint8_t* s = source.pixels + static_cast<size_t>(y) * rowBytes;
         const size_t row = static_cast<size_t>(y) * frame.stride;
         uint8_t* r = frame.red + row;
         uint8_t* g = frame.green + row;
         uint8_t* b = frame.blue + row;
+        if (packed) {
+            // The common packed layouts: the same conversion with fixed steps.
+            if (redAt == 0)
+                ConvertPackedRow<0>(source, step, s, r, g, b, curve);
+            else
+                ConvertPackedRow<2>(source, step, s, r, g, b, curve);
+            continue;
+        }
         if (!frame.alpha) {
-            for (int32_t x = 0; x < image.Width; ++x, s += bpp, r += step, g += step, b += step) {
-                *r = curve[s[0]];
+            for (int32_t x = 0; x < source.width; ++x, s += bpp, r += step, g += step, b += step) {
+                *r = curve[s[redAt]];
                 *g = curve[s[1]];
-                *b = curve[s[2]];
+                *b = curve[s[2 - redAt]];
             }
             continue;
         }
         uint8_t* a = frame.alpha + row;
-        for (int32_t x = 0; x < image.Width;
+        for (int32_t x = 0; x < source.width;
              ++x, s += bpp, r += step, g += step, b += step, a += step) {
-            *r = curve[s[0]];
+            *r = curve[s[redAt]];
             *g = curve[s[1]];
-            *b = curve[s[2]];
+            *b = curve[s[2 - redAt]];
             *a = bpp == 4 ? s[3] : 255;
         }
     }
@@ -129,6 +150,7 @@ void CAviFile::Reset() {
     FileName.clear();
     CompressOptions = AVICOMPRESSOPTIONS{};
     compressorState_.clear();
+    frameWidth_ = frameHeight_ = frameBpp_ = 0;
     CodecVars = COMPVARS{};
     CodecVars.cbSize = kCompVarsSize;
 }
@@ -209,6 +231,20 @@ bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, 
     return true;
 }
 
+namespace {
+
+// Whether the image's pixels cover its size, so that it can be described as a frame.
+bool PixelsCoverSize(const TgaImage& image) {
+    const int64_t needed = static_cast<int64_t>(image.Width) * image.Height * image.BytesPerPixel;
+    return image.Pixels && image.Width > 0 && image.Height > 0 && image.DataSize >= needed;
+}
+
+const uint8_t* CurveFor(float gamma) {
+    return gamma != 1.0f ? GammaTable(gamma) : IdentityTable();
+}
+
+} // namespace
+
 bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* bytesWritten) {
     LastError = AVI_OK;
     if (bytesWritten)
@@ -222,9 +258,7 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         Close(AVI_DEPTH);
         return false;
     }
-    // An image whose pixels do not cover its size cannot be described as a frame.
-    const int64_t needed = static_cast<int64_t>(image->Width) * image->Height * bpp;
-    if (!image->Pixels || image->Width <= 0 || image->Height <= 0 || image->DataSize < needed) {
+    if (!PixelsCoverSize(*image)) {
         Close(AVI_SET_FORMAT);
         return false;
     }
@@ -248,15 +282,88 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         Close(AVI_SET_FORMAT);
         return false;
     }
+    frameWidth_ = image->Width;
+    frameHeight_ = image->Height;
+    frameBpp_ = bpp;
     AviFrameBuffer frame;
     const long got = AVIStreamGetFrameBuffer(CompressedStream, &frame);
     if (got != AVIERR_OK) {
         Close(got == AVIERR_MEMORY ? AVI_MEMORY : AVI_WRITE_FRAME);
         return false;
     }
-    ConvertRows(*image, frame, Gamma != 1.0f ? GammaTable(Gamma) : IdentityTable());
+    ConvertRows(SourceOf(*image), frame, CurveFor(Gamma));
     if (AVIStreamWrite(CompressedStream, position, 1, frame.data, frame.size, AVIIF_KEYFRAME,
                        nullptr, bytesWritten) != AVIERR_OK) {
+        // Closing completes the file, so the frames written before stay readable.
+        Close(AVI_WRITE_FRAME);
+        return false;
+    }
+    return true;
+}
+
+CAviFile::PreparedFrame::~PreparedFrame() {
+    AVIFrameSlotRelease(slot_);
+}
+
+bool CAviFile::PreparedFrame::Complete() const {
+    return filled_ && AVIFrameSlotComplete(slot_);
+}
+
+std::unique_ptr<CAviFile::PreparedFrame> CAviFile::NewPreparedFrame() {
+    if (!CompressedStream || frameBpp_ == 0)
+        return nullptr;
+    AviFrameSlot* slot = nullptr;
+    if (AVIStreamCreateFrameSlot(CompressedStream, &slot) != AVIERR_OK)
+        return nullptr;
+    // Gamma and format are fixed while frames are written, so the frame takes them now.
+    return std::unique_ptr<PreparedFrame>(
+        new PreparedFrame(slot, frameWidth_, frameHeight_, frameBpp_, Gamma));
+}
+
+bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaImage& image) {
+    frame.filled_ = false;
+    if (!PixelsCoverSize(image))
+        return false;
+    return Prepare(frame, SourceOf(image));
+}
+
+bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaPixels& pixels) {
+    frame.filled_ = false;
+    if (pixels.Data.size() <
+        static_cast<size_t>(pixels.Width) * pixels.Height * pixels.BytesPerPixel)
+        return false;
+    return Prepare(frame, SourceOf(pixels));
+}
+
+bool CAviFile::Prepare(PreparedFrame& frame, const PixelSource& source) {
+    if (source.width != frame.width_ || source.height != frame.height_ || source.bpp != frame.bpp_)
+        return false;
+    AviFrameBuffer buffer;
+    if (AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK)
+        return false;
+    ConvertRows(source, buffer, CurveFor(frame.gamma_));
+    // A compressor that fails here gets the frame again on the writing thread, where its
+    // failure is reported for the frame it belongs to.
+    AVIFrameSlotCompress(frame.slot_);
+    frame.filled_ = true;
+    return true;
+}
+
+bool CAviFile::WritePreparedFrame(PreparedFrame& frame, int32_t position, int32_t* bytesWritten) {
+    LastError = AVI_OK;
+    if (bytesWritten)
+        *bytesWritten = 0;
+    if (!frame.filled_) {
+        Close(AVI_MEMORY); // there is nothing to make the frame from
+        return false;
+    }
+    frame.filled_ = false;
+    if (!CompressedStream) {
+        Close(AVI_SET_FORMAT);
+        return false;
+    }
+    if (AVIStreamWriteFrameSlot(CompressedStream, position, frame.slot_, bytesWritten) !=
+        AVIERR_OK) {
         // Closing completes the file, so the frames written before stay readable.
         Close(AVI_WRITE_FRAME);
         return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ enum : uint8_t {
     AVI_DEPTH = 7,
 };
 
+struct PixelSource;
+
 class CAviFile {
 public:
     CAviFile();
@@ -43,6 +46,41 @@ public:
     // LastError set, when the frame was not stored. bytesWritten receives the bytes the
     // frame took in the file.
     bool WriteFrame(const TgaImage* image, int32_t position, int32_t* bytesWritten = nullptr);
+    // A frame made ready on another thread while the writer stores the one before: an image
+    // converted (gamma and all) into a frame buffer of its own and, where the compressor's
+    // frames are independent of each other, compressed as well.
+    class PreparedFrame {
+    public:
+        ~PreparedFrame();
+        PreparedFrame(const PreparedFrame&) = delete;
+        PreparedFrame& operator=(const PreparedFrame&) = delete;
+        // Whether it holds an image since it was last written.
+        bool Filled() const { return filled_; }
+        // True when nothing is left for the writing thread but to store it.
+        bool Complete() const;
+
+    private:
+        friend class CAviFile;
+        PreparedFrame(AviFrameSlot* slot, int32_t width, int32_t height, int32_t bpp, float gamma)
+            : slot_(slot), width_(width), height_(height), bpp_(bpp), gamma_(gamma) {}
+        AviFrameSlot* slot_;
+        int32_t width_, height_, bpp_; // the frames the stream takes
+        float gamma_;
+        bool filled_ = false;
+    };
+    // A frame for this writer's stream, once its first frame has fixed the format; null
+    // before that, when the writer is not open or out of memory. On the writing thread.
+    std::unique_ptr<PreparedFrame> NewPreparedFrame();
+    // Converts image into frame, on any one thread per frame. False, with frame left empty,
+    // when the image does not fit the stream (another size or depth, too few pixels): the
+    // writer is then handed the image itself and answers it as WriteFrame does.
+    static bool PrepareFrame(PreparedFrame& frame, const TgaImage& image);
+    // The same for pixels as a screenshot file stores them.
+    static bool PrepareFrame(PreparedFrame& frame, const TgaPixels& pixels);
+    // Stores a filled frame at position, as WriteFrame stores an image, with the same
+    // results; the frame is empty afterwards.
+    bool WritePreparedFrame(PreparedFrame& frame, int32_t position,
+                            int32_t* bytesWritten = nullptr);
     // Completes and releases the file, forgets the compressor choice and every setting, and
     // leaves LastError = code. Harmless on a writer that is not open.
     void Close(uint8_t code);
@@ -61,12 +99,17 @@ public:
 
 private:
     void Reset();
+    static bool Prepare(PreparedFrame& frame, const PixelSource& source);
 
     PAVIFILE File = nullptr;
     PAVISTREAM Stream = nullptr;
     PAVISTREAM CompressedStream = nullptr;
     AVICOMPRESSOPTIONS CompressOptions{};
     std::vector<uint8_t> compressorState_; // the options of CodecVars.hic, for the stream
+    // The frame format the first frame fixed (0 until then).
+    int32_t frameWidth_ = 0;
+    int32_t frameHeight_ = 0;
+    int32_t frameBpp_ = 0;
 };
 
 } // namespace vexo

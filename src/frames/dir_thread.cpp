@@ -35,12 +35,6 @@ std::chrono::nanoseconds SettleWait(const std::string& path) {
 using platform::FileStamp;
 using platform::StampOf;
 
-// An image read ahead, with the version of the file it came from.
-struct ReadResult {
-    TgaImage* image = nullptr;
-    FileStamp stamp;
-};
-
 } // namespace
 
 // One reader thread for the whole run, so that the images it reads come from one place
@@ -53,7 +47,10 @@ struct TDirThread::ReadAhead {
     bool done = false;   // ...and result holds what came of it
     std::string fullPath;
     std::string path;
+    CAviFile::PreparedFrame* frame = nullptr; // where the image goes, if anywhere
+    TgaPixels pixels;                         // what the reader reads a screenshot into
     ReadResult result;
+    FileStamp stamp;    // the version of the file the result came from
     std::thread worker; // last: it starts once everything it uses has been made
 
     ReadAhead() {
@@ -76,30 +73,49 @@ struct TDirThread::ReadAhead {
             if (stop)
                 return;
             const std::string file = path;
+            CAviFile::PreparedFrame* into = frame;
             lock.unlock();
             ReadResult r;
             const FileStamp before = StampOf(file);
-            int32_t status = IMG_UNKNOWN;
-            r.image = LoadTga(file.c_str(), &status);
-            r.stamp = StampOf(file);
-            if (status != IMG_OK || !(before == r.stamp)) {
-                FreeImage(r.image);
-                r.image = nullptr;
+            FileStamp after;
+            // A screenshot as the game writes them goes straight into the frame; anything
+            // else is read as an image first.
+            if (into && ReadTgaPixels(file.c_str(), &pixels) && (after = StampOf(file)) == before &&
+                CAviFile::PrepareFrame(*into, pixels)) {
+                r.prepared = into;
+            } else {
+                int32_t status = IMG_UNKNOWN;
+                r.image = LoadTga(file.c_str(), &status);
+                after = StampOf(file);
+                if (status != IMG_OK || !(before == after)) {
+                    FreeImage(r.image);
+                    r.image = nullptr;
+                }
+                if (r.image && into && CAviFile::PrepareFrame(*into, *r.image)) {
+                    FreeImage(r.image);
+                    r.image = nullptr;
+                    r.prepared = into;
+                }
             }
             lock.lock();
             result = r;
+            stamp = after;
             done = true;
             changed.notify_all();
         }
     }
 
-    // Waits for the file queued and hands over what was read (null for nothing).
-    ReadResult Finish() {
+    // Waits for the file queued and hands over what was read (nothing when nothing was),
+    // with the version of the file it came from.
+    ReadResult Finish(FileStamp* from = nullptr) {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [this] { return !queued || done; });
         ReadResult r = result;
+        if (from)
+            *from = stamp;
         result = ReadResult{};
         queued = done = false;
+        frame = nullptr;
         return r;
     }
 };
@@ -217,11 +233,28 @@ void TDirThread::Execute() {
     }
 
     readAhead_.reset(); // ends the reader thread
+    prepared_[0].reset();
+    prepared_[1].reset();
+    ownFrame_.reset();
+    pixels_ = TgaPixels{};
     Terminate();
     active_ = false;
     // The termination handler runs on the main thread; it keeps this object alive.
     std::shared_ptr<TDirThread> self = self_.lock();
     queue_.Post([self] { self->DeleteProcessedFiles(); });
+}
+
+// Frames to make the screenshots into, once the first frame has fixed the stream's format.
+void TDirThread::MakePreparedFrames() {
+    if (ownFrame_ || !Writer)
+        return;
+    std::unique_ptr<CAviFile::PreparedFrame> frames[3];
+    for (auto& frame : frames)
+        if (!(frame = Writer->NewPreparedFrame()))
+            return; // not yet (or no memory): images as before
+    prepared_[0] = std::move(frames[0]);
+    prepared_[1] = std::move(frames[1]);
+    ownFrame_ = std::move(frames[2]);
 }
 
 void TDirThread::StartReadAhead(const std::string& fullPath) {
@@ -237,27 +270,33 @@ void TDirThread::StartReadAhead(const std::string& fullPath) {
             return; // no thread to spare: each file is read when its turn comes
         }
     }
+    // The frame not being written now (the one taken last), when there are frames.
+    CAviFile::PreparedFrame* into = prepared_[nextPrepared_].get();
+    nextPrepared_ ^= 1;
     {
         std::lock_guard<std::mutex> lock(readAhead_->mutex);
         readAhead_->fullPath = fullPath;
         readAhead_->path = path;
+        readAhead_->frame = into;
         readAhead_->queued = true;
         readAhead_->done = false;
     }
     readAhead_->changed.notify_all();
 }
 
-TgaImage* TDirThread::TakeReadAhead(const std::string& fullPath) {
+TDirThread::ReadResult TDirThread::TakeReadAhead(const std::string& fullPath) {
     if (!readAhead_)
-        return nullptr;
+        return {};
     const bool same = readAhead_->fullPath == fullPath;
-    ReadResult r = readAhead_->Finish();
+    FileStamp stamp;
+    ReadResult r = readAhead_->Finish(&stamp);
     // Taken only when it is this file, still in the version that was read.
-    if (r.image && (!same || !(StampOf(platform::ResolvePathCase(fullPath)) == r.stamp))) {
+    if ((r.image || r.prepared) &&
+        (!same || !(StampOf(platform::ResolvePathCase(fullPath)) == stamp))) {
         FreeImage(r.image);
-        r.image = nullptr;
+        r = ReadResult{};
     }
-    return r.image;
+    return r;
 }
 
 void TDirThread::DropReadAhead() {
@@ -281,8 +320,21 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
     if (settle > std::chrono::nanoseconds::zero())
         std::this_thread::sleep_for(settle);
 
-    TgaImage* image = TakeReadAhead(fullPath);
-    for (int attempt = 0; !image && attempt < 20; ++attempt) {
+    MakePreparedFrames();
+    const ReadResult ahead = TakeReadAhead(fullPath);
+    TgaImage* image = ahead.image;
+    CAviFile::PreparedFrame* prepared = ahead.prepared;
+    // The next screenshot is read meanwhile. A frame already made in full leaves this
+    // thread nothing but to store it, so the next one is made here instead and the one
+    // after it there: the two threads take the frames in turn.
+    if (!nextPath.empty() && !(prepared && prepared->Complete()))
+        StartReadAhead(nextPath);
+    // A screenshot as the game writes them goes straight into a frame; for anything else,
+    // and when that read fails, the image is read and retried as always.
+    if (!image && !prepared && ownFrame_ && ReadTgaPixels(path.c_str(), &pixels_) &&
+        CAviFile::PrepareFrame(*ownFrame_, pixels_))
+        prepared = ownFrame_.get();
+    for (int attempt = 0; !image && !prepared && attempt < 20; ++attempt) {
         int32_t status = IMG_UNKNOWN;
         image = LoadTga(attempt == 0 ? path.c_str() : platform::ResolvePathCase(fullPath).c_str(),
                         &status);
@@ -294,16 +346,15 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
                ") ...");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    if (!image) {
+    if (!image && !prepared) {
         Status("Failed.");
         ErrorBox("Error reading a generated TGA file.");
         Terminate();
         return false;
     }
     const int32_t position = frameCounter_++;
-    if (!nextPath.empty())
-        StartReadAhead(nextPath);
-    const bool ok = Writer->WriteFrame(image, position);
+    const bool ok = prepared ? Writer->WritePreparedFrame(*prepared, position)
+                             : Writer->WriteFrame(image, position);
     FreeImage(image);
     if (!ok) {
         DropReadAhead();

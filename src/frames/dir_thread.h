@@ -15,12 +15,10 @@
 #include <vector>
 
 #include "form/controls.h"
+#include "frames/avi_file.h"
 #include "platform/main_queue.h"
 
 namespace vexo {
-
-class CAviFile;
-struct TgaImage;
 
 // Where the collector's texts go. Every function runs on the main thread, in the order the
 // collector produced them; the collector waits only for ErrorBox.
@@ -72,10 +70,17 @@ private:
     bool HandleFrameFile(const std::string& fullPath, const std::string& name,
                          const std::string& nextPath);
     // Reading the next screenshot while the current frame is written: started only for a
-    // file the game has finished with, and taken only if the file is still the same.
+    // file the game has finished with, and taken only if the file is still the same. Once
+    // the first frame has fixed the stream's format, the screenshot is also made into a
+    // frame there (converted, and compressed where the compressor allows).
     struct ReadAhead;
+    struct ReadResult {
+        TgaImage* image = nullptr;                   // the screenshot as read, or
+        CAviFile::PreparedFrame* prepared = nullptr; // the frame made of it
+    };
+    void MakePreparedFrames();
     void StartReadAhead(const std::string& fullPath);
-    TgaImage* TakeReadAhead(const std::string& fullPath);
+    ReadResult TakeReadAhead(const std::string& fullPath);
     void DropReadAhead();
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested
@@ -99,7 +104,13 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
-    std::unique_ptr<ReadAhead> readAhead_;
+    // Two frames made ahead, used in turn: one the reader fills while the other is written;
+    // and the frame this thread makes of a screenshot it reads itself.
+    std::unique_ptr<CAviFile::PreparedFrame> prepared_[2];
+    int nextPrepared_ = 0;
+    std::unique_ptr<CAviFile::PreparedFrame> ownFrame_;
+    TgaPixels pixels_;                     // what this thread reads a screenshot into
+    std::unique_ptr<ReadAhead> readAhead_; // after the frames it fills: ends before them
 };
 
 // Empties a file (opens it for writing and closes it); true when it could be opened.

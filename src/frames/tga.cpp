@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 namespace vexo {
 
@@ -262,6 +263,46 @@ TgaImage* LoadTga(const char* path, int32_t* status) {
     }
     *status = IMG_OK;
     return image.release();
+}
+
+bool ReadTgaPixels(const char* path, TgaPixels* pixels) {
+    if (!path || !pixels)
+        return false;
+    File f(std::fopen(path, "rb"));
+    if (!f)
+        return false;
+    // Unbuffered: the pixel data goes from the file straight into the buffer.
+    std::setvbuf(f.get(), nullptr, _IONBF, 0);
+    const long length = FileLength(f.get());
+    unsigned char header[kHeaderSize];
+    if (length < kMinimumFileSize || std::fread(header, 1, sizeof header, f.get()) != sizeof header)
+        return false;
+    const long idLength = header[0];
+    const int imageType = header[2];
+    const int32_t width = header[12] | (header[13] << 8);
+    const int32_t height = header[14] | (header[15] << 8);
+    const int depth = header[16];
+    if (imageType == kRunLengthTrueColour || (depth != 24 && depth != 32) || width == 0 ||
+        height == 0)
+        return false;
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * (depth / 8);
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        return false;
+    const long dataStart = kHeaderSize + idLength;
+    if (static_cast<uint64_t>(length - dataStart) < size ||
+        std::fseek(f.get(), dataStart, SEEK_SET) != 0)
+        return false;
+    try {
+        pixels->Data.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (std::fread(pixels->Data.data(), 1, size, f.get()) != size)
+        return false;
+    pixels->BytesPerPixel = depth / 8;
+    pixels->Width = width;
+    pixels->Height = height;
+    return true;
 }
 
 TgaImage* CopyImage(const TgaImage* image) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace vexo {
 
@@ -32,6 +33,18 @@ const char* ImageStatusText(int32_t code);
 // Reads a TGA file. Returns a new image owned by the caller, or null; *status holds 0
 // exactly when an image is returned.
 TgaImage* LoadTga(const char* path, int32_t* status);
+// The pixel data of a screenshot as the file stores it (blue, green, red(, alpha); rows in
+// file order), in a buffer kept from file to file.
+struct TgaPixels {
+    int32_t BytesPerPixel = 0; // 3 or 4
+    int32_t Width = 0;
+    int32_t Height = 0;
+    std::vector<unsigned char> Data;
+};
+// Reads an uncompressed 24- or 32-bit TGA file, the way the game writes its screenshots,
+// into pixels with a single read. False for any other file and for any failure; LoadTga
+// reads those (and tells why it cannot). Where both succeed they read the same pixels.
+bool ReadTgaPixels(const char* path, TgaPixels* pixels);
 // An independent copy, or null (also for null).
 TgaImage* CopyImage(const TgaImage* image);
 // Frees the pixels and the record; null is ignored.

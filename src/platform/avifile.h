@@ -127,6 +127,30 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
                     int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
                     int32_t* bytesWritten);
 
+// A frame slot: a frame made ready apart from the stream, so that the next frame can be
+// converted (and, where the compressor's frames do not depend on each other, compressed) on
+// another thread while the stream writes the current one. A slot copies what it needs of
+// its stream when it is made and shares nothing with the stream afterwards; each slot is
+// used by one thread at a time.
+struct AviFrameSlot;
+// Makes a slot for the stream's frames; needs a format set. Call on the writing thread.
+long AVIStreamCreateFrameSlot(PAVISTREAM stream, AviFrameSlot** slot);
+// The slot's own frame buffer, laid out as AVIStreamGetFrameBuffer's. Filling it makes
+// whatever the slot had compressed before stale.
+long AVIFrameSlotGetBuffer(AviFrameSlot* slot, AviFrameBuffer* frame);
+// Compresses the slot's buffer where the stream's frames are independent of each other (and
+// so may be compressed anywhere, in any order); elsewhere the stream compresses it when it
+// is written. AVIERR_OK either way unless the compressor failed.
+long AVIFrameSlotCompress(AviFrameSlot* slot);
+// True when the slot holds its frame as it will be stored: nothing is left for the writing
+// thread but to write it.
+bool AVIFrameSlotComplete(const AviFrameSlot* slot);
+// Writes the slot's frame at position start, as AVIStreamWrite does with the stream's own
+// frame buffer, and with the same results. The slot must come from this stream's file.
+long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slot,
+                             int32_t* bytesWritten);
+void AVIFrameSlotRelease(AviFrameSlot* slot);
+
 // Reference counted: a stream holds its file, a compressing stream its source. The file is
 // completed when its last reference goes.
 unsigned long AVIStreamRelease(PAVISTREAM stream);

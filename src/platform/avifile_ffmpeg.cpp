@@ -16,6 +16,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <new>
 #include <string>
 
 #include <cerrno>
@@ -60,8 +62,14 @@ struct AviFile {
     bool headerWritten = false;
     bool broken = false; // the header could not be written: the file is no AVI
 
+    uint64_t serial = 0; // tells this file's frame slots from others'
+
     // The frame sink, fixed by the first format.
     BITMAPINFOHEADER frameFormat{};
+    Compression compression;        // how the frames are stored
+    const AVCodec* codec = nullptr; // the encoder's, when compressed
+    AVPixelFormat encoderFormat = AV_PIX_FMT_NONE;
+    bool independentFrames = false;    // frames may be compressed apart, in any order
     AVCodecContext* encoder = nullptr; // null: uncompressed frames
     SwsContext* scaler = nullptr;      // null: the encoder takes the frame buffer as it is
     AVPixelFormat bufferFormat = AV_PIX_FMT_NONE;
@@ -84,6 +92,25 @@ struct AviFile {
     int64_t gapFrames = 0; // empty frames the muxer writes before the next packet
 };
 
+struct AviFrameSlot {
+    uint64_t fileSerial = 0;
+    BITMAPINFOHEADER frameFormat{};
+    bool raw = true;
+    AVRational timeBase{1, 25};
+    int32_t bufferStride = 0;
+    AVPixelFormat bufferFormat = AV_PIX_FMT_NONE;
+    AVBufferRef* buffer = nullptr;
+    AVCodecContext* encoder = nullptr; // its own, where frames are independent
+    AVPacket* packet = nullptr;        // what that encoder made of the buffer
+    bool compressed = false;
+
+    ~AviFrameSlot() {
+        av_buffer_unref(&buffer);
+        avcodec_free_context(&encoder);
+        av_packet_free(&packet);
+    }
+};
+
 struct AviStream {
     int refs = 1;
     AviFile* file = nullptr;     // the file this stream writes into (held)
@@ -94,6 +121,7 @@ struct AviStream {
 namespace {
 
 std::atomic<int> initCount{0};
+std::atomic<uint64_t> fileSerials{0};
 
 // The layouts the frame buffer can take. Packed: the channels are byte offsets within a
 // pixel of bytesPerPixel bytes. Planar: the channels are plane numbers, one byte a pixel.
@@ -134,23 +162,34 @@ void FreeSink(AviFile* file) {
     av_packet_free(&file->packet);
 }
 
-size_t PlaneSize(const AviFile* file) {
-    return static_cast<size_t>(file->bufferStride) * file->frameFormat.biHeight;
+// The shape of a frame buffer: a bottom-up picture in one of the layouts above.
+struct BufferShape {
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    int32_t stride = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+
+    size_t PlaneSize() const { return static_cast<size_t>(stride) * height; }
+    size_t Size() const { return PlaneSize() * LayoutOf(format)->planes; }
+};
+
+BufferShape ShapeOf(const AviFile* file) {
+    return BufferShape{file->bufferFormat, file->bufferStride, file->frameFormat.biWidth,
+                       file->frameFormat.biHeight};
 }
 
-// The frame buffer as the writer sees it: each channel's bottom row and the step between
+// A frame buffer as the writer sees it: each channel's bottom row and the step between
 // pixels.
-AviFrameBuffer Describe(const AviFile* file) {
-    const PixelLayout* layout = LayoutOf(file->bufferFormat);
+AviFrameBuffer Describe(const BufferShape& shape, uint8_t* data) {
+    const PixelLayout* layout = LayoutOf(shape.format);
     AviFrameBuffer frame{};
-    frame.width = file->frameFormat.biWidth;
-    frame.height = file->frameFormat.biHeight;
-    frame.stride = file->bufferStride;
-    uint8_t* data = file->buffer->data;
+    frame.width = shape.width;
+    frame.height = shape.height;
+    frame.stride = shape.stride;
     auto at = [&](int channel) -> uint8_t* {
         if (channel < 0)
             return nullptr;
-        return layout->planes == 1 ? data + channel : data + channel * PlaneSize(file);
+        return layout->planes == 1 ? data + channel : data + channel * shape.PlaneSize();
     };
     frame.red = at(layout->red);
     frame.green = at(layout->green);
@@ -158,18 +197,25 @@ AviFrameBuffer Describe(const AviFile* file) {
     frame.alpha = at(layout->alpha);
     frame.pixelStep = layout->bytesPerPixel;
     frame.data = data;
-    frame.size = static_cast<int32_t>(PlaneSize(file) * layout->planes);
+    frame.size = static_cast<int32_t>(shape.Size());
     return frame;
 }
 
-// Makes sure the frame buffer may be written: the encoder may still hold the last one.
-bool EnsureBuffer(AviFile* file) {
-    if (file->buffer && av_buffer_is_writable(file->buffer))
+AviFrameBuffer Describe(const AviFile* file) {
+    return Describe(ShapeOf(file), file->buffer->data);
+}
+
+// Makes sure a frame buffer may be written: an encoder may still hold the last frame.
+bool EnsureBuffer(AVBufferRef** buffer, const BufferShape& shape) {
+    if (*buffer && av_buffer_is_writable(*buffer))
         return true;
-    av_buffer_unref(&file->buffer);
-    const size_t size = PlaneSize(file) * LayoutOf(file->bufferFormat)->planes;
-    file->buffer = av_buffer_allocz(size);
-    return file->buffer != nullptr;
+    av_buffer_unref(buffer);
+    *buffer = av_buffer_allocz(shape.Size());
+    return *buffer != nullptr;
+}
+
+bool EnsureBuffer(AviFile* file) {
+    return EnsureBuffer(&file->buffer, ShapeOf(file));
 }
 
 // Writes one packet and hands it to the file at once, so that a failing write (disk full,
@@ -254,6 +300,62 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
     }
 }
 
+// Opens an encoder for the file's frames as its compression says. The stream's own encoder
+// splits a frame into slices on every core where the encoder can; frame threads are not
+// used: they hold frames back, so a failing write would show on a later frame than the one
+// it belongs to.
+long OpenEncoder(const AviFile* file, bool sliceThreads, AVCodecContext** encoder) {
+    const AVCodec* codec = file->codec;
+    const Compression& c = file->compression;
+    const AVRational timeBase{static_cast<int>(file->info.dwScale),
+                              static_cast<int>(file->info.dwRate)};
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    *encoder = ctx;
+    if (!ctx)
+        return AVIERR_MEMORY;
+    ctx->width = file->frameFormat.biWidth;
+    ctx->height = file->frameFormat.biHeight;
+    ctx->pix_fmt = file->encoderFormat;
+    ctx->time_base = timeBase;
+    ctx->framerate = av_inv_q(timeBase);
+    ctx->sample_aspect_ratio = AVRational{1, 1};
+    ctx->max_b_frames = 0; // AVI has no room for reordered frames
+    if (ctx->pix_fmt == AV_PIX_FMT_YUVJ420P || ctx->pix_fmt == AV_PIX_FMT_YUVJ422P ||
+        ctx->pix_fmt == AV_PIX_FMT_YUVJ444P)
+        ctx->color_range = AVCOL_RANGE_JPEG;
+    if (file->format->oformat->flags & AVFMT_GLOBALHEADER)
+        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    for (const auto& [name, value] : c.setup.options)
+        av_dict_set(&options, name.c_str(), value.c_str(), 0);
+    ApplyQuality(ctx, &options, c);
+    if (sliceThreads && (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS)) {
+        ctx->thread_count = 0; // as many as there are cores
+        ctx->thread_type = FF_THREAD_SLICE;
+    } else {
+        ctx->thread_count = 1;
+    }
+    const int ret = avcodec_open2(ctx, codec, &options);
+    av_dict_free(&options);
+    return ret < 0 ? AVIERR_COMPRESSOR : AVIERR_OK;
+}
+
+// Whether the encoder's frames may be compressed by separate encoders, in any order: the
+// intra-only lossless encoders that carry nothing from one frame to the next. (Huffyuv's
+// per-frame tables adapt from frame to frame, and so do two-pass statistics.)
+bool IndependentFrames(const AVCodecContext* ctx) {
+    static const char* const kStateless[] = {"huffyuv", "ffvhuff", "utvideo", "magicyuv"};
+    const bool stateless =
+        std::any_of(std::begin(kStateless), std::end(kStateless),
+                    [&](const char* name) { return std::strcmp(ctx->codec->name, name) == 0; });
+    if (!stateless || (ctx->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        return false;
+    int64_t context = 0;
+    if (av_opt_get_int(ctx->priv_data, "context", 0, &context) >= 0 && context != 0)
+        return false;
+    return true;
+}
+
 // Fixes the stream by its first frame format and writes the file header.
 long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression& c) {
     const int bpp = bih.biBitCount / 8;
@@ -264,6 +366,7 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
                               static_cast<int>(file->info.dwRate)};
     AVCodecParameters* par = file->stream->codecpar;
     file->frameFormat = bih;
+    file->compression = c;
     file->packet = av_packet_alloc();
     if (!file->packet)
         return AVIERR_MEMORY;
@@ -315,40 +418,15 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
         const PixelLayout* layout = LayoutOf(file->bufferFormat);
         file->bufferStride = Align(width * layout->bytesPerPixel, 64);
 
-        AVCodecContext* ctx = avcodec_alloc_context3(codec);
-        if (!ctx)
-            return AVIERR_MEMORY;
-        file->encoder = ctx;
-        ctx->width = width;
-        ctx->height = height;
-        ctx->pix_fmt = encoderFormat;
-        ctx->time_base = timeBase;
-        ctx->framerate = av_inv_q(timeBase);
-        ctx->sample_aspect_ratio = AVRational{1, 1};
-        ctx->max_b_frames = 0; // AVI has no room for reordered frames
-        if (encoderFormat == AV_PIX_FMT_YUVJ420P || encoderFormat == AV_PIX_FMT_YUVJ422P ||
-            encoderFormat == AV_PIX_FMT_YUVJ444P)
-            ctx->color_range = AVCOL_RANGE_JPEG;
-        if (file->format->oformat->flags & AVFMT_GLOBALHEADER)
-            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        AVDictionary* options = nullptr;
-        for (const auto& [name, value] : c.setup.options)
-            av_dict_set(&options, name.c_str(), value.c_str(), 0);
-        ApplyQuality(ctx, &options, c);
-        // Encoders that split a frame into slices work on them in parallel, one thread per
-        // core. Frame threads are not used: they hold frames back, so a failing write would
-        // show on a later frame than the one it belongs to.
-        if (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS) {
-            ctx->thread_count = 0; // as many as there are cores
-            ctx->thread_type = FF_THREAD_SLICE;
-        } else {
-            ctx->thread_count = 1;
-        }
-        const int ret = avcodec_open2(ctx, codec, &options);
-        av_dict_free(&options);
-        if (ret < 0)
-            return AVIERR_COMPRESSOR;
-        if (avcodec_parameters_from_context(par, ctx) < 0)
+        file->codec = codec;
+        file->encoderFormat = encoderFormat;
+        const long opened = OpenEncoder(file, true, &file->encoder);
+        if (opened != AVIERR_OK)
+            return opened;
+        // A scaler's output is not a buffer a frame slot fills.
+        file->independentFrames =
+            IndependentFrames(file->encoder) && encoderFormat == file->bufferFormat;
+        if (avcodec_parameters_from_context(par, file->encoder) < 0)
             return AVIERR_MEMORY;
 
         if (encoderFormat != file->bufferFormat) {
@@ -460,53 +538,67 @@ void CopyIntoBuffer(AviFile* file, const uint8_t* src, int32_t srcStride) {
     }
 }
 
-long WriteBuffer(AviFile* file, int64_t position, int32_t* bytesWritten) {
-    const int height = file->frameFormat.biHeight;
-    uint8_t* data = file->buffer->data;
-    if (!file->encoder) {
-        AVPacket* pkt = file->packet;
-        pkt->buf = av_buffer_ref(file->buffer);
-        if (!pkt->buf)
-            return AVIERR_MEMORY;
-        pkt->data = data;
-        pkt->size = file->bufferStride * height;
-        pkt->pts = pkt->dts = position;
-        pkt->duration = 1;
-        pkt->flags |= AV_PKT_FLAG_KEY;
-        pkt->stream_index = file->stream->index;
-        av_packet_rescale_ts(
-            pkt,
-            AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)},
-            file->stream->time_base);
-        const int size = pkt->size;
-        const int ret = WritePacket(file, pkt);
-        av_packet_unref(pkt);
-        if (ret < 0)
-            return AVIERR_FILEWRITE;
-        if (bytesWritten)
-            *bytesWritten += size;
-        return AVIERR_OK;
-    }
+// Writes a packet made apart from the stream's encoder (an uncompressed frame or one a
+// frame slot compressed) at position.
+long WriteMadePacket(AviFile* file, AVPacket* pkt, AVRational timeBase, int64_t position,
+                     int32_t* bytesWritten) {
+    pkt->pts = pkt->dts = position;
+    pkt->duration = 1;
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    pkt->stream_index = file->stream->index;
+    av_packet_rescale_ts(pkt, timeBase, file->stream->time_base);
+    const int size = pkt->size;
+    const int ret = WritePacket(file, pkt);
+    av_packet_unref(pkt);
+    if (ret < 0)
+        return AVIERR_FILEWRITE;
+    if (bytesWritten)
+        *bytesWritten += size;
+    return AVIERR_OK;
+}
 
-    // The encoder sees the picture upright: start at the top line (the buffer's last row)
-    // and step backwards through the rows.
-    AVFrame* frame = nullptr;
+AVRational FrameTimeBase(const AviFile* file) {
+    return AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)};
+}
+
+// The picture in a bottom-up frame buffer as an encoder takes it, upright: starting at the
+// top line (the buffer's last row) and stepping backwards through the rows. Null when out
+// of memory.
+AVFrame* UprightFrame(AVBufferRef* buffer, const BufferShape& shape) {
     AVFrame* input = av_frame_alloc();
     if (!input)
-        return AVIERR_MEMORY;
-    input->format = file->bufferFormat;
-    input->width = file->frameFormat.biWidth;
-    input->height = height;
-    const size_t lastRow = static_cast<size_t>(height - 1) * file->bufferStride;
-    for (int p = 0; p < LayoutOf(file->bufferFormat)->planes; ++p) {
-        input->data[p] = data + p * PlaneSize(file) + lastRow;
-        input->linesize[p] = -file->bufferStride;
+        return nullptr;
+    input->format = shape.format;
+    input->width = shape.width;
+    input->height = shape.height;
+    const size_t lastRow = static_cast<size_t>(shape.height - 1) * shape.stride;
+    for (int p = 0; p < LayoutOf(shape.format)->planes; ++p) {
+        input->data[p] = buffer->data + p * shape.PlaneSize() + lastRow;
+        input->linesize[p] = -shape.stride;
     }
-    input->buf[0] = av_buffer_ref(file->buffer);
-    if (!input->buf[0]) {
+    input->buf[0] = av_buffer_ref(buffer);
+    if (!input->buf[0])
         av_frame_free(&input);
-        return AVIERR_MEMORY;
+    return input;
+}
+
+// Writes the frame in buffer (the stream's frame buffer or a frame slot's) at position.
+long WriteBuffer(AviFile* file, AVBufferRef* buffer, int64_t position, int32_t* bytesWritten) {
+    const int height = file->frameFormat.biHeight;
+    if (!file->encoder) {
+        AVPacket* pkt = file->packet;
+        pkt->buf = av_buffer_ref(buffer);
+        if (!pkt->buf)
+            return AVIERR_MEMORY;
+        pkt->data = buffer->data;
+        pkt->size = file->bufferStride * height;
+        return WriteMadePacket(file, pkt, FrameTimeBase(file), position, bytesWritten);
     }
+
+    AVFrame* frame = nullptr;
+    AVFrame* input = UprightFrame(buffer, ShapeOf(file));
+    if (!input)
+        return AVIERR_MEMORY;
     if (file->scaler) {
         if (av_frame_make_writable(file->encoderFrame) < 0) {
             av_frame_free(&input);
@@ -608,6 +700,7 @@ long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode) {
     }
     auto* f = new AviFile;
     f->path = name;
+    f->serial = ++fileSerials;
     f->format = format;
     f->fd = fd;
     constexpr int kBufferSize = 1 << 16;
@@ -769,7 +862,7 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
     }
     int32_t written = 0;
     file->gapFrames = start - file->nextPosition;
-    const long ret = WriteBuffer(file, start, &written);
+    const long ret = WriteBuffer(file, file->buffer, start, &written);
     if (ret != AVIERR_OK) {
         file->failed = true;
         return ret;
@@ -780,6 +873,135 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
     if (bytesWritten)
         *bytesWritten = written;
     return AVIERR_OK;
+}
+
+namespace {
+
+BufferShape ShapeOf(const AviFrameSlot* slot) {
+    return BufferShape{slot->bufferFormat, slot->bufferStride, slot->frameFormat.biWidth,
+                       slot->frameFormat.biHeight};
+}
+
+} // namespace
+
+long AVIStreamCreateFrameSlot(PAVISTREAM stream, AviFrameSlot** slot) {
+    if (!slot)
+        return AVIERR_BADPARAM;
+    *slot = nullptr;
+    if (!stream || !stream->file)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    auto* made = new (std::nothrow) AviFrameSlot;
+    if (!made)
+        return AVIERR_MEMORY;
+    made->fileSerial = file->serial;
+    made->frameFormat = file->frameFormat;
+    made->raw = !file->encoder;
+    made->timeBase = FrameTimeBase(file);
+    made->bufferStride = file->bufferStride;
+    made->bufferFormat = file->bufferFormat;
+    if (file->independentFrames) {
+        // An encoder of its own, taken only if it makes the very stream header the file
+        // has, so that its frames are the stream's frames.
+        AVCodecContext* encoder = nullptr;
+        made->packet = av_packet_alloc();
+        if (made->packet && OpenEncoder(file, false, &encoder) == AVIERR_OK &&
+            encoder->extradata_size == file->encoder->extradata_size &&
+            (encoder->extradata_size == 0 ||
+             std::memcmp(encoder->extradata, file->encoder->extradata,
+                         static_cast<size_t>(encoder->extradata_size)) == 0)) {
+            made->encoder = encoder;
+        } else {
+            avcodec_free_context(&encoder);
+        }
+    }
+    *slot = made;
+    return AVIERR_OK;
+}
+
+long AVIFrameSlotGetBuffer(AviFrameSlot* slot, AviFrameBuffer* frame) {
+    if (!slot || !frame)
+        return AVIERR_BADPARAM;
+    slot->compressed = false;
+    if (slot->packet)
+        av_packet_unref(slot->packet);
+    if (!EnsureBuffer(&slot->buffer, ShapeOf(slot)))
+        return AVIERR_MEMORY;
+    *frame = Describe(ShapeOf(slot), slot->buffer->data);
+    return AVIERR_OK;
+}
+
+long AVIFrameSlotCompress(AviFrameSlot* slot) {
+    if (!slot || !slot->buffer)
+        return AVIERR_BADPARAM;
+    if (!slot->encoder || slot->compressed)
+        return AVIERR_OK;
+    AVFrame* input = UprightFrame(slot->buffer, ShapeOf(slot));
+    if (!input)
+        return AVIERR_MEMORY;
+    input->pts = 0;
+    input->pict_type = AV_PICTURE_TYPE_NONE;
+    input->quality =
+        (slot->encoder->flags & AV_CODEC_FLAG_QSCALE) ? slot->encoder->global_quality : 0;
+    int ret = avcodec_send_frame(slot->encoder, input);
+    av_frame_free(&input);
+    if (ret >= 0)
+        ret = avcodec_receive_packet(slot->encoder, slot->packet);
+    if (ret < 0) {
+        // The frame goes through the stream's own encoder instead; this encoder, whatever
+        // it may still hold, is not used again.
+        av_packet_unref(slot->packet);
+        avcodec_free_context(&slot->encoder);
+        return ret == AVERROR(EAGAIN) ? AVIERR_OK : AVIERR_COMPRESSOR;
+    }
+    slot->compressed = true;
+    return AVIERR_OK;
+}
+
+bool AVIFrameSlotComplete(const AviFrameSlot* slot) {
+    return slot && slot->buffer && (slot->raw || slot->compressed);
+}
+
+long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slot,
+                             int32_t* bytesWritten) {
+    if (bytesWritten)
+        *bytesWritten = 0;
+    if (!stream || !stream->file || !slot || !slot->buffer || start < 0)
+        return AVIERR_BADPARAM;
+    AviFile* file = stream->file;
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    if (slot->fileSerial != file->serial)
+        return AVIERR_BADPARAM; // made for another file
+    if (start < file->nextPosition)
+        return AVIERR_BADPARAM; // positions only grow
+    int32_t written = 0;
+    file->gapFrames = start - file->nextPosition;
+    long ret;
+    if (slot->compressed) {
+        slot->compressed = false;
+        ret = WriteMadePacket(file, slot->packet, slot->timeBase, start, &written);
+    } else {
+        ret = WriteBuffer(file, slot->buffer, start, &written);
+    }
+    if (ret != AVIERR_OK) {
+        file->failed = true;
+        return ret;
+    }
+    file->nextPosition = static_cast<int64_t>(start) + 1;
+    if (bytesWritten)
+        *bytesWritten = written;
+    return AVIERR_OK;
+}
+
+void AVIFrameSlotRelease(AviFrameSlot* slot) {
+    delete slot;
 }
 
 unsigned long AVIStreamRelease(PAVISTREAM stream) {
