@@ -48,10 +48,6 @@ PixelSource SourceOf(const TgaImage& image) {
     return {image.Pixels, image.Width, image.Height, image.BytesPerPixel, 0};
 }
 
-PixelSource SourceOf(const TgaPixels& file) {
-    return {file.Data.data(), file.Width, file.Height, file.BytesPerPixel, 2};
-}
-
 // One row of source pixels into a packed row whose pixels are Step bytes apart, with the
 // step, the source pixel size and the byte order known to the compiler.
 template <int Bpp, int Step, int RedAt>
@@ -80,8 +76,9 @@ void ConvertPackedRow(const PixelSource& source, int step, const uint8_t* s, uin
 // The one pass over the pixels: the source rows, in their own order, become the stream's
 // frame rows with the colour bytes where the stream wants them and the gamma curve applied.
 // An alpha byte passes through unchanged; a frame with alpha but a source without gets
-// opaque pixels.
-void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const uint8_t* curve) {
+// opaque pixels. The source's rows go to the frame's rows from firstRow on.
+void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const uint8_t* curve,
+                 int32_t firstRow = 0) {
     const int bpp = source.bpp;
     const int step = frame.pixelStep;
     const size_t rowBytes = static_cast<size_t>(source.width) * bpp;
@@ -89,7 +86,7 @@ void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const u
     const int redAt = source.redAt;
     for (int32_t y = 0; y < source.height; ++y) {
         const uint8_t* s = source.pixels + static_cast<size_t>(y) * rowBytes;
-        const size_t row = static_cast<size_t>(y) * frame.stride;
+        const size_t row = static_cast<size_t>(firstRow + y) * frame.stride;
         uint8_t* r = frame.red + row;
         uint8_t* g = frame.green + row;
         uint8_t* b = frame.blue + row;
@@ -309,11 +306,13 @@ bool CAviFile::PreparedFrame::Complete() const {
     return filled_ && AVIFrameSlotComplete(slot_);
 }
 
-std::unique_ptr<CAviFile::PreparedFrame> CAviFile::NewPreparedFrame() {
+std::unique_ptr<CAviFile::PreparedFrame> CAviFile::NewPreparedFrame(bool apart,
+                                                                    const PreparedFrame* partner) {
     if (!CompressedStream || frameBpp_ == 0)
         return nullptr;
     AviFrameSlot* slot = nullptr;
-    if (AVIStreamCreateFrameSlot(CompressedStream, &slot) != AVIERR_OK)
+    if (AVIStreamCreateFrameSlot(CompressedStream, apart, partner ? partner->slot_ : nullptr,
+                                 &slot) != AVIERR_OK)
         return nullptr;
     // Gamma and format are fixed while frames are written, so the frame takes them now.
     return std::unique_ptr<PreparedFrame>(
@@ -327,12 +326,25 @@ bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaImage& image) {
     return Prepare(frame, SourceOf(image));
 }
 
-bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaPixels& pixels) {
+bool CAviFile::PrepareFrame(PreparedFrame& frame, TgaBandReader& file) {
     frame.filled_ = false;
-    if (pixels.Data.size() <
-        static_cast<size_t>(pixels.Width) * pixels.Height * pixels.BytesPerPixel)
+    if (file.Width != frame.width_ || file.Height != frame.height_ ||
+        file.BytesPerPixel != frame.bpp_)
         return false;
-    return Prepare(frame, SourceOf(pixels));
+    AviFrameBuffer buffer;
+    if (AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK)
+        return false;
+    const uint8_t* curve = CurveFor(frame.gamma_);
+    int32_t row = 0;
+    int32_t rows = 0;
+    while (const unsigned char* band = file.Next(&rows)) {
+        // The file stores blue first.
+        ConvertRows(PixelSource{band, file.Width, rows, file.BytesPerPixel, 2}, buffer, curve, row);
+        row += rows;
+    }
+    if (!file.Complete())
+        return false;
+    return Compress(frame);
 }
 
 bool CAviFile::Prepare(PreparedFrame& frame, const PixelSource& source) {
@@ -342,6 +354,10 @@ bool CAviFile::Prepare(PreparedFrame& frame, const PixelSource& source) {
     if (AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK)
         return false;
     ConvertRows(source, buffer, CurveFor(frame.gamma_));
+    return Compress(frame);
+}
+
+bool CAviFile::Compress(PreparedFrame& frame) {
     // A compressor that fails here gets the frame again on the writing thread, where its
     // failure is reported for the frame it belongs to.
     AVIFrameSlotCompress(frame.slot_);

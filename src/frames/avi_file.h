@@ -70,13 +70,17 @@ public:
     };
     // A frame for this writer's stream, once its first frame has fixed the format; null
     // before that, when the writer is not open or out of memory. On the writing thread.
-    std::unique_ptr<PreparedFrame> NewPreparedFrame();
+    // apart: the frame is made on another thread, and compressed there where the
+    // compressor's frames are independent of each other; frames made apart on one thread
+    // share a compressor by naming the first as the partner of the others.
+    std::unique_ptr<PreparedFrame> NewPreparedFrame(bool apart,
+                                                    const PreparedFrame* partner = nullptr);
     // Converts image into frame, on any one thread per frame. False, with frame left empty,
     // when the image does not fit the stream (another size or depth, too few pixels): the
     // writer is then handed the image itself and answers it as WriteFrame does.
     static bool PrepareFrame(PreparedFrame& frame, const TgaImage& image);
-    // The same for pixels as a screenshot file stores them.
-    static bool PrepareFrame(PreparedFrame& frame, const TgaPixels& pixels);
+    // The same for a screenshot file opened for reading by bands, which is read to its end.
+    static bool PrepareFrame(PreparedFrame& frame, TgaBandReader& file);
     // Stores a filled frame at position, as WriteFrame stores an image, with the same
     // results; the frame is empty afterwards.
     bool WritePreparedFrame(PreparedFrame& frame, int32_t position,
@@ -100,6 +104,7 @@ public:
 private:
     void Reset();
     static bool Prepare(PreparedFrame& frame, const PixelSource& source);
+    static bool Compress(PreparedFrame& frame);
 
     PAVIFILE File = nullptr;
     PAVISTREAM Stream = nullptr;

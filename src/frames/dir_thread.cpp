@@ -48,7 +48,7 @@ struct TDirThread::ReadAhead {
     std::string fullPath;
     std::string path;
     CAviFile::PreparedFrame* frame = nullptr; // where the image goes, if anywhere
-    TgaPixels pixels;                         // what the reader reads a screenshot into
+    TgaBandReader reader;                     // for screenshots read straight into frames
     ReadResult result;
     FileStamp stamp;    // the version of the file the result came from
     std::thread worker; // last: it starts once everything it uses has been made
@@ -80,8 +80,10 @@ struct TDirThread::ReadAhead {
             FileStamp after;
             // A screenshot as the game writes them goes straight into the frame; anything
             // else is read as an image first.
-            if (into && ReadTgaPixels(file.c_str(), &pixels) && (after = StampOf(file)) == before &&
-                CAviFile::PrepareFrame(*into, pixels)) {
+            const bool made =
+                into && reader.Open(file.c_str()) && CAviFile::PrepareFrame(*into, reader);
+            reader.Close();
+            if (made && (after = StampOf(file)) == before) {
                 r.prepared = into;
             } else {
                 int32_t status = IMG_UNKNOWN;
@@ -236,7 +238,7 @@ void TDirThread::Execute() {
     prepared_[0].reset();
     prepared_[1].reset();
     ownFrame_.reset();
-    pixels_ = TgaPixels{};
+    reader_.Close();
     Terminate();
     active_ = false;
     // The termination handler runs on the main thread; it keeps this object alive.
@@ -248,13 +250,16 @@ void TDirThread::Execute() {
 void TDirThread::MakePreparedFrames() {
     if (ownFrame_ || !Writer)
         return;
-    std::unique_ptr<CAviFile::PreparedFrame> frames[3];
-    for (auto& frame : frames)
-        if (!(frame = Writer->NewPreparedFrame()))
-            return; // not yet (or no memory): images as before
-    prepared_[0] = std::move(frames[0]);
-    prepared_[1] = std::move(frames[1]);
-    ownFrame_ = std::move(frames[2]);
+    // The reader's two frames share one compressor; this thread's frame is compressed by
+    // the stream itself.
+    auto first = Writer->NewPreparedFrame(true);
+    auto second = first ? Writer->NewPreparedFrame(true, first.get()) : nullptr;
+    auto own = second ? Writer->NewPreparedFrame(false) : nullptr;
+    if (!own)
+        return; // not yet (or no memory): images as before
+    prepared_[0] = std::move(first);
+    prepared_[1] = std::move(second);
+    ownFrame_ = std::move(own);
 }
 
 void TDirThread::StartReadAhead(const std::string& fullPath) {
@@ -331,9 +336,11 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         StartReadAhead(nextPath);
     // A screenshot as the game writes them goes straight into a frame; for anything else,
     // and when that read fails, the image is read and retried as always.
-    if (!image && !prepared && ownFrame_ && ReadTgaPixels(path.c_str(), &pixels_) &&
-        CAviFile::PrepareFrame(*ownFrame_, pixels_))
-        prepared = ownFrame_.get();
+    if (!image && !prepared && ownFrame_) {
+        if (reader_.Open(path.c_str()) && CAviFile::PrepareFrame(*ownFrame_, reader_))
+            prepared = ownFrame_.get();
+        reader_.Close();
+    }
     for (int attempt = 0; !image && !prepared && attempt < 20; ++attempt) {
         int32_t status = IMG_UNKNOWN;
         image = LoadTga(attempt == 0 ? path.c_str() : platform::ResolvePathCase(fullPath).c_str(),

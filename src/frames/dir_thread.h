@@ -109,7 +109,7 @@ private:
     std::unique_ptr<CAviFile::PreparedFrame> prepared_[2];
     int nextPrepared_ = 0;
     std::unique_ptr<CAviFile::PreparedFrame> ownFrame_;
-    TgaPixels pixels_;                     // what this thread reads a screenshot into
+    TgaBandReader reader_; // for screenshots this thread reads straight into its frame
     std::unique_ptr<ReadAhead> readAhead_; // after the frames it fills: ends before them
 };
 

@@ -3,6 +3,7 @@
 // exchanged so that every pixel reads red, green, blue(, alpha).
 #include "frames/tga.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -265,44 +266,76 @@ TgaImage* LoadTga(const char* path, int32_t* status) {
     return image.release();
 }
 
-bool ReadTgaPixels(const char* path, TgaPixels* pixels) {
-    if (!path || !pixels)
+TgaBandReader::~TgaBandReader() {
+    Close();
+}
+
+void TgaBandReader::Close() {
+    if (file_)
+        std::fclose(file_);
+    file_ = nullptr;
+    done_ = 0;
+}
+
+bool TgaBandReader::Open(const char* path) {
+    Close();
+    if (!path || !(file_ = std::fopen(path, "rb")))
         return false;
-    File f(std::fopen(path, "rb"));
-    if (!f)
-        return false;
-    // Unbuffered: the pixel data goes from the file straight into the buffer.
-    std::setvbuf(f.get(), nullptr, _IONBF, 0);
-    const long length = FileLength(f.get());
+    // Unbuffered: each band goes from the file straight into the band buffer.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    const long length = FileLength(file_);
     unsigned char header[kHeaderSize];
-    if (length < kMinimumFileSize || std::fread(header, 1, sizeof header, f.get()) != sizeof header)
+    if (length < kMinimumFileSize || std::fread(header, 1, sizeof header, file_) != sizeof header) {
+        Close();
         return false;
+    }
     const long idLength = header[0];
     const int imageType = header[2];
     const int32_t width = header[12] | (header[13] << 8);
     const int32_t height = header[14] | (header[15] << 8);
     const int depth = header[16];
     if (imageType == kRunLengthTrueColour || (depth != 24 && depth != 32) || width == 0 ||
-        height == 0)
-        return false;
-    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * (depth / 8);
-    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        return false;
-    const long dataStart = kHeaderSize + idLength;
-    if (static_cast<uint64_t>(length - dataStart) < size ||
-        std::fseek(f.get(), dataStart, SEEK_SET) != 0)
-        return false;
-    try {
-        pixels->Data.resize(size);
-    } catch (const std::bad_alloc&) {
+        height == 0) {
+        Close();
         return false;
     }
-    if (std::fread(pixels->Data.data(), 1, size, f.get()) != size)
+    // The whole pixel data must be there already, as LoadTga requires.
+    const int64_t size = int64_t{width} * height * (depth / 8);
+    const long dataStart = kHeaderSize + idLength;
+    if (size > std::numeric_limits<int32_t>::max() || length - dataStart < size ||
+        std::fseek(file_, dataStart, SEEK_SET) != 0) {
+        Close();
         return false;
-    pixels->BytesPerPixel = depth / 8;
-    pixels->Width = width;
-    pixels->Height = height;
+    }
+    BytesPerPixel = depth / 8;
+    Width = width;
+    Height = height;
     return true;
+}
+
+const unsigned char* TgaBandReader::Next(int32_t* rows) {
+    *rows = 0;
+    if (!file_ || done_ >= Height)
+        return nullptr;
+    // Bands of about 256 KB: few reads, and each band is still in the cache when it is used.
+    const size_t rowBytes = static_cast<size_t>(Width) * BytesPerPixel;
+    const int32_t bandRows = std::min<int32_t>(
+        Height - done_, static_cast<int32_t>(std::max<size_t>(1, (256u << 10) / rowBytes)));
+    const size_t bytes = rowBytes * bandRows;
+    try {
+        if (band_.size() < bytes)
+            band_.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        Close();
+        return nullptr;
+    }
+    if (std::fread(band_.data(), 1, bytes, file_) != bytes) {
+        Close();
+        return nullptr;
+    }
+    done_ += bandRows;
+    *rows = bandRows;
+    return band_.data();
 }
 
 TgaImage* CopyImage(const TgaImage* image) {

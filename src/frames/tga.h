@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace vexo {
@@ -33,18 +34,36 @@ const char* ImageStatusText(int32_t code);
 // Reads a TGA file. Returns a new image owned by the caller, or null; *status holds 0
 // exactly when an image is returned.
 TgaImage* LoadTga(const char* path, int32_t* status);
-// The pixel data of a screenshot as the file stores it (blue, green, red(, alpha); rows in
-// file order), in a buffer kept from file to file.
-struct TgaPixels {
+// Reads a screenshot the way the game writes them (an uncompressed 24- or 32-bit TGA file)
+// a band of rows at a time, as the file stores them: blue, green, red(, alpha), rows in
+// file order. The band's buffer is kept from file to file. Any other file, and any failure,
+// is left to LoadTga, which reads it or tells why it cannot; where both succeed they read
+// the same pixels.
+class TgaBandReader {
+public:
+    TgaBandReader() = default;
+    ~TgaBandReader();
+    TgaBandReader(const TgaBandReader&) = delete;
+    TgaBandReader& operator=(const TgaBandReader&) = delete;
+
+    // Opens path and reads its header; false when it is not such a file.
+    bool Open(const char* path);
+    // The next rows (*rows of them), or null once every row has been read or a read failed.
+    const unsigned char* Next(int32_t* rows);
+    // True when every row has been read.
+    bool Complete() const { return file_ && done_ == Height; }
+    void Close();
+
     int32_t BytesPerPixel = 0; // 3 or 4
     int32_t Width = 0;
     int32_t Height = 0;
-    std::vector<unsigned char> Data;
+
+private:
+    std::FILE* file_ = nullptr;
+    int32_t done_ = 0;
+    std::vector<unsigned char> band_;
 };
-// Reads an uncompressed 24- or 32-bit TGA file, the way the game writes its screenshots,
-// into pixels with a single read. False for any other file and for any failure; LoadTga
-// reads those (and tells why it cannot). Where both succeed they read the same pixels.
-bool ReadTgaPixels(const char* path, TgaPixels* pixels);
+
 // An independent copy, or null (also for null).
 TgaImage* CopyImage(const TgaImage* image);
 // Frees the pixels and the record; null is ignored.

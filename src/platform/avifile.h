@@ -134,7 +134,12 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
 // used by one thread at a time.
 struct AviFrameSlot;
 // Makes a slot for the stream's frames; needs a format set. Call on the writing thread.
-long AVIStreamCreateFrameSlot(PAVISTREAM stream, AviFrameSlot** slot);
+// compress: the slot is filled on another thread and gets a compressor of its own there,
+// where the stream's frames are independent of each other (else the stream compresses its
+// frame when it is written); a partner's compressor is shared instead of making another,
+// and the two slots are then compressed on one thread.
+long AVIStreamCreateFrameSlot(PAVISTREAM stream, bool compress, const AviFrameSlot* partner,
+                              AviFrameSlot** slot);
 // The slot's own frame buffer, laid out as AVIStreamGetFrameBuffer's. Filling it makes
 // whatever the slot had compressed before stale.
 long AVIFrameSlotGetBuffer(AviFrameSlot* slot, AviFrameBuffer* frame);

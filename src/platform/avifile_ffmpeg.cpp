@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -92,6 +93,12 @@ struct AviFile {
     int64_t gapFrames = 0; // empty frames the muxer writes before the next packet
 };
 
+// A compressor a frame slot has of its own (or shares with its partner).
+struct SlotEncoder {
+    AVCodecContext* context = nullptr; // null once it failed
+    ~SlotEncoder() { avcodec_free_context(&context); }
+};
+
 struct AviFrameSlot {
     uint64_t fileSerial = 0;
     BITMAPINFOHEADER frameFormat{};
@@ -100,13 +107,12 @@ struct AviFrameSlot {
     int32_t bufferStride = 0;
     AVPixelFormat bufferFormat = AV_PIX_FMT_NONE;
     AVBufferRef* buffer = nullptr;
-    AVCodecContext* encoder = nullptr; // its own, where frames are independent
-    AVPacket* packet = nullptr;        // what that encoder made of the buffer
+    std::shared_ptr<SlotEncoder> encoder; // where frames are independent
+    AVPacket* packet = nullptr;           // what that encoder made of the buffer
     bool compressed = false;
 
     ~AviFrameSlot() {
         av_buffer_unref(&buffer);
-        avcodec_free_context(&encoder);
         av_packet_free(&packet);
     }
 };
@@ -446,8 +452,6 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
     file->stream->time_base = timeBase;
     file->stream->avg_frame_rate = av_inv_q(timeBase);
     file->stream->r_frame_rate = av_inv_q(timeBase);
-    if (!EnsureBuffer(file))
-        return AVIERR_MEMORY;
 
     AVDictionary* muxerOptions = nullptr;
     av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
@@ -884,7 +888,8 @@ BufferShape ShapeOf(const AviFrameSlot* slot) {
 
 } // namespace
 
-long AVIStreamCreateFrameSlot(PAVISTREAM stream, AviFrameSlot** slot) {
+long AVIStreamCreateFrameSlot(PAVISTREAM stream, bool compress, const AviFrameSlot* partner,
+                              AviFrameSlot** slot) {
     if (!slot)
         return AVIERR_BADPARAM;
     *slot = nullptr;
@@ -904,19 +909,20 @@ long AVIStreamCreateFrameSlot(PAVISTREAM stream, AviFrameSlot** slot) {
     made->timeBase = FrameTimeBase(file);
     made->bufferStride = file->bufferStride;
     made->bufferFormat = file->bufferFormat;
-    if (file->independentFrames) {
-        // An encoder of its own, taken only if it makes the very stream header the file
-        // has, so that its frames are the stream's frames.
-        AVCodecContext* encoder = nullptr;
-        made->packet = av_packet_alloc();
-        if (made->packet && OpenEncoder(file, false, &encoder) == AVIERR_OK &&
-            encoder->extradata_size == file->encoder->extradata_size &&
-            (encoder->extradata_size == 0 ||
-             std::memcmp(encoder->extradata, file->encoder->extradata,
-                         static_cast<size_t>(encoder->extradata_size)) == 0)) {
-            made->encoder = encoder;
+    if (compress && file->independentFrames && (made->packet = av_packet_alloc())) {
+        if (partner && partner->fileSerial == file->serial && partner->encoder) {
+            made->encoder = partner->encoder;
         } else {
-            avcodec_free_context(&encoder);
+            // An encoder of its own, taken only if it makes the very stream header the
+            // file has, so that its frames are the stream's frames.
+            auto encoder = std::make_shared<SlotEncoder>();
+            AVCodecContext*& ctx = encoder->context;
+            if (OpenEncoder(file, false, &ctx) == AVIERR_OK &&
+                ctx->extradata_size == file->encoder->extradata_size &&
+                (ctx->extradata_size == 0 ||
+                 std::memcmp(ctx->extradata, file->encoder->extradata,
+                             static_cast<size_t>(ctx->extradata_size)) == 0))
+                made->encoder = std::move(encoder);
         }
     }
     *slot = made;
@@ -938,24 +944,24 @@ long AVIFrameSlotGetBuffer(AviFrameSlot* slot, AviFrameBuffer* frame) {
 long AVIFrameSlotCompress(AviFrameSlot* slot) {
     if (!slot || !slot->buffer)
         return AVIERR_BADPARAM;
-    if (!slot->encoder || slot->compressed)
+    AVCodecContext* encoder = slot->encoder ? slot->encoder->context : nullptr;
+    if (!encoder || slot->compressed)
         return AVIERR_OK;
     AVFrame* input = UprightFrame(slot->buffer, ShapeOf(slot));
     if (!input)
         return AVIERR_MEMORY;
     input->pts = 0;
     input->pict_type = AV_PICTURE_TYPE_NONE;
-    input->quality =
-        (slot->encoder->flags & AV_CODEC_FLAG_QSCALE) ? slot->encoder->global_quality : 0;
-    int ret = avcodec_send_frame(slot->encoder, input);
+    input->quality = (encoder->flags & AV_CODEC_FLAG_QSCALE) ? encoder->global_quality : 0;
+    int ret = avcodec_send_frame(encoder, input);
     av_frame_free(&input);
     if (ret >= 0)
-        ret = avcodec_receive_packet(slot->encoder, slot->packet);
+        ret = avcodec_receive_packet(encoder, slot->packet);
     if (ret < 0) {
         // The frame goes through the stream's own encoder instead; this encoder, whatever
         // it may still hold, is not used again.
         av_packet_unref(slot->packet);
-        avcodec_free_context(&slot->encoder);
+        avcodec_free_context(&slot->encoder->context);
         return ret == AVERROR(EAGAIN) ? AVIERR_OK : AVIERR_COMPRESSOR;
     }
     slot->compressed = true;
