@@ -4,11 +4,13 @@
 
 #include "app/main_window.h"
 #include "frames/avi_file.h"
+#include "platform/memory.h"
 
 // The one AVI writer of the program: constructed before any window, destroyed after them.
 static vexo::CAviFile gAviFile;
 
 int main(int argc, char** argv) {
+    vexo::platform::ReturnLargeBlocksWhenFreed();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vexograph");
     try {

@@ -302,6 +302,10 @@ CAviFile::PreparedFrame::~PreparedFrame() {
     AVIFrameSlotRelease(slot_);
 }
 
+bool CAviFile::PreparedFrame::CompletesApart() const {
+    return AVIFrameSlotCompressesApart(slot_);
+}
+
 bool CAviFile::PreparedFrame::Complete() const {
     return filled_ && AVIFrameSlotComplete(slot_);
 }

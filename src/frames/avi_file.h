@@ -58,6 +58,8 @@ public:
         bool Filled() const { return filled_; }
         // True when nothing is left for the writing thread but to store it.
         bool Complete() const;
+        // True when it will be complete once filled.
+        bool CompletesApart() const;
 
     private:
         friend class CAviFile;

@@ -248,18 +248,20 @@ void TDirThread::Execute() {
 
 // Frames to make the screenshots into, once the first frame has fixed the stream's format.
 void TDirThread::MakePreparedFrames() {
-    if (ownFrame_ || !Writer)
+    if (prepared_[1] || !Writer)
         return;
-    // The reader's two frames share one compressor; this thread's frame is compressed by
-    // the stream itself.
+    // The reader's two frames share one compressor. Where they come complete, the two
+    // threads take the frames in turn and this thread makes its own in a third (compressed
+    // by the stream itself); elsewhere the reader makes nearly every frame and this thread
+    // reads the few others as images into the stream's own buffer.
     auto first = Writer->NewPreparedFrame(true);
     auto second = first ? Writer->NewPreparedFrame(true, first.get()) : nullptr;
-    auto own = second ? Writer->NewPreparedFrame(false) : nullptr;
-    if (!own)
+    if (!second)
         return; // not yet (or no memory): images as before
+    if (second->CompletesApart() && !(ownFrame_ = Writer->NewPreparedFrame(false)))
+        return;
     prepared_[0] = std::move(first);
     prepared_[1] = std::move(second);
-    ownFrame_ = std::move(own);
 }
 
 void TDirThread::StartReadAhead(const std::string& fullPath) {

@@ -150,6 +150,9 @@ long AVIFrameSlotCompress(AviFrameSlot* slot);
 // True when the slot holds its frame as it will be stored: nothing is left for the writing
 // thread but to write it.
 bool AVIFrameSlotComplete(const AviFrameSlot* slot);
+// True when the slot, once filled and compressed, is complete: frames stored uncompressed,
+// or compressed apart.
+bool AVIFrameSlotCompressesApart(const AviFrameSlot* slot);
 // Writes the slot's frame at position start, as AVIStreamWrite does with the stream's own
 // frame buffer, and with the same results. The slot must come from this stream's file.
 long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slot,

@@ -968,6 +968,10 @@ long AVIFrameSlotCompress(AviFrameSlot* slot) {
     return AVIERR_OK;
 }
 
+bool AVIFrameSlotCompressesApart(const AviFrameSlot* slot) {
+    return slot && (slot->raw || (slot->encoder && slot->encoder->context));
+}
+
 bool AVIFrameSlotComplete(const AviFrameSlot* slot) {
     return slot && slot->buffer && (slot->raw || slot->compressed);
 }

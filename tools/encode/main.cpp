@@ -11,6 +11,7 @@
 #include "frames/dir_thread.h"
 #include "platform/fs.h"
 #include "platform/main_queue.h"
+#include "platform/memory.h"
 #include "platform/vfw.h"
 #include "settings/codec_settings.h"
 
@@ -49,6 +50,7 @@ bool ParseInt(const char* text, long min, long max, int& out) {
 
 int main(int argc, char** argv) {
     using namespace vexo;
+    platform::ReturnLargeBlocksWhenFreed();
     int fps = 25;
     float gamma = 1.0f;
     int interval = 1000;
