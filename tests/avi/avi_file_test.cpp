@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "avi/avi_support.h"
 #include "frames/avi_file.h"
@@ -322,6 +324,109 @@ TEST(AviFileTest, EmptyFileIsAValidAvi) {
         EXPECT_TRUE(DecodeFrames(path, "rgb24").empty());
         EXPECT_EQ(probe["codec_tag_string"], code == kHuffyuv ? "HFYU" : "[0][0][0][0]");
     }
+}
+
+// Frames made on another thread (converted there, and compressed there where the
+// compressor's frames are independent) make the very file that the same images handed to
+// WriteFrame make, byte for byte, with gamma and without, for every kind of compressor.
+TEST(AviFileTest, FramesMadeOnAnotherThreadMakeTheSameFile) {
+    struct Case {
+        FOURCC code;
+        int bytesPerPixel;
+        float gamma;
+    };
+    const FOURCC codes[] = {kDefaultFourCC,
+                            kHuffyuv,
+                            MakeFourCC('F', 'F', 'V', 'H'),
+                            kFfv1,
+                            MakeFourCC('U', 'L', 'R', 'G'),
+                            MakeFourCC('M', '8', 'R', 'G'),
+                            MakeFourCC('M', 'J', 'P', 'G')};
+    std::vector<Case> cases;
+    for (FOURCC code : codes)
+        for (int bpp : {3, 4})
+            for (float gamma : {1.0f, 1.3f})
+                if (Offered(code))
+                    cases.push_back({code, bpp, gamma});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(FourCCToString(c.code) + " " + std::to_string(c.bytesPerPixel * 8) +
+                     " bit, gamma " + std::to_string(c.gamma));
+        std::vector<OwnedImage> pictures;
+        for (int n = 0; n < 5; ++n)
+            pictures.push_back(TestPicture(62, 48, c.bytesPerPixel, n));
+        TempDir dir;
+        auto write = [&](const std::string& path, bool prepared) {
+            CAviFile writer;
+            Choose(writer, c.code, 7500);
+            ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+            writer.SetGamma(c.gamma);
+            EXPECT_EQ(writer.NewPreparedFrame(true), nullptr) << "before the format is fixed";
+            ASSERT_TRUE(writer.WriteFrame(&pictures[0].image, 0));
+            auto first = writer.NewPreparedFrame(true);
+            auto second = writer.NewPreparedFrame(true, first.get());
+            auto own = writer.NewPreparedFrame(false);
+            ASSERT_TRUE(first && second && own);
+            // Uncompressed frames and those of the stateless lossless compressors are
+            // complete when made apart; the others are compressed by the stream in turn.
+            const bool independent = c.code != kFfv1 && c.code != MakeFourCC('M', 'J', 'P', 'G');
+            EXPECT_EQ(first->CompletesApart(), independent);
+            EXPECT_EQ(second->CompletesApart(), independent);
+            EXPECT_EQ(own->CompletesApart(), ICIsUncompressed(c.code));
+            CAviFile::PreparedFrame* frames[] = {first.get(), second.get(), own.get()};
+            for (int n = 1; n < 5; ++n) {
+                if (!prepared) {
+                    ASSERT_TRUE(writer.WriteFrame(&pictures[n].image, n));
+                    continue;
+                }
+                CAviFile::PreparedFrame* frame = frames[(n - 1) % 3];
+                bool made = false;
+                std::thread([&] {
+                    made = CAviFile::PrepareFrame(*frame, pictures[n].image);
+                }).join();
+                ASSERT_TRUE(made && frame->Filled());
+                EXPECT_EQ(frame->Complete(), frame->CompletesApart());
+                ASSERT_TRUE(writer.WritePreparedFrame(*frame, n)) << int(writer.LastError);
+                EXPECT_FALSE(frame->Filled());
+            }
+            writer.Close(0);
+        };
+        const std::string plain = dir / "plain.avi";
+        const std::string made = dir / "prepared.avi";
+        write(plain, false);
+        write(made, true);
+        EXPECT_EQ(ProbeStream(made)["nb_read_frames"], "5");
+        EXPECT_TRUE(test::ReadFile(plain) == test::ReadFile(made)) << "the files differ";
+    }
+}
+
+// A prepared frame takes only images of the stream's format, and only the writer it was
+// made for stores it.
+TEST(AviFileTest, PreparedFramesFitTheirStreamOnly) {
+    TempDir dir;
+    OwnedImage picture = TestPicture(32, 16, 3, 0);
+    OwnedImage wider = TestPicture(48, 16, 3, 1);
+    OwnedImage deeper = TestPicture(32, 16, 4, 2);
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    ASSERT_TRUE(writer.Open(dir / "first.avi", 640, 480, 25, 1));
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    auto frame = writer.NewPreparedFrame(true);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_FALSE(CAviFile::PrepareFrame(*frame, wider.image));
+    EXPECT_FALSE(CAviFile::PrepareFrame(*frame, deeper.image));
+    EXPECT_FALSE(frame->Filled());
+    ASSERT_TRUE(CAviFile::PrepareFrame(*frame, picture.image));
+
+    // The writer moves on to another file: the frame made for the first is refused there and
+    // nothing of it reaches the file.
+    Choose(writer, kHuffyuv);
+    ASSERT_TRUE(writer.Open(dir / "second.avi", 640, 480, 25, 1));
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    EXPECT_FALSE(writer.WritePreparedFrame(*frame, 1));
+    EXPECT_EQ(writer.LastError, AVI_WRITE_FRAME);
+    writer.Close(0);
+    EXPECT_EQ(ProbeStream(dir / "second.avi")["nb_read_frames"], "1");
+    EXPECT_EQ(ProbeStream(dir / "first.avi")["nb_read_frames"], "1");
 }
 
 // A frame of another size or depth is refused and closes the writer; the file keeps the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frames/tga.h"
@@ -150,6 +151,84 @@ TEST(TgaTest, CopiesAreIndependentAndStatusTextsComplete) {
 
     EXPECT_STREQ(ImageStatusText(IMG_EOF), "Unexpected EOF in image file.");
     EXPECT_STREQ(ImageStatusText(10), ImageStatusText(IMG_UNKNOWN)); // never past the table
+}
+
+// Everything a band reader gives for a file, band after band; empty when it refuses it.
+struct Banded {
+    bool opened = false;
+    bool complete = false;
+    Bytes pixels;
+    int bands = 0;
+};
+
+Banded ReadBands(const std::string& contents, TgaBandReader& reader) {
+    test::TempDir dir;
+    const std::string path = dir / "shot0000.tga";
+    test::WriteFile(path, contents);
+    Banded r;
+    r.opened = reader.Open(path.c_str());
+    int32_t rows = 0;
+    while (const unsigned char* band = reader.Next(&rows)) {
+        r.pixels.insert(r.pixels.end(), band,
+                        band + static_cast<size_t>(rows) * reader.Width * reader.BytesPerPixel);
+        ++r.bands;
+    }
+    r.complete = reader.Complete();
+    reader.Close();
+    return r;
+}
+
+// The band reader takes the game's own screenshots (24 and 32 bits, uncompressed) and reads
+// the same pixels as LoadTga, in the file's byte order; everything else it leaves to
+// LoadTga.
+TEST(TgaTest, BandReaderReadsWhatLoadTgaReadsAndLeavesTheRest) {
+    TgaBandReader reader; // one reader for every file, as the collector keeps it
+    for (int depth : {24, 32}) {
+        const int bpp = depth / 8;
+        // Rows of 900 bytes or more: several bands of about 256 KB.
+        const int w = 300, h = 400;
+        Bytes data(static_cast<size_t>(w) * h * bpp);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<unsigned char>(i * 7 + i / 1000);
+        const std::string file = Tga(2, w, h, depth, data, "an id field");
+        const Banded banded = ReadBands(file, reader);
+        ASSERT_TRUE(banded.opened && banded.complete) << depth;
+        EXPECT_GT(banded.bands, 1);
+        EXPECT_EQ(banded.pixels, data) << depth;
+        EXPECT_EQ(reader.Width, w);
+        EXPECT_EQ(reader.Height, h);
+        EXPECT_EQ(reader.BytesPerPixel, bpp);
+        // LoadTga's pixels are the same with red and blue exchanged.
+        const Loaded loaded = Load(file);
+        ASSERT_EQ(loaded.status, IMG_OK);
+        Bytes swapped = loaded.pixels;
+        for (size_t i = 0; i + 2 < swapped.size(); i += bpp)
+            std::swap(swapped[i], swapped[i + 2]);
+        EXPECT_EQ(swapped, data) << depth;
+    }
+
+    const Bytes pixel = {1, 2, 3};
+    const std::string good = Tga(2, 1, 1, 24, pixel);
+    struct Case {
+        const char* name;
+        std::string file;
+    };
+    const Case refused[] = {
+        {"run-length", Tga(10, 1, 1, 24, {0, 1, 2, 3})},
+        {"16-bit", Tga(2, 1, 1, 16, {1, 2})},
+        {"8-bit", Tga(2, 1, 1, 8, {1})},
+        {"no width", Tga(2, 0, 1, 24, pixel)},
+        {"pixels cut off", Tga(2, 4, 4, 24, Bytes(20, 1), "", false)},
+        {"shorter than 30 bytes", Tga(2, 1, 1, 24, pixel, "", false)},
+        {"empty", ""},
+    };
+    for (const Case& c : refused) {
+        const Banded banded = ReadBands(c.file, reader);
+        EXPECT_FALSE(banded.complete) << c.name;
+        EXPECT_TRUE(banded.pixels.empty()) << c.name;
+    }
+    // Still fine for the next good file after all of those.
+    EXPECT_EQ(ReadBands(good, reader).pixels, pixel);
 }
 
 } // namespace
