@@ -123,6 +123,55 @@ TEST_F(CollectorTest, TenScreenshotsBecomeFramesInOrderAndAreDeleted) {
     EXPECT_EQ(texts.front(), "Writing frame 0 (shot0000.tga) ...");
 }
 
+// Whichever the compressor, each screenshot becomes exactly one frame, in order: also while
+// screenshots are read ahead and made into frames on another thread (all of them, or every
+// other one where frames are compressed apart), and when one is of a kind (run-length) that
+// only the image reader reads.
+TEST_F(CollectorTest, EveryScreenshotBecomesOneFrameInOrderWhicheverTheCompressor) {
+    constexpr int kShots = 24, kRunLength = 11;
+    for (FOURCC code :
+         {FOURCC_DIB, MakeFourCC('H', 'F', 'Y', 'U'), MakeFourCC('F', 'F', 'V', '1')}) {
+        SCOPED_TRACE(FourCCToString(code));
+        for (int n = 0; n < kShots; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/shot%04d.tga", n);
+            const auto red = static_cast<uint8_t>(n * 10);
+            if (n == kRunLength) {
+                // 16 x 8 pixels in one run of 128.
+                std::string rle = test::TgaBytes(16, 8, 0, 0, 0).substr(0, 18);
+                rle[2] = 10;
+                rle += {static_cast<char>(0xFF), 7, 9, static_cast<char>(red)};
+                rle.resize(30, '\0'); // a TGA file has at least 30 bytes
+                test::WriteFile(shots + name, rle);
+            } else {
+                WriteTga(shots + name, 16, 8, red, 9, 7);
+            }
+        }
+        texts.clear();
+        writer.CodecVars.fccHandler = code;
+        ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
+        auto collector = Make();
+        collector->Resume();
+        RunToEnd(*collector);
+        writer.Close(0);
+
+        EXPECT_TRUE(boxes.empty());
+        std::vector<std::string> writing;
+        for (const std::string& t : texts)
+            if (t.rfind("Writing frame ", 0) == 0)
+                writing.push_back(t);
+        ASSERT_EQ(writing.size(), static_cast<size_t>(kShots));
+        EXPECT_EQ(writing[kRunLength], "Writing frame 11 (shot0011.tga) ...");
+        const auto frames = test::DecodeFrames(avi, 16, 8);
+        ASSERT_EQ(frames.size(), static_cast<size_t>(kShots));
+        for (int n = 0; n < kShots; ++n) {
+            EXPECT_EQ(static_cast<uint8_t>(frames[n][0]), n * 10) << "frame " << n;
+            EXPECT_EQ(static_cast<uint8_t>(frames[n][1]), 9) << "frame " << n;
+        }
+        EXPECT_TRUE(fs::is_empty(shots));
+    }
+}
+
 TEST_F(CollectorTest, AnUnreadableScreenshotIsRetriedTwentyTimesThenReported) {
     test::WriteFile(shots + "/shot0000.tga", "too short to be a picture");
     ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
