@@ -192,37 +192,57 @@ void TDirThread::Execute() {
         if (busy_)
             continue;
         const std::string sep(1, platform::kPathSep);
-        std::vector<std::string> names = platform::FindMatches(directory_ + sep + mask_, false);
-        std::erase_if(names, [&](const std::string& name) {
-            return passOver_.count(directory_ + sep + name) != 0;
-        });
+        // The directory lists in no particular order: the files are taken in ascending order
+        // of their full paths, compared without regard to case.
+        auto list = [&] {
+            std::vector<std::string> found = platform::FindMatches(directory_ + sep + mask_, false);
+            std::erase_if(found, [&](const std::string& name) {
+                return passOver_.count(directory_ + sep + name) != 0;
+            });
+            std::sort(found.begin(), found.end(), LessNoCase);
+            return found;
+        };
+        std::vector<std::string> names = list();
         if (names.empty())
             continue; // nothing there yet: not an idle scan
-        // The directory lists in no particular order: take the files in ascending order of
-        // their full paths, compared without regard to case.
-        std::sort(names.begin(), names.end(), LessNoCase);
         int written = 0;
-        for (const std::string& name : names) {
-            if (name.empty() || name[0] == '.')
-                continue;
-            const std::string full = directory_ + sep + name;
-            if (processed_.count(full))
-                continue;
-            processed_.insert(full); // before handling: never taken twice, even if it fails
-            // The file this search will take next, so that it can be read meanwhile.
-            std::string next;
-            for (size_t j = static_cast<size_t>(&name - names.data()) + 1; j < names.size(); ++j) {
-                if (names[j].empty() || names[j][0] == '.')
+        // The search goes on as long as it finds files past the last one it reached, so that
+        // screenshots the game writes while the search is taking others are taken in the
+        // same search, as a search of the directory itself returns new entries ahead of it.
+        std::string reached;
+        for (bool more = true, failed = false; more && !failed && !terminated_;) {
+            more = false;
+            for (size_t i = 0; i < names.size(); ++i) {
+                const std::string& name = names[i];
+                if (!reached.empty() && !LessNoCase(reached, name))
                     continue;
-                const std::string candidate = directory_ + sep + names[j];
-                if (!processed_.count(candidate) && !EqualNoCase(candidate, full)) {
-                    next = candidate;
+                reached = name;
+                more = true;
+                if (name.empty() || name[0] == '.')
+                    continue;
+                const std::string full = directory_ + sep + name;
+                if (processed_.count(full))
+                    continue;
+                processed_.insert(full); // before handling: never taken twice, even if it fails
+                // The file this search will take next, so that it can be read meanwhile.
+                std::string next;
+                for (size_t j = i + 1; j < names.size(); ++j) {
+                    if (names[j].empty() || names[j][0] == '.')
+                        continue;
+                    const std::string candidate = directory_ + sep + names[j];
+                    if (!processed_.count(candidate) && !EqualNoCase(candidate, full)) {
+                        next = candidate;
+                        break;
+                    }
+                }
+                if (!HandleFrameFile(full, name, next)) {
+                    failed = true; // this search ends; a read or write failure ends the collector
                     break;
                 }
+                ++written;
             }
-            if (!HandleFrameFile(full, name, next))
-                break; // this search ends; a read or write failure also ends the collector
-            ++written;
+            if (more && !failed && !terminated_)
+                names = list();
         }
         if (terminated_)
             break;

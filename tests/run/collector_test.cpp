@@ -213,6 +213,43 @@ TEST_F(CollectorTest, AScreenshotStillBeingWrittenIsRetriedNeverTorn) {
         ASSERT_EQ(static_cast<uint8_t>(frames[0][i * 3]), 90) << "pixel " << i;
 }
 
+// Screenshots the game writes while a scan is taking others are taken in the same scan,
+// not an interval later.
+TEST_F(CollectorTest, ScreenshotsArrivingDuringAScanAreTakenInIt) {
+    WriteTga(shots + "/shot0000.tga", 16, 8, 0, 0, 0);
+    const std::string whole = test::TgaBytes(16, 8, 20, 0, 0);
+    test::WriteFile(shots + "/shot0001.tga", whole.substr(0, 40)); // still being written
+    std::chrono::steady_clock::time_point first, last;
+    std::shared_ptr<TDirThread> collector;
+    onStatus = [&](const std::string& t) {
+        if (t == "Writing frame 0 (shot0000.tga) ...")
+            first = std::chrono::steady_clock::now();
+        if (t == "Retrying frame 1 (0) ...") {
+            // While the scan waits for this file, the game finishes it and writes two more.
+            test::WriteFile(shots + "/shot0001.tga", whole);
+            WriteTga(shots + "/shot0002.tga", 16, 8, 40, 0, 0);
+            WriteTga(shots + "/shot0003.tga", 16, 8, 60, 0, 0);
+        }
+        if (t == "Writing frame 3 (shot0003.tga) ...") {
+            last = std::chrono::steady_clock::now();
+            collector->Terminate(); // after this file; no need to wait for idle scans
+        }
+    };
+    ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
+    collector = Make(2000);
+    collector->Resume();
+    RunToEnd(*collector);
+    writer.Close(0);
+    EXPECT_TRUE(boxes.empty());
+    ASSERT_EQ(collector->FrameCounter(), 4);
+    // The next scan would have come 2 s after this one; the retry takes about 100 ms.
+    EXPECT_LT(last - first, 1500ms);
+    const auto frames = test::DecodeFrames(avi, 16, 8);
+    ASSERT_EQ(frames.size(), 4u);
+    for (int n = 0; n < 4; ++n)
+        EXPECT_EQ(static_cast<uint8_t>(frames[n][0]), n * 20) << "frame " << n;
+}
+
 TEST_F(CollectorTest, DotFilesAreNeverTakenNorDeleted) {
     WriteTga(shots + "/.shot0000.tga", 16, 8, 1, 1, 1);
     WriteTga(shots + "/shot0001.tga", 16, 8, 1, 1, 1);
