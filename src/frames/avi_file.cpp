@@ -60,6 +60,27 @@ void ConvertPackedRow(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, int3
     }
 }
 
+// The same into packed pixels of four bytes with alpha.
+template <int Bpp, int RedAt>
+void ConvertPackedAlphaRow(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, uint8_t* a,
+                           int32_t width, const uint8_t* curve) {
+    for (int32_t x = 0; x < width; ++x, s += Bpp, r += 4, g += 4, b += 4, a += 4) {
+        *r = curve[s[RedAt]];
+        *g = curve[s[1]];
+        *b = curve[s[2 - RedAt]];
+        *a = Bpp == 4 ? s[3] : 255;
+    }
+}
+
+template <int RedAt>
+void ConvertPackedAlphaRow(const PixelSource& source, const uint8_t* s, uint8_t* r, uint8_t* g,
+                           uint8_t* b, uint8_t* a, const uint8_t* curve) {
+    if (source.bpp == 3)
+        ConvertPackedAlphaRow<3, RedAt>(s, r, g, b, a, source.width, curve);
+    else
+        ConvertPackedAlphaRow<4, RedAt>(s, r, g, b, a, source.width, curve);
+}
+
 template <int RedAt>
 void ConvertPackedRow(const PixelSource& source, int step, const uint8_t* s, uint8_t* r, uint8_t* g,
                       uint8_t* b, const uint8_t* curve) {
@@ -83,6 +104,7 @@ void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const u
     const int step = frame.pixelStep;
     const size_t rowBytes = static_cast<size_t>(source.width) * bpp;
     const bool packed = !frame.alpha && (step == 3 || step == 4) && (bpp == 3 || bpp == 4);
+    const bool packedAlpha = frame.alpha && step == 4 && (bpp == 3 || bpp == 4);
     const int redAt = source.redAt;
     for (int32_t y = 0; y < source.height; ++y) {
         const uint8_t* s = source.pixels + static_cast<size_t>(y) * rowBytes;
@@ -96,6 +118,14 @@ void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const u
                 ConvertPackedRow<0>(source, step, s, r, g, b, curve);
             else
                 ConvertPackedRow<2>(source, step, s, r, g, b, curve);
+            continue;
+        }
+        if (packedAlpha) {
+            uint8_t* a = frame.alpha + row;
+            if (redAt == 0)
+                ConvertPackedAlphaRow<0>(source, s, r, g, b, a, curve);
+            else
+                ConvertPackedAlphaRow<2>(source, s, r, g, b, a, curve);
             continue;
         }
         if (!frame.alpha) {
