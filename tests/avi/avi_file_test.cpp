@@ -419,6 +419,7 @@ TEST(AviFileTest, PreparedFramesFitTheirStreamOnly) {
 
     // The writer moves on to another file: the frame made for the first is refused there and
     // nothing of it reaches the file.
+    writer.Close(0);
     Choose(writer, kHuffyuv);
     ASSERT_TRUE(writer.Open(dir / "second.avi", 640, 480, 25, 1));
     ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
