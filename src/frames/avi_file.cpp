@@ -11,6 +11,8 @@
 
 namespace vexo {
 
+namespace {
+
 // Pixels to make a frame of: rows in their own order, each pixel's red, green, blue(, alpha)
 // bytes where the source keeps them (a TGA image has red first, the file blue first).
 struct PixelSource {
@@ -20,8 +22,6 @@ struct PixelSource {
     int32_t bpp; // 3 or 4
     int redAt;   // 0 or 2; blue is at the other end, green at 1
 };
-
-namespace {
 
 const char* const kStatusTexts[8] = {
     "No error",
@@ -350,53 +350,49 @@ std::unique_ptr<CAviFile::PreparedFrame> CAviFile::NewPreparedFrame(bool apart,
         return nullptr;
     // Gamma and format are fixed while frames are written, so the frame takes them now.
     return std::unique_ptr<PreparedFrame>(
-        new PreparedFrame(slot, frameWidth_, frameHeight_, frameBpp_, Gamma));
+        new PreparedFrame(slot, frameWidth_, frameHeight_, frameBpp_, CurveFor(Gamma)));
 }
 
-bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaImage& image) {
+template <class Convert>
+bool CAviFile::Fill(PreparedFrame& frame, int32_t width, int32_t height, int32_t bpp,
+                    Convert convert) {
     frame.filled_ = false;
-    if (!PixelsCoverSize(image))
-        return false;
-    return Prepare(frame, SourceOf(image));
-}
-
-bool CAviFile::PrepareFrame(PreparedFrame& frame, TgaBandReader& file) {
-    frame.filled_ = false;
-    if (file.Width != frame.width_ || file.Height != frame.height_ ||
-        file.BytesPerPixel != frame.bpp_)
-        return false;
     AviFrameBuffer buffer;
-    if (AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK)
+    if (width != frame.width_ || height != frame.height_ || bpp != frame.bpp_ ||
+        AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK || !convert(buffer, frame.curve_))
         return false;
-    const uint8_t* curve = CurveFor(frame.gamma_);
-    int32_t row = 0;
-    int32_t rows = 0;
-    while (const unsigned char* band = file.Next(&rows)) {
-        // The file stores blue first.
-        ConvertRows(PixelSource{band, file.Width, rows, file.BytesPerPixel, 2}, buffer, curve, row);
-        row += rows;
-    }
-    if (!file.Complete())
-        return false;
-    return Compress(frame);
-}
-
-bool CAviFile::Prepare(PreparedFrame& frame, const PixelSource& source) {
-    if (source.width != frame.width_ || source.height != frame.height_ || source.bpp != frame.bpp_)
-        return false;
-    AviFrameBuffer buffer;
-    if (AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK)
-        return false;
-    ConvertRows(source, buffer, CurveFor(frame.gamma_));
-    return Compress(frame);
-}
-
-bool CAviFile::Compress(PreparedFrame& frame) {
     // A compressor that fails here gets the frame again on the writing thread, where its
     // failure is reported for the frame it belongs to.
     AVIFrameSlotCompress(frame.slot_);
     frame.filled_ = true;
     return true;
+}
+
+bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaImage& image) {
+    if (!PixelsCoverSize(image)) {
+        frame.filled_ = false;
+        return false;
+    }
+    return Fill(frame, image.Width, image.Height, image.BytesPerPixel,
+                [&](const AviFrameBuffer& buffer, const uint8_t* curve) {
+                    ConvertRows(SourceOf(image), buffer, curve);
+                    return true;
+                });
+}
+
+bool CAviFile::PrepareFrame(PreparedFrame& frame, TgaBandReader& file) {
+    return Fill(frame, file.Width, file.Height, file.BytesPerPixel,
+                [&](const AviFrameBuffer& buffer, const uint8_t* curve) {
+                    int32_t row = 0;
+                    int32_t rows = 0;
+                    while (const unsigned char* band = file.Next(&rows)) {
+                        // The file stores blue first.
+                        ConvertRows(PixelSource{band, file.Width, rows, file.BytesPerPixel, 2},
+                                    buffer, curve, row);
+                        row += rows;
+                    }
+                    return file.Complete();
+                });
 }
 
 bool CAviFile::WritePreparedFrame(PreparedFrame& frame, int32_t position, int32_t* bytesWritten) {

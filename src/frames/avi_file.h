@@ -26,8 +26,6 @@ enum : uint8_t {
     AVI_DEPTH = 7,
 };
 
-struct PixelSource;
-
 class CAviFile {
 public:
     CAviFile();
@@ -63,11 +61,12 @@ public:
 
     private:
         friend class CAviFile;
-        PreparedFrame(AviFrameSlot* slot, int32_t width, int32_t height, int32_t bpp, float gamma)
-            : slot_(slot), width_(width), height_(height), bpp_(bpp), gamma_(gamma) {}
+        PreparedFrame(AviFrameSlot* slot, int32_t width, int32_t height, int32_t bpp,
+                      const uint8_t* curve)
+            : slot_(slot), width_(width), height_(height), bpp_(bpp), curve_(curve) {}
         AviFrameSlot* slot_;
         int32_t width_, height_, bpp_; // the frames the stream takes
-        float gamma_;
+        const uint8_t* curve_;         // the writer's gamma curve
         bool filled_ = false;
     };
     // A frame for this writer's stream, once its first frame has fixed the format; null
@@ -105,8 +104,11 @@ public:
 
 private:
     void Reset();
-    static bool Prepare(PreparedFrame& frame, const PixelSource& source);
-    static bool Compress(PreparedFrame& frame);
+    // Fills frame by convert(buffer, curve) when width x height x bpp fits its stream and
+    // convert succeeds, and compresses it where it is compressed apart.
+    template <class Convert>
+    static bool Fill(PreparedFrame& frame, int32_t width, int32_t height, int32_t bpp,
+                     Convert convert);
 
     PAVIFILE File = nullptr;
     PAVISTREAM Stream = nullptr;

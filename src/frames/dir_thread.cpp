@@ -311,15 +311,15 @@ void TDirThread::StartReadAhead(const std::string& fullPath) {
     readAhead_->changed.notify_all();
 }
 
-TDirThread::ReadResult TDirThread::TakeReadAhead(const std::string& fullPath) {
+TDirThread::ReadResult TDirThread::TakeReadAhead(const std::string& fullPath,
+                                                 const std::string& path) {
     if (!readAhead_)
         return {};
     const bool same = readAhead_->fullPath == fullPath;
     FileStamp stamp;
     ReadResult r = readAhead_->Finish(&stamp);
     // Taken only when it is this file, still in the version that was read.
-    if ((r.image || r.prepared) &&
-        (!same || !(StampOf(platform::ResolvePathCase(fullPath)) == stamp))) {
+    if ((r.image || r.prepared) && (!same || !(StampOf(path) == stamp))) {
         FreeImage(r.image);
         r = ReadResult{};
     }
@@ -348,7 +348,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         std::this_thread::sleep_for(settle);
 
     MakePreparedFrames();
-    const ReadResult ahead = TakeReadAhead(fullPath);
+    const ReadResult ahead = TakeReadAhead(fullPath, path);
     TgaImage* image = ahead.image;
     CAviFile::PreparedFrame* prepared = ahead.prepared;
     // The next screenshot is read meanwhile. A frame already made in full leaves this

@@ -80,7 +80,7 @@ private:
     };
     void MakePreparedFrames();
     void StartReadAhead(const std::string& fullPath);
-    ReadResult TakeReadAhead(const std::string& fullPath);
+    ReadResult TakeReadAhead(const std::string& fullPath, const std::string& path);
     void DropReadAhead();
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested

@@ -65,6 +65,28 @@ long FileLength(std::FILE* f) {
     return length;
 }
 
+// The fields of a TGA header that the readers use.
+struct Header {
+    long idLength;
+    int imageType;
+    int32_t width;
+    int32_t height;
+    int depth;
+};
+
+// Reads the header at the start of an open file; false when it is cut short.
+bool ReadHeader(std::FILE* f, Header* h) {
+    unsigned char bytes[kHeaderSize];
+    if (std::fread(bytes, 1, sizeof bytes, f) != sizeof bytes)
+        return false;
+    h->idLength = bytes[0];
+    h->imageType = bytes[2];
+    h->width = bytes[12] | (bytes[13] << 8);
+    h->height = bytes[14] | (bytes[15] << 8);
+    h->depth = bytes[16];
+    return true;
+}
+
 // A 16-bit pixel (x1r5g5b5) as red, green, blue, each channel shifted up by three bits.
 inline void Convert16(const unsigned char* in, unsigned char* out) {
     unsigned v = in[0] | (unsigned(in[1]) << 8);
@@ -193,16 +215,16 @@ TgaImage* LoadTga(const char* path, int32_t* status) {
         return nullptr;
     }
 
-    unsigned char header[kHeaderSize];
-    if (std::fread(header, 1, sizeof header, f.get()) != sizeof header) {
+    Header header;
+    if (!ReadHeader(f.get(), &header)) {
         *status = IMG_EOF;
         return nullptr;
     }
-    const long idLength = header[0];
-    const int imageType = header[2];
-    const int32_t width = header[12] | (header[13] << 8);
-    const int32_t height = header[14] | (header[15] << 8);
-    const int depth = header[16];
+    const long idLength = header.idLength;
+    const int imageType = header.imageType;
+    const int32_t width = header.width;
+    const int32_t height = header.height;
+    const int depth = header.depth;
 
     ImagePtr image(NewEmptyImage());
     if (!image) {
@@ -284,32 +306,24 @@ bool TgaBandReader::Open(const char* path) {
     // Unbuffered: each band goes from the file straight into the band buffer.
     std::setvbuf(file_, nullptr, _IONBF, 0);
     const long length = FileLength(file_);
-    unsigned char header[kHeaderSize];
-    if (length < kMinimumFileSize || std::fread(header, 1, sizeof header, file_) != sizeof header) {
-        Close();
-        return false;
-    }
-    const long idLength = header[0];
-    const int imageType = header[2];
-    const int32_t width = header[12] | (header[13] << 8);
-    const int32_t height = header[14] | (header[15] << 8);
-    const int depth = header[16];
-    if (imageType == kRunLengthTrueColour || (depth != 24 && depth != 32) || width == 0 ||
-        height == 0) {
+    Header h;
+    if (length < kMinimumFileSize || !ReadHeader(file_, &h) ||
+        h.imageType == kRunLengthTrueColour || (h.depth != 24 && h.depth != 32) || h.width == 0 ||
+        h.height == 0) {
         Close();
         return false;
     }
     // The whole pixel data must be there already, as LoadTga requires.
-    const int64_t size = int64_t{width} * height * (depth / 8);
-    const long dataStart = kHeaderSize + idLength;
+    const int64_t size = int64_t{h.width} * h.height * (h.depth / 8);
+    const long dataStart = kHeaderSize + h.idLength;
     if (size > std::numeric_limits<int32_t>::max() || length - dataStart < size ||
         std::fseek(file_, dataStart, SEEK_SET) != 0) {
         Close();
         return false;
     }
-    BytesPerPixel = depth / 8;
-    Width = width;
-    Height = height;
+    BytesPerPixel = h.depth / 8;
+    Width = h.width;
+    Height = h.height;
     return true;
 }
 

@@ -306,6 +306,11 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
     }
 }
 
+// The frames' time base: one frame per tick.
+AVRational FrameTimeBase(const AviFile* file) {
+    return AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)};
+}
+
 // Opens an encoder for the file's frames as its compression says. The stream's own encoder
 // splits a frame into slices on every core where the encoder can; frame threads are not
 // used: they hold frames back, so a failing write would show on a later frame than the one
@@ -313,8 +318,7 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
 long OpenEncoder(const AviFile* file, bool sliceThreads, AVCodecContext** encoder) {
     const AVCodec* codec = file->codec;
     const Compression& c = file->compression;
-    const AVRational timeBase{static_cast<int>(file->info.dwScale),
-                              static_cast<int>(file->info.dwRate)};
+    const AVRational timeBase = FrameTimeBase(file);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     *encoder = ctx;
     if (!ctx)
@@ -368,8 +372,7 @@ long ConfigureSink(AviFile* file, const BITMAPINFOHEADER& bih, const Compression
     const int width = bih.biWidth;
     const int height = bih.biHeight;
     const AVPixelFormat native = bpp == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA;
-    const AVRational timeBase{static_cast<int>(file->info.dwScale),
-                              static_cast<int>(file->info.dwRate)};
+    const AVRational timeBase = FrameTimeBase(file);
     AVCodecParameters* par = file->stream->codecpar;
     file->frameFormat = bih;
     file->compression = c;
@@ -561,10 +564,6 @@ long WriteMadePacket(AviFile* file, AVPacket* pkt, AVRational timeBase, int64_t 
     return AVIERR_OK;
 }
 
-AVRational FrameTimeBase(const AviFile* file) {
-    return AVRational{static_cast<int>(file->info.dwScale), static_cast<int>(file->info.dwRate)};
-}
-
 // The picture in a bottom-up frame buffer as an encoder takes it, upright: starting at the
 // top line (the buffer's last row) and stepping backwards through the rows. Null when out
 // of memory.
@@ -626,6 +625,27 @@ long WriteBuffer(AviFile* file, AVBufferRef* buffer, int64_t position, int32_t* 
     if (ret < 0)
         return AVIERR_COMPRESSOR;
     return DrainEncoder(file, bytesWritten);
+}
+
+// Whether a frame may be written at position start: AVIERR_OK, or why not.
+long CanWriteAt(const AviFile* file, int32_t start) {
+    if (!file->headerWritten)
+        return AVIERR_BADFORMAT;
+    if (file->failed)
+        return AVIERR_FILEWRITE;
+    if (start < file->nextPosition)
+        return AVIERR_BADPARAM; // positions only grow
+    return AVIERR_OK;
+}
+
+// Records how writing the frame at start went: a failure stops every later write, a
+// success moves the next position on. Returns ret.
+long Written(AviFile* file, int32_t start, long ret) {
+    if (ret != AVIERR_OK)
+        file->failed = true;
+    else
+        file->nextPosition = static_cast<int64_t>(start) + 1;
+    return ret;
 }
 
 void ReleaseFile(AviFile* file) {
@@ -842,12 +862,8 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
     if (!stream || !stream->file || !buffer || samples != 1 || start < 0)
         return AVIERR_BADPARAM;
     AviFile* file = stream->file;
-    if (!file->headerWritten)
-        return AVIERR_BADFORMAT;
-    if (file->failed)
-        return AVIERR_FILEWRITE;
-    if (start < file->nextPosition)
-        return AVIERR_BADPARAM; // positions only grow
+    if (const long refused = CanWriteAt(file, start))
+        return refused;
     const BITMAPINFOHEADER& bih = file->frameFormat;
     if (!file->buffer || buffer != file->buffer->data) {
         const int32_t packed = bih.biWidth * (bih.biBitCount / 8);
@@ -866,12 +882,8 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
     }
     int32_t written = 0;
     file->gapFrames = start - file->nextPosition;
-    const long ret = WriteBuffer(file, file->buffer, start, &written);
-    if (ret != AVIERR_OK) {
-        file->failed = true;
+    if (const long ret = Written(file, start, WriteBuffer(file, file->buffer, start, &written)))
         return ret;
-    }
-    file->nextPosition = static_cast<int64_t>(start) + 1;
     if (samplesWritten)
         *samplesWritten = 1;
     if (bytesWritten)
@@ -983,28 +995,19 @@ long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slo
     if (!stream || !stream->file || !slot || !slot->buffer || start < 0)
         return AVIERR_BADPARAM;
     AviFile* file = stream->file;
-    if (!file->headerWritten)
-        return AVIERR_BADFORMAT;
-    if (file->failed)
-        return AVIERR_FILEWRITE;
+    if (const long refused = CanWriteAt(file, start))
+        return refused;
     if (slot->fileSerial != file->serial)
         return AVIERR_BADPARAM; // made for another file
-    if (start < file->nextPosition)
-        return AVIERR_BADPARAM; // positions only grow
     int32_t written = 0;
     file->gapFrames = start - file->nextPosition;
-    long ret;
-    if (slot->compressed) {
-        slot->compressed = false;
-        ret = WriteMadePacket(file, slot->packet, slot->timeBase, start, &written);
-    } else {
-        ret = WriteBuffer(file, slot->buffer, start, &written);
-    }
-    if (ret != AVIERR_OK) {
-        file->failed = true;
+    const bool compressed = slot->compressed;
+    slot->compressed = false;
+    if (const long ret = Written(
+            file, start,
+            compressed ? WriteMadePacket(file, slot->packet, slot->timeBase, start, &written)
+                       : WriteBuffer(file, slot->buffer, start, &written)))
         return ret;
-    }
-    file->nextPosition = static_cast<int64_t>(start) + 1;
     if (bytesWritten)
         *bytesWritten = written;
     return AVIERR_OK;
