@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "frames/gamma.h"
+#include "frames/pixel_rows.h"
 #include "platform/fs.h"
 
 namespace vexo {
@@ -106,6 +107,23 @@ void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const u
     const bool packed = !frame.alpha && (step == 3 || step == 4) && (bpp == 3 || bpp == 4);
     const bool packedAlpha = frame.alpha && step == 4 && (bpp == 3 || bpp == 4);
     const int redAt = source.redAt;
+    if (packed || packedAlpha) {
+        // Whole rows with wide vector instructions where the processor has them.
+        uint8_t* first = std::min({frame.red, frame.green, frame.blue});
+        if (frame.alpha)
+            first = std::min(first, frame.alpha);
+        const FastPackedRows fast(PackedRowLayout{
+            bpp, redAt, step, static_cast<int>(frame.red - first),
+            static_cast<int>(frame.green - first), static_cast<int>(frame.blue - first),
+            frame.alpha ? static_cast<int>(frame.alpha - first) : -1});
+        if (fast.Usable()) {
+            for (int32_t y = 0; y < source.height; ++y)
+                fast.Convert(source.pixels + static_cast<size_t>(y) * rowBytes,
+                             first + static_cast<size_t>(firstRow + y) * frame.stride, source.width,
+                             curve);
+            return;
+        }
+    }
     for (int32_t y = 0; y < source.height; ++y) {
         const uint8_t* s = source.pixels + static_cast<size_t>(y) * rowBytes;
         const size_t row = static_cast<size_t>(firstRow + y) * frame.stride;
