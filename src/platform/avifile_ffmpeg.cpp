@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -315,7 +316,7 @@ AVRational FrameTimeBase(const AviFile* file) {
 // splits a frame into slices on every core where the encoder can; frame threads are not
 // used: they hold frames back, so a failing write would show on a later frame than the one
 // it belongs to.
-long OpenEncoder(const AviFile* file, bool sliceThreads, AVCodecContext** encoder) {
+long OpenEncoderWith(const AviFile* file, bool sliceThreads, int slices, AVCodecContext** encoder) {
     const AVCodec* codec = file->codec;
     const Compression& c = file->compression;
     const AVRational timeBase = FrameTimeBase(file);
@@ -339,6 +340,8 @@ long OpenEncoder(const AviFile* file, bool sliceThreads, AVCodecContext** encode
     for (const auto& [name, value] : c.setup.options)
         av_dict_set(&options, name.c_str(), value.c_str(), 0);
     ApplyQuality(ctx, &options, c);
+    if (slices > 0)
+        ctx->slices = slices;
     if (sliceThreads && (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS)) {
         ctx->thread_count = 0; // as many as there are cores
         ctx->thread_type = FF_THREAD_SLICE;
@@ -348,6 +351,28 @@ long OpenEncoder(const AviFile* file, bool sliceThreads, AVCodecContext** encode
     const int ret = avcodec_open2(ctx, codec, &options);
     av_dict_free(&options);
     return ret < 0 ? AVIERR_COMPRESSOR : AVIERR_OK;
+}
+
+long OpenEncoder(const AviFile* file, bool sliceThreads, AVCodecContext** encoder) {
+    // FFV1 left to choose its slices makes a single slice up to 720x576, which one core
+    // encodes, and four (2x2) above. Where the user left the choice to it, it gets four at
+    // every size: every core works on each frame, and the slice-capable version it then
+    // writes compresses a little better. Frames too small for four slices get the encoder's
+    // own choice (it is asked again without them should four not do).
+    const Compression& c = file->compression;
+    const bool slicesChosen =
+        std::any_of(c.setup.options.begin(), c.setup.options.end(),
+                    [](const auto& option) { return option.first == "slices"; });
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(file->encoderFormat);
+    const bool roomForFour =
+        format && AV_CEIL_RSHIFT(file->frameFormat.biWidth, format->log2_chroma_w) >= 2 &&
+        AV_CEIL_RSHIFT(std::abs(file->frameFormat.biHeight), format->log2_chroma_h) >= 2;
+    if (c.setup.encoder == "ffv1" && !slicesChosen && roomForFour) {
+        if (OpenEncoderWith(file, sliceThreads, 4, encoder) == AVIERR_OK)
+            return AVIERR_OK;
+        avcodec_free_context(encoder);
+    }
+    return OpenEncoderWith(file, sliceThreads, 0, encoder);
 }
 
 // Whether the encoder's frames may be compressed by separate encoders, in any order: the

@@ -260,6 +260,37 @@ TEST(AviFileTest, ConfiguredCompressorOptionsReachTheEncoder) {
     EXPECT_GT(sizes[0], sizes[1] + 1000) << "the prediction choice made no difference";
 }
 
+// FFV1 left to choose its slices splits frames into four at every size (the version with
+// slices carries its tables in the stream header); frames too small for four slices still
+// encode, in one slice, and every frame decodes exactly.
+TEST(AviFileTest, FfvOneSplitsFramesIntoSlicesWhereTheyAreLargeEnough) {
+    TempDir dir;
+    struct Size {
+        int width, height;
+        bool sliced;
+    };
+    for (const Size size : {Size{64, 48, true}, Size{1, 1, false}, Size{1, 7, false}}) {
+        SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+        const std::string path = dir / "ffv1.avi";
+        CAviFile writer;
+        Choose(writer, kFfv1);
+        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        std::string expected;
+        for (int n = 0; n < 2; ++n) {
+            OwnedImage picture = TestPicture(size.width, size.height, 3, n);
+            ASSERT_TRUE(writer.WriteFrame(&picture.image, n)) << int(writer.LastError);
+            expected += Upright(picture.image, false);
+        }
+        writer.Close(0);
+        auto probe = ProbeStream(path);
+        EXPECT_EQ(probe["codec_tag_string"], "FFV1");
+        EXPECT_EQ(probe["nb_read_frames"], "2");
+        EXPECT_EQ(probe.count("extradata_size") && probe["extradata_size"] != "0", size.sliced)
+            << "stream header: " << probe["extradata_size"];
+        EXPECT_TRUE(DecodeFrames(path, "rgb24") == expected) << "decoded pixels differ";
+    }
+}
+
 // Every choice of every compressor option is one the encoder takes, and gives a file the
 // reader decodes.
 TEST(AviFileTest, EveryOptionChoiceEncodes) {

@@ -76,7 +76,8 @@ std::map<std::string, std::string> ProbeStream(const std::string& aviPath) {
     std::map<std::string, std::string> entries;
     std::istringstream lines(
         RunCommand("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                   "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames "
+                   "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames,"
+                   "extradata_size "
                    "-of default=noprint_wrappers=1 '" +
                    aviPath + "' 2>/dev/null"));
     std::string line;
