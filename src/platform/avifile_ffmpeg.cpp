@@ -11,6 +11,7 @@
 // full disk or the file-size limit thus stops a frame before it is half-written, and the
 // file can always be completed with the frames before it.
 #include "platform/avifile.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <atomic>
@@ -849,6 +850,12 @@ long AVIStreamSetFormat(PAVISTREAM stream, int32_t /*position*/, const void* for
     if (file->broken || file->failed)
         return AVIERR_FILEWRITE;
     const long ret = ConfigureSink(file, bih, stream->compression);
+    if (ret == AVIERR_OK) {
+        // Compressed frames, one made and freed for every frame, are mostly smaller than a
+        // whole picture: kept for reuse rather than faulted in afresh each time.
+        platform::KeepBlocksSmallerThan(static_cast<unsigned long>(bih.biWidth) *
+                                        static_cast<unsigned long>(std::abs(bih.biHeight)) * 3);
+    }
     if (ret != AVIERR_OK && !file->broken) {
         // Nothing reached the file yet: start over cleanly, so that a later format (or the
         // completion of the file) configures afresh.

@@ -9,4 +9,11 @@ namespace vexo::platform {
 // them. Called once at start-up.
 void ReturnLargeBlocksWhenFreed();
 
+// Blocks smaller than bytes are kept for reuse once freed, as blocks below a few megabytes
+// always are. A stream sets this to the size of a whole picture of its frames, so that its
+// compressed frames, made and freed for every frame, are reused instead of being handed back
+// and faulted in again each time, while whole pictures and frame buffers still go back. Only after
+// ReturnLargeBlocksWhenFreed.
+void KeepBlocksSmallerThan(unsigned long bytes);
+
 } // namespace vexo::platform
