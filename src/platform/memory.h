@@ -10,10 +10,10 @@ namespace vexo::platform {
 void ReturnLargeBlocksWhenFreed();
 
 // Blocks smaller than bytes are kept for reuse once freed, as blocks below a few megabytes
-// always are. A stream sets this to the size of a whole picture of its frames, so that its
-// compressed frames, made and freed for every frame, are reused instead of being handed back
-// and faulted in again each time, while whole pictures and frame buffers still go back. Only after
-// ReturnLargeBlocksWhenFreed.
+// always are. A stream sets this to the size of one whole picture of its frames: its
+// compressed frames, made and freed for every frame, are then reused instead of being handed
+// back and faulted in again each time, while whole pictures and frame buffers still go back.
+// Has an effect only once ReturnLargeBlocksWhenFreed has been called.
 void KeepBlocksSmallerThan(unsigned long bytes);
 
 } // namespace vexo::platform
