@@ -653,12 +653,23 @@ long WriteBuffer(AviFile* file, AVBufferRef* buffer, int64_t position, int32_t* 
     return DrainEncoder(file, bytesWritten);
 }
 
-// Whether a frame may be written at position start: AVIERR_OK, or why not.
-long CanWriteAt(const AviFile* file, int32_t start) {
+// Whether the file takes frames now, its format set and no write failed: AVIERR_OK, or why
+// not.
+long TakesFrames(const AviFile* file) {
     if (!file->headerWritten)
         return AVIERR_BADFORMAT;
-    if (file->failed)
-        return AVIERR_FILEWRITE;
+    return file->failed ? AVIERR_FILEWRITE : AVIERR_OK;
+}
+
+// The same for a stream handed in by a caller.
+long TakesFrames(PAVISTREAM stream) {
+    return stream && stream->file ? TakesFrames(stream->file) : AVIERR_BADPARAM;
+}
+
+// Whether a frame may be written at position start: AVIERR_OK, or why not.
+long CanWriteAt(const AviFile* file, int32_t start) {
+    if (const long taken = TakesFrames(file); taken != AVIERR_OK)
+        return taken;
     if (start < file->nextPosition)
         return AVIERR_BADPARAM; // positions only grow
     return AVIERR_OK;
@@ -871,13 +882,11 @@ long AVIStreamSetFormat(PAVISTREAM stream, int32_t /*position*/, const void* for
 }
 
 long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame) {
-    if (!stream || !stream->file || !frame)
+    if (!frame)
         return AVIERR_BADPARAM;
+    if (const long taken = TakesFrames(stream); taken != AVIERR_OK)
+        return taken;
     AviFile* file = stream->file;
-    if (!file->headerWritten)
-        return AVIERR_BADFORMAT;
-    if (file->failed)
-        return AVIERR_FILEWRITE;
     if (!EnsureBuffer(file))
         return AVIERR_MEMORY;
     *frame = Describe(file);
@@ -937,13 +946,9 @@ long AVIStreamCreateFrameSlot(PAVISTREAM stream, bool compress, const AviFrameSl
     if (!slot)
         return AVIERR_BADPARAM;
     *slot = nullptr;
-    if (!stream || !stream->file)
-        return AVIERR_BADPARAM;
+    if (const long taken = TakesFrames(stream); taken != AVIERR_OK)
+        return taken;
     AviFile* file = stream->file;
-    if (!file->headerWritten)
-        return AVIERR_BADFORMAT;
-    if (file->failed)
-        return AVIERR_FILEWRITE;
     auto* made = new (std::nothrow) AviFrameSlot;
     if (!made)
         return AVIERR_MEMORY;

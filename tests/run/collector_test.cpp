@@ -58,6 +58,15 @@ protected:
         ASSERT_TRUE(collector.CleanupDone());
     }
 
+    // The "Writing frame" status texts, in order.
+    std::vector<std::string> WritingTexts() const {
+        std::vector<std::string> writing;
+        for (const std::string& t : texts)
+            if (t.rfind("Writing frame ", 0) == 0)
+                writing.push_back(t);
+        return writing;
+    }
+
     int Count(const std::string& text) const {
         return static_cast<int>(std::count(texts.begin(), texts.end(), text));
     }
@@ -87,10 +96,7 @@ TEST_F(CollectorTest, TenScreenshotsBecomeFramesInOrderAndAreDeleted) {
 
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(collector->FrameCounter(), 10);
-    std::vector<std::string> writing;
-    for (const std::string& t : texts)
-        if (t.rfind("Writing frame ", 0) == 0)
-            writing.push_back(t);
+    const std::vector<std::string> writing = WritingTexts();
     ASSERT_EQ(writing.size(), 10u);
     EXPECT_EQ(writing[0], "Writing frame 0 (shot0000.tga) ...");
     EXPECT_EQ(writing[9], "Writing frame 9 (shot0009.tga) ...");
@@ -156,10 +162,7 @@ TEST_F(CollectorTest, EveryScreenshotBecomesOneFrameInOrderWhicheverTheCompresso
         writer.Close(0);
 
         EXPECT_TRUE(boxes.empty());
-        std::vector<std::string> writing;
-        for (const std::string& t : texts)
-            if (t.rfind("Writing frame ", 0) == 0)
-                writing.push_back(t);
+        const std::vector<std::string> writing = WritingTexts();
         ASSERT_EQ(writing.size(), static_cast<size_t>(kShots));
         EXPECT_EQ(writing[kRunLength], "Writing frame 11 (shot0011.tga) ...");
         const auto frames = test::DecodeFrames(avi, 16, 8);
