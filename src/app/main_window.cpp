@@ -469,7 +469,9 @@ std::optional<std::string> MainWindow::OpenFileDialog(const OpenDialogOptions& o
     dialog.setSizeGripEnabled(true);
     const QString filter = Q(options.filter);
     const int bar = filter.indexOf('|');
-    dialog.setNameFilter(bar < 0 ? filter : filter.left(bar) + " (" + filter.mid(bar + 1) + ")");
+    // Patterns are separated by ";" in the filter and by blanks in the dialog's.
+    dialog.setNameFilter(
+        bar < 0 ? filter : filter.left(bar) + " (" + filter.mid(bar + 1).replace(';', ' ') + ")");
     if (!options.defaultExt.empty())
         dialog.setDefaultSuffix(Q(options.defaultExt));
     dialog.selectFile(Q(options.fileName));

@@ -20,8 +20,9 @@ struct PixelSource {
     const uint8_t* pixels;
     int32_t width;
     int32_t height;
-    int32_t bpp; // 3 or 4
-    int redAt;   // 0 or 2; blue is at the other end, green at 1
+    int32_t bpp;      // 3 or 4
+    int redAt;        // 0 or 2; blue is at the other end, green at 1
+    ptrdiff_t stride; // from one row to the next
 };
 
 const char* const kStatusTexts[8] = {
@@ -46,7 +47,12 @@ const uint8_t* IdentityTable() {
 }
 
 PixelSource SourceOf(const TgaImage& image) {
-    return {image.Pixels, image.Width, image.Height, image.BytesPerPixel, 0};
+    return {image.Pixels,
+            image.Width,
+            image.Height,
+            image.BytesPerPixel,
+            0,
+            static_cast<ptrdiff_t>(image.Width) * image.BytesPerPixel};
 }
 
 // One row of source pixels into a packed row whose pixels are Step bytes apart, with the
@@ -103,7 +109,7 @@ void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const u
                  int32_t firstRow = 0) {
     const int bpp = source.bpp;
     const int step = frame.pixelStep;
-    const size_t rowBytes = static_cast<size_t>(source.width) * bpp;
+    const ptrdiff_t rowStep = source.stride;
     const bool packed = !frame.alpha && (step == 3 || step == 4) && (bpp == 3 || bpp == 4);
     const bool packedAlpha = frame.alpha && step == 4 && (bpp == 3 || bpp == 4);
     const int redAt = source.redAt;
@@ -118,14 +124,14 @@ void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const u
             frame.alpha ? static_cast<int>(frame.alpha - first) : -1});
         if (fast.Usable()) {
             for (int32_t y = 0; y < source.height; ++y)
-                fast.Convert(source.pixels + static_cast<size_t>(y) * rowBytes,
+                fast.Convert(source.pixels + y * rowStep,
                              first + static_cast<size_t>(firstRow + y) * frame.stride, source.width,
                              curve);
             return;
         }
     }
     for (int32_t y = 0; y < source.height; ++y) {
-        const uint8_t* s = source.pixels + static_cast<size_t>(y) * rowBytes;
+        const uint8_t* s = source.pixels + y * rowStep;
         const size_t row = static_cast<size_t>(firstRow + y) * frame.stride;
         uint8_t* r = frame.red + row;
         uint8_t* g = frame.green + row;
@@ -307,6 +313,32 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         Close(AVI_SET_FORMAT);
         return false;
     }
+    return WriteSource(SourceOf(*image), position, bytesWritten);
+}
+
+bool CAviFile::WritePicture(const platform::CapturePicture& picture, int32_t position,
+                            int32_t* bytesWritten) {
+    LastError = AVI_OK;
+    if (bytesWritten)
+        *bytesWritten = 0;
+    if (picture.bytesPerPixel != 3 && picture.bytesPerPixel != 4) {
+        Close(AVI_DEPTH);
+        return false;
+    }
+    if (!picture.bottomRow || picture.width <= 0 || picture.height <= 0) {
+        Close(AVI_SET_FORMAT);
+        return false;
+    }
+    // The picture's rows run from the bottom up, as the frame's do; the file's byte order
+    // has blue first.
+    return WriteSource(PixelSource{picture.bottomRow, picture.width, picture.height,
+                                   picture.bytesPerPixel, 2, picture.stride},
+                       position, bytesWritten);
+}
+
+template <class Source>
+bool CAviFile::WriteSource(const Source& source, int32_t position, int32_t* bytesWritten) {
+    const int32_t bpp = source.bpp;
 
     // The frame format: a bottom-up DIB (positive height); for 32 bits the header is
     // followed by 12 zero bytes.
@@ -315,20 +347,20 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         uint8_t extra[12];
     } format{};
     format.header.biSize = 40;
-    format.header.biWidth = image->Width;
-    format.header.biHeight = image->Height;
+    format.header.biWidth = source.width;
+    format.header.biHeight = source.height;
     format.header.biPlanes = 1;
     format.header.biBitCount = static_cast<uint16_t>(bpp * 8);
     format.header.biCompression = BI_RGB;
-    format.header.biSizeImage = static_cast<uint32_t>(image->DataSize);
+    format.header.biSizeImage = static_cast<uint32_t>(source.width * source.height * bpp);
     const int32_t formatSize = bpp == 3 ? 40 : 52;
 
     if (AVIStreamSetFormat(CompressedStream, position, &format, formatSize) != AVIERR_OK) {
         Close(AVI_SET_FORMAT);
         return false;
     }
-    frameWidth_ = image->Width;
-    frameHeight_ = image->Height;
+    frameWidth_ = source.width;
+    frameHeight_ = source.height;
     frameBpp_ = bpp;
     AviFrameBuffer frame;
     const long got = AVIStreamGetFrameBuffer(CompressedStream, &frame);
@@ -336,7 +368,7 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         Close(got == AVIERR_MEMORY ? AVI_MEMORY : AVI_WRITE_FRAME);
         return false;
     }
-    ConvertRows(SourceOf(*image), frame, CurveFor(Gamma));
+    ConvertRows(source, frame, CurveFor(Gamma));
     if (AVIStreamWrite(CompressedStream, position, 1, frame.data, frame.size, AVIIF_KEYFRAME,
                        nullptr, bytesWritten) != AVIERR_OK) {
         // Closing completes the file, so the frames written before stay readable.
@@ -405,8 +437,10 @@ bool CAviFile::PrepareFrame(PreparedFrame& frame, TgaBandReader& file) {
                     int32_t rows = 0;
                     while (const unsigned char* band = file.Next(&rows)) {
                         // The file stores blue first.
-                        ConvertRows(PixelSource{band, file.Width, rows, file.BytesPerPixel, 2},
-                                    buffer, curve, row);
+                        ConvertRows(
+                            PixelSource{band, file.Width, rows, file.BytesPerPixel, 2,
+                                        static_cast<ptrdiff_t>(file.Width) * file.BytesPerPixel},
+                            buffer, curve, row);
                         row += rows;
                     }
                     return file.Complete();

@@ -10,6 +10,7 @@
 
 #include "frames/tga.h"
 #include "platform/avifile.h"
+#include "platform/game_capture.h"
 #include "platform/vfw.h"
 
 namespace vexo {
@@ -44,6 +45,10 @@ public:
     // LastError set, when the frame was not stored. bytesWritten receives the bytes the
     // frame took in the file.
     bool WriteFrame(const TgaImage* image, int32_t position, int32_t* bytesWritten = nullptr);
+    // Appends a picture of the game's own recording at position, as WriteFrame appends an
+    // image, with the same results.
+    bool WritePicture(const platform::CapturePicture& picture, int32_t position,
+                      int32_t* bytesWritten = nullptr);
     // A frame made ready on another thread while the writer stores the one before: an image
     // converted (gamma and all) into a frame buffer of its own and, where the compressor's
     // frames are independent of each other, compressed as well.
@@ -104,6 +109,9 @@ public:
 
 private:
     void Reset();
+    // Writes pixels known to cover their size (3 or 4 bytes each) as the frame at position.
+    template <class Source>
+    bool WriteSource(const Source& source, int32_t position, int32_t* bytesWritten);
     // Fills frame by convert(buffer, curve) when width x height x bpp fits its stream and
     // convert succeeds, and compresses it where it is compressed apart.
     template <class Convert>

@@ -8,12 +8,16 @@
 #include "frames/avi_file.h"
 #include "frames/tga.h"
 #include "platform/fs.h"
+#include "platform/game_capture.h"
 
 namespace vexo {
 
 namespace {
 
 constexpr auto kSettleTime = std::chrono::milliseconds(10);
+
+// How long to wait for a game to write more of its capture file.
+constexpr int kCaptureWaitMs = 10;
 
 // How long to wait before reading a screenshot so that the game has had kSettleTime since
 // it last wrote the file. A file written long ago (every file when the collector runs after
@@ -141,6 +145,14 @@ TDirThread::~TDirThread() {
     }
 }
 
+void TDirThread::GameEnded() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gameEnded_ = true;
+    }
+    wake_.notify_all();
+}
+
 void TDirThread::Resume() {
     bool expected = false;
     if (!started_.compare_exchange_strong(expected, true))
@@ -191,6 +203,11 @@ void TDirThread::Execute() {
             break;
         if (busy_)
             continue;
+        // A native engine's own recording, once it is there, holds the demo's frames.
+        if (!captureFile_.empty() && frameCounter_ == 0 && platform::FileExists(captureFile_)) {
+            TakeCapture();
+            break;
+        }
         const std::string sep(1, platform::kPathSep);
         // The directory lists in no particular order: the files are taken in ascending order
         // of their full paths, compared without regard to case.
@@ -203,8 +220,10 @@ void TDirThread::Execute() {
             return found;
         };
         std::vector<std::string> names = list();
-        if (names.empty())
+        if (names.empty() && !gameEnded_)
             continue; // nothing there yet: not an idle scan
+        // Once the game has ended nothing more will come: a scan that finds nothing is idle
+        // too, so a game that wrote no frame at all does not keep the collector waiting.
         int written = 0;
         // The search goes on as long as it finds files past the last one it reached, so that
         // screenshots the game writes while the search is taking others are taken in the
@@ -376,6 +395,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (!image && !prepared) {
+        failed_ = true;
         Status("Failed.");
         ErrorBox("Error reading a generated TGA file.");
         Terminate();
@@ -386,6 +406,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
                              : Writer->WriteFrame(image, position);
     FreeImage(image);
     if (!ok) {
+        failed_ = true;
         DropReadAhead();
         Status("Failed.");
         ErrorBox("Error writing AVI frame to output file.");
@@ -396,6 +417,55 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         TruncateFile(fullPath);
     busy_ = false;
     return true;
+}
+
+bool TDirThread::TakeCapture() {
+    const std::string name = captureFile_.substr(captureFile_.find_last_of(platform::kPathSep) + 1);
+    platform::GameCaptureReader::Waits waits;
+    waits.writerDone = [this] { return gameEnded_.load(); };
+    waits.cancelled = [this] { return terminated_.load(); };
+    waits.pause = [this] { Pause(kCaptureWaitMs); };
+    std::string error;
+    // Read while the game writes it, the file gives back the disk space of what has been
+    // taken, so that it holds little more than the frames not yet taken.
+    const std::unique_ptr<platform::GameCaptureReader> capture =
+        platform::GameCaptureReader::Open(captureFile_, std::move(waits), Consume, &error);
+    if (!capture)
+        return true; // no capture the game got to write: no frames from it
+    for (;;) {
+        switch (capture->Next()) {
+        case platform::GameCaptureReader::Item::Picture: {
+            if (!Writer) {
+                failed_ = true;
+                Status("Failed.");
+                ErrorBox("Internal error. Aborting.");
+                return false;
+            }
+            const int32_t position = frameCounter_++;
+            Status("Writing frame " + std::to_string(position) + " (" + name + ") ...");
+            Title("VEXO [ " + name + " ]");
+            if (!Writer->WritePicture(capture->Picture(), position)) {
+                failed_ = true;
+                Status("Failed.");
+                ErrorBox("Error writing AVI frame to output file.");
+                Terminate();
+                return false;
+            }
+            break;
+        }
+        case platform::GameCaptureReader::Item::Sound:
+            break;
+        case platform::GameCaptureReader::Item::End:
+        case platform::GameCaptureReader::Item::Cancelled:
+            return true;
+        case platform::GameCaptureReader::Item::Error:
+            failed_ = true;
+            Status("Failed.");
+            ErrorBox("Error reading the video the game recorded.");
+            Terminate();
+            return false;
+        }
+    }
 }
 
 bool TruncateFile(const std::string& path) {

@@ -1,6 +1,7 @@
 // The frame collector: a worker thread that watches the game's screenshot folder, turns
 // every new screenshot into the next frame of the AVI writer, empties each file it used
-// and, when it ends, deletes every file it took.
+// and, when it ends, deletes every file it took. An engine that records into a video file of
+// its own instead has that file's frames (and sound) taken the same way, in order.
 #pragma once
 
 #include <atomic>
@@ -51,6 +52,14 @@ public:
         passOver_.insert(fullPaths.begin(), fullPaths.end());
     }
 
+    // The file a native engine records into. Once it appears, its frames are the demo's
+    // frames, read as the game writes them; screenshots are then no longer looked for. A
+    // collector that has written screenshots never takes this file.
+    void SetCaptureFile(const std::string& path) { captureFile_ = path; }
+    // Tells the collector that the game has ended: nothing more will be written, so a scan
+    // that finds nothing counts as an idle scan, and the end of the capture file is its end.
+    void GameEnded();
+
     // Starts the worker (once).
     void Resume();
     // Asks the worker to stop after the file it is handling.
@@ -61,6 +70,9 @@ public:
     // True once the files it took have been deleted (or when it was never started).
     bool CleanupDone() const { return cleanupDone_; }
     bool Started() const { return started_; }
+    // True when the collector stopped over a file it could not read or a frame the writer
+    // refused (and told the user so).
+    bool Failed() const { return failed_; }
     // The position the next frame will get.
     int32_t FrameCounter() const { return frameCounter_; }
 
@@ -82,6 +94,9 @@ private:
     void StartReadAhead(const std::string& fullPath);
     ReadResult TakeReadAhead(const std::string& fullPath, const std::string& path);
     void DropReadAhead();
+    // Takes every frame and piece of sound of the engine's capture file, as the game writes
+    // them, until the game has ended and the file is read to its end. False on a failure.
+    bool TakeCapture();
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested
     void Status(const std::string& text);
@@ -101,6 +116,9 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> cleanupDone_{true};
     std::atomic<bool> started_{false};
+    std::atomic<bool> gameEnded_{false};
+    std::atomic<bool> failed_{false};
+    std::string captureFile_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;

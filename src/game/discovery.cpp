@@ -1,5 +1,6 @@
 #include "game/discovery.h"
 
+#include "game/engine.h"
 #include "platform/fs.h"
 #include "settings/ini.h"
 
@@ -38,14 +39,14 @@ std::string DirectoryOfChosenFile(const std::string& file, char sep) {
 
 bool IsGameDirectory(const std::string& base) {
     using namespace platform;
-    return DirectoryExists(base) && FileExists(StockPakPath(base, kPathSep)) &&
-           FileExists(GameExecutablePath(base, kPathSep));
+    return DirectoryExists(base) && !FindBaseGame(base).empty() &&
+           !FindEngineExecutable(base).empty();
 }
 
 void btnBasePathSetClick(MainControls& c, IFormHost& host) {
     OpenDialogOptions options;
     options.title = kLocateGameTitle;
-    options.filter = kLocateGameFilter;
+    options.filter = EngineFilter();
     options.fileName = "quake3.exe";
     options.defaultExt = "exe";
     const std::optional<std::string> chosen = host.OpenFileDialog(options);

@@ -11,7 +11,6 @@ namespace vexo {
 
 // Texts of the locate and folder dialogs.
 inline constexpr const char* kLocateGameTitle = "Locate your QUAKE3.EXE ...";
-inline constexpr const char* kLocateGameFilter = "Quake III Arena (quake3.exe)|quake3.exe";
 inline constexpr const char* kOutputFolderTitle = "Select AVI output folder ...";
 inline constexpr const char* kOutputFolderPlaceholder = "( jump into a folder and click ok )";
 inline constexpr const char* kGameNotFound = "Quake III not found in selected directory.";
@@ -31,8 +30,9 @@ std::string DirectoryPartOfFile(const std::string& file, char sep);
 // still gives the bare drive ("D:\quake3.exe" gives "D:").
 std::string DirectoryOfChosenFile(const std::string& file, char sep);
 
-// True when base is an existing directory holding baseq3/pak0.pk3 and quake3.exe, both
-// plain files. Tested in that order; the first failure decides.
+// True when base is an existing directory holding a base game's pak0.pk3 (baseq3, or
+// OpenArena's baseoa) and a game engine (FindEngineExecutable). Tested in that order; the
+// first failure decides.
 bool IsGameDirectory(const std::string& base);
 
 // The locate button: asks for quake3.exe, puts its directory into edBasePath and stores it

@@ -1,5 +1,6 @@
 #include "game/game_script.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/fs.h"
@@ -21,10 +22,10 @@ void Show(const StatusFn& status, const std::string& text) {
 
 RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
                        const std::string& configItem, const std::string& programDir,
-                       const std::string& outDir, char sep) {
+                       const std::string& outDir, char sep, const GameEngine& engine) {
     RunPaths p;
     p.BaseDir = baseDir;
-    p.GameExe = baseDir + sep + "quake3.exe";
+    p.GameExe = baseDir + sep + engine.Executable;
     p.ModName = modName;
     p.ModDir = baseDir + sep + modName;
     p.ConfigSource = programDir + "configs" + sep + configItem;
@@ -32,6 +33,8 @@ RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
     p.ScreenshotDir = p.ModDir + sep + "screenshots";
     p.ScreenshotMask = kScreenshotMask;
     p.OutDir = outDir;
+    p.Engine = engine;
+    p.CaptureFile = EngineCapturePath(p.ModDir, sep);
     return p;
 }
 
@@ -44,16 +47,23 @@ bool IsSafeDemoBaseName(const std::string& demoBaseName) {
     return demoBaseName.find_first_of("\"\r\n") == std::string::npos;
 }
 
-std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName) {
+std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
+                            bool engineCapture) {
     std::string s = "\n";
     s += "set cg_draw2D \"" + std::to_string(options.Draw2D ? 1 : 0) + "\"\n";
     s += "set cg_drawGun \"" + std::to_string(options.DrawGun ? 1 : 0) + "\"\n";
     s += "set r_mode \"" + std::to_string(options.ModeIndex) + "\"\n";
     s += "set r_fullscreen \"" + std::to_string(options.Windowed ? 0 : 1) + "\"\n";
     s += "set cl_avidemo \"" + options.CaptureRate + "\"\n";
+    if (engineCapture) {
+        s += "set cl_aviFrameRate \"" + options.CaptureRate + "\"\n";
+        s += "set cl_aviMotionJpeg \"0\"\n";
+    }
     s += "timescale \"" + options.TimeScale + "\"\n";
     s += "vid_restart\n";
     s += "demo \"" + demoBaseName + "\"\n";
+    if (engineCapture)
+        s += std::string("video \"") + kEngineCaptureName + "\"\n";
     return s;
 }
 
@@ -86,7 +96,13 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
 }
 
 std::string BuildGameCommandLine(const RunPaths& paths) {
-    return paths.GameExe + " +set fs_game " + paths.ModName + " +exec " + kTempConfigBaseName;
+    std::string mod = paths.ModName;
+    if (paths.Engine.Native) {
+        const std::string onDisk = platform::ResolvePathCase(paths.ModDir);
+        mod = onDisk.substr(onDisk.size() - std::min(onDisk.size(), mod.size()));
+    }
+    return paths.GameExe + " " + EngineArguments(paths.Engine, paths.BaseDir) + "+set fs_game " +
+           mod + " +exec " + kTempConfigBaseName;
 }
 
 std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "game/engine.h"
 #include "platform/process.h"
 
 namespace vexo {
@@ -33,7 +34,7 @@ struct CaptureOptions {
 // beyond the separators shown, so a base directory ending in a separator gives a doubled one.
 struct RunPaths {
     std::string BaseDir;        // the base directory text, as typed
-    std::string GameExe;        // BaseDir + sep + "quake3.exe"
+    std::string GameExe;        // BaseDir + sep + the engine's file name ("quake3.exe")
     std::string ModName;        // the selected modification item
     std::string ModDir;         // BaseDir + sep + ModName
     std::string ConfigSource;   // program directory + "configs" + sep + config item
@@ -41,12 +42,23 @@ struct RunPaths {
     std::string ScreenshotDir;  // ModDir + sep + "screenshots"
     std::string ScreenshotMask; // "shot*.tga"
     std::string OutDir;         // the output directory text, as shown
+    GameEngine Engine;          // the engine GameExe names
+    std::string CaptureFile;    // where a native engine's own recording lands
 };
 
 // programDir carries its trailing separator. sep is the separator the paths are joined with.
 RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
                        const std::string& configItem, const std::string& programDir,
-                       const std::string& outDir, char sep);
+                       const std::string& outDir, char sep,
+                       const GameEngine& engine = GameEngine{});
+
+// Whether the game script also asks the engines of the ioquake3 family for their own
+// recording (the original game ignores what it does not know).
+#ifdef _WIN32
+inline constexpr bool kAskEngineCapture = false;
+#else
+inline constexpr bool kAskEngineCapture = true;
+#endif
 
 // A demo list item cut before the first ".dm_" (case-sensitive); an item without it whole.
 std::string DemoBaseName(const std::string& demoItem);
@@ -57,8 +69,11 @@ std::string DemoBaseName(const std::string& demoItem);
 bool IsSafeDemoBaseName(const std::string& demoBaseName);
 
 // The text appended to the copied config: a line feed, then the capture settings, a video
-// restart and the demo command, one per line.
-std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName);
+// restart and the demo command, one per line. engineCapture: the capture rate is also given
+// as cl_aviFrameRate with uncompressed frames, and the engine's own recording is started
+// right after the demo command, so that it begins with the demo's first frame.
+std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
+                            bool engineCapture = kAskEngineCapture);
 
 enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 
@@ -70,7 +85,9 @@ enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
                                const std::string& demoBaseName, const StatusFn& status);
 
-// GameExe + " +set fs_game " + ModName + " +exec vexo_temp"; nothing is quoted.
+// GameExe + " +set fs_game " + ModName + " +exec vexo_temp"; nothing is quoted. A native
+// engine is told the game directory first (EngineArguments) and the modification as it is
+// named on disk, since it tells letter cases apart.
 std::string BuildGameCommandLine(const RunPaths& paths);
 
 // Starts the game (status "Launching Quake III...") from the command line, in BaseDir, at

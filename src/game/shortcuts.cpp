@@ -1,6 +1,7 @@
 #include "game/shortcuts.h"
 
 #include "game/discovery.h"
+#include "game/engine.h"
 #include "game/lists.h"
 #include "platform/fs.h"
 
@@ -38,10 +39,13 @@ void btnRunModClick(MainControls& c, IFormHost& host) {
     if (c.cbMods.ItemIndex() < 0)
         return;
     const std::string base = c.edBasePath.Text();
+    // The game as a recording starts it: a native engine is told where the game is.
+    const GameEngine engine = FindGameEngine(base);
     const std::string params =
+        EngineArguments(engine, base) +
         GameParameters(c.cbMods.Text(), c.cbModes.ItemIndex(), c.cbWindowed.Checked());
     ShowStatus(c, host, "Launching modification...");
-    host.ShellExecute("open", OnDisk(GameExecutablePath(base, platform::kPathSep)), params,
+    host.ShellExecute("open", OnDisk(base + platform::kPathSep + engine.Executable), params,
                       OnDisk(base), SW_SHOW);
     host.Sleep(400);
     ShowStatus(c, host, "Ready.");

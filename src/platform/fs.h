@@ -40,12 +40,16 @@ std::string ResolvePathCase(const std::string& path);
 bool FileExists(const std::string& path);      // an existing non-directory
 bool DirectoryExists(const std::string& path); // an existing directory
 bool PathExists(const std::string& path);
+// A plain file the system would run as a program.
+bool IsExecutableFile(const std::string& path);
 
 // Copies source to destination, replacing an existing destination. The copy is made under
 // a temporary name and renamed into place, so the destination is either whole or untouched.
 bool CopyFileReplacing(const std::string& source, const std::string& destination);
 bool DeleteFileAt(const std::string& path);
 bool CreateDirectoryAt(const std::string& path);
+// Removes a directory that holds nothing; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
 
 // One version of a file: its size and its last modification time. Two stamps are equal only
 // when both are valid and size and time agree.

@@ -10,6 +10,7 @@
 #include "form/main_controls.h"
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
+#include "game/engine.h"
 #include "game/game_script.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -39,7 +40,40 @@ template <typename Done> void WaitPumping(IFormHost& host, Done done) {
     host.ProcessMessages();
 }
 
+// A native engine's recording of one demo: a file of a fixed name in the modification's
+// "videos" folder. One left from before is removed before the game starts; the file, and the
+// folder when the engine made it, go again once the demo is done, however it ended.
+class EngineCapture {
+public:
+    explicit EngineCapture(const RunPaths& paths)
+        : file_(paths.CaptureFile), folder_(EngineCaptureDirectory(paths.ModDir, kSep)),
+          folderExisted_(platform::DirectoryExists(folder_)) {
+        platform::DeleteFileAt(file_);
+    }
+    ~EngineCapture() {
+        platform::DeleteFileAt(file_);
+        if (!folderExisted_)
+            platform::RemoveEmptyDirectory(folder_);
+    }
+    EngineCapture(const EngineCapture&) = delete;
+    EngineCapture& operator=(const EngineCapture&) = delete;
+
+private:
+    std::string file_;
+    std::string folder_;
+    bool folderExisted_;
+};
+
 } // namespace
+
+std::string NoFramesText(const std::string& demoItem) {
+    return "The game wrote no frames for the demo \"" + demoItem +
+           "\".\n\n"
+           "Check that the game can record: the original Quake III Arena writes screenshots "
+           "(cl_avidemo), ioquake3 and OpenArena write a video (the video command). Check "
+           "also that the demo plays in the game and that the config does not quit it "
+           "first.";
+}
 
 void MakePath(const std::string& path) {
     size_t first = path.find_first_of("\\/");
@@ -96,7 +130,8 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
     if (c.cbMods.ItemIndex() < 0)
         return;
     const RunPaths paths = BuildRunPaths(c.edBasePath.Text(), c.cbMods.Text(), c.cbConfigs.Text(),
-                                         platform::ProgramDirectory(), c.edOutPath.Text(), kSep);
+                                         platform::ProgramDirectory(), c.edOutPath.Text(), kSep,
+                                         FindGameEngine(c.edBasePath.Text()));
     CaptureOptions options;
     options.Draw2D = c.cbDraw2D.Checked();
     options.DrawGun = c.cbDrawGun.Checked();
@@ -111,8 +146,7 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         return ErrorBox(host, "You didn't select a config to use.");
     if (!platform::DirectoryExists(paths.BaseDir))
         return ErrorBox(host, "Quake III directory does not exist.");
-    if (!platform::FileExists(paths.GameExe) ||
-        !platform::FileExists(paths.BaseDir + kSep + "baseq3" + kSep + "pak0.pk3"))
+    if (FindEngineExecutable(paths.BaseDir).empty() || FindBaseGame(paths.BaseDir).empty())
         return ErrorBox(host, "Quake III not found in selected directory.");
     if (!platform::DirectoryExists(paths.OutDir))
         return ErrorBox(host, "Output directory does not exist.");
@@ -175,6 +209,9 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         for (const std::string& name :
              platform::FindMatches(paths.ScreenshotDir + kSep + paths.ScreenshotMask, false))
             leftovers.push_back(paths.ScreenshotDir + kSep + name);
+        // A native engine records into a file of a fixed name: one left by an interrupted
+        // run is not this demo's.
+        const EngineCapture capture(paths);
         auto game = LaunchGame(BuildGameCommandLine(paths), paths, status);
         if (!game)
             return failA("Error launching Quake III Arena.");
@@ -191,6 +228,7 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         worker->Interval = 1000;
         worker->Writer = &writer;
         worker->SetPassOver(leftovers);
+        worker->SetCaptureFile(paths.CaptureFile);
         if (c.cbRealtime.Checked())
             worker->Resume();
 
@@ -204,6 +242,7 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         if (!game->ExitCode(exitCode))
             exitCode = 1;
         game->Close();
+        worker->GameEnded();
         platform::DeleteFileAt(paths.TempConfig);
 
         if (exitCode != 0) {
@@ -222,6 +261,16 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         if (!c.cbRealtime.Checked())
             worker->Resume();
         WaitPumping(host, [&] { return !worker->Active(); });
+        if (!worker->Failed() && worker->FrameCounter() == 0) {
+            // The game ended well but recorded nothing: waiting longer would not help.
+            form.ShowStatus("Failed.");
+            form.EnableAfterRun();
+            writer.Close(0);
+            platform::DeleteFileAt(aviName);
+            ErrorBox(host, NoFramesText(c.clbDemos.ItemText(j)));
+            WaitPumping(host, [&] { return worker->CleanupDone(); });
+            return;
+        }
         form.ShowStatus("Finalizing...");
         writer.Close(0);
         worker->Terminate();

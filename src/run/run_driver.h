@@ -29,6 +29,9 @@ float GammaFromItem(const std::string& item);
 std::string AviFileName(const std::string& outDir, const std::string& modName,
                         const std::string& demoBaseName, char sep);
 
+// The error shown when a game ended well without recording a single frame of a demo.
+std::string NoFramesText(const std::string& demoItem);
+
 // The question shown when the screenshot folder already holds screenshots.
 std::string ScreenshotWarningText(int count, const std::string& modName);
 

@@ -1,4 +1,5 @@
 #include "game/discovery.h"
+#include "game/engine.h"
 
 #include "game_fixture.h"
 
@@ -32,6 +33,26 @@ TEST_F(DiscoveryTest, TheGameDirectoryTestNeedsBothFilesAsFiles) {
     EXPECT_TRUE(IsGameDirectory(game.path()));
 }
 
+TEST_F(DiscoveryTest, EnginesOfTheIoquake3FamilyAndOpenArenasDataMakeAGameDirectory) {
+    namespace fs = std::filesystem;
+    GameFile("baseoa/pak0.pk3");
+    GameFile("ioquake3.x86_64"); // not executable yet: not an engine
+    EXPECT_FALSE(IsGameDirectory(game.path()));
+    fs::permissions(game / "ioquake3.x86_64", fs::perms::owner_exec, fs::perm_options::add);
+    EXPECT_TRUE(IsGameDirectory(game.path()));
+    GameEngine engine = FindGameEngine(game.path());
+    EXPECT_EQ(engine.Executable, "ioquake3.x86_64");
+    EXPECT_TRUE(engine.Native);
+    EXPECT_TRUE(engine.Standalone());
+    // The original game comes first, and with baseq3 nothing runs standalone.
+    GameFile("quake3.exe");
+    GameFile("baseq3/pak0.pk3");
+    engine = FindGameEngine(game.path());
+    EXPECT_EQ(engine.Executable, "quake3.exe");
+    EXPECT_FALSE(engine.Native);
+    EXPECT_EQ(engine.BaseGame, "baseq3");
+}
+
 TEST_F(DiscoveryTest, LocateAcceptsRefusesAndCancels) {
     GameFile("quake3.exe");
     GameFile("mod/a.pk3");
@@ -40,7 +61,8 @@ TEST_F(DiscoveryTest, LocateAcceptsRefusesAndCancels) {
     Locate(game / "quake3.exe"); // no baseq3/pak0.pk3
     ASSERT_EQ(host.dialogs.size(), 1u);
     EXPECT_EQ(host.dialogs[0].title, "Locate your QUAKE3.EXE ...");
-    EXPECT_EQ(host.dialogs[0].filter, "Quake III Arena (quake3.exe)|quake3.exe");
+    EXPECT_EQ(host.dialogs[0].filter.rfind("Quake III Arena (quake3.exe)|quake3.exe;", 0), 0u);
+    EXPECT_NE(host.dialogs[0].filter.find(";ioquake3.x86_64;"), std::string::npos);
     EXPECT_EQ(host.dialogs[0].fileName, "quake3.exe");
     EXPECT_EQ(host.dialogs[0].defaultExt, "exe");
     EXPECT_EQ(C().edBasePath.Text(), "");

@@ -52,6 +52,23 @@ TEST(RunPathsTest, TrailingSeparatorAndBlanksPassThroughUnchanged) {
               "/games/Quake III Arena/quake3.exe +set fs_game baseq3 +exec vexo_temp");
 }
 
+TEST(RunPathsTest, ANativeEngineIsToldWhereTheGameIs) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "Open Arena/BaseOA");
+    GameEngine engine;
+    engine.Executable = "ioquake3.x86_64";
+    engine.Native = true;
+    engine.BaseGame = "baseoa";
+    const std::string base = dir / "Open Arena";
+    RunPaths p = BuildRunPaths(base, "baseoa", "a.cfg", "/opt/vexo/", "/videos", '/', engine);
+    EXPECT_EQ(p.CaptureFile, base + "/baseoa/videos/vexo_capture.avi");
+    // Quoted where blanks may stand; the modification as it is named on disk.
+    EXPECT_EQ(BuildGameCommandLine(p), base + "/ioquake3.x86_64 +set fs_basepath \"" + base +
+                                           "\" +set fs_homepath \"" + base +
+                                           "\" +set com_basegame baseoa +set fs_game BaseOA "
+                                           "+exec vexo_temp");
+}
+
 TEST(DemoBaseNameTest, CutsBeforeTheFirstDemoExtensionCaseSensitively) {
     EXPECT_EQ(DemoBaseName("demo1.dm_68"), "demo1");
     EXPECT_EQ(DemoBaseName("a.dm_68.dm_67"), "a");
@@ -73,10 +90,16 @@ TEST(GameScriptTest, TextIsExactForTheUsualAndTheEdgeValues) {
     o.Windowed = true;
     o.CaptureRate = "25";
     o.TimeScale = "1.0";
-    EXPECT_EQ(BuildGameScript(o, DemoBaseName("demo1.dm_68")),
+    EXPECT_EQ(BuildGameScript(o, DemoBaseName("demo1.dm_68"), false),
               "\nset cg_draw2D \"0\"\nset cg_drawGun \"1\"\nset r_mode \"3\"\n"
               "set r_fullscreen \"0\"\nset cl_avidemo \"25\"\ntimescale \"1.0\"\n"
               "vid_restart\ndemo \"demo1\"\n");
+    // The engines of the ioquake3 family are asked for their own recording as well.
+    EXPECT_EQ(BuildGameScript(o, "demo1", true),
+              "\nset cg_draw2D \"0\"\nset cg_drawGun \"1\"\nset r_mode \"3\"\n"
+              "set r_fullscreen \"0\"\nset cl_avidemo \"25\"\nset cl_aviFrameRate \"25\"\n"
+              "set cl_aviMotionJpeg \"0\"\ntimescale \"1.0\"\nvid_restart\ndemo \"demo1\"\n"
+              "video \"vexo_capture\"\n");
 
     CaptureOptions edge;
     edge.Draw2D = true;
@@ -85,7 +108,7 @@ TEST(GameScriptTest, TextIsExactForTheUsualAndTheEdgeValues) {
     edge.Windowed = false;
     edge.CaptureRate = "30 ";
     edge.TimeScale = "";
-    EXPECT_EQ(BuildGameScript(edge, "X.DM_68"),
+    EXPECT_EQ(BuildGameScript(edge, "X.DM_68", false),
               "\nset cg_draw2D \"1\"\nset cg_drawGun \"0\"\nset r_mode \"-1\"\n"
               "set r_fullscreen \"1\"\nset cl_avidemo \"30 \"\ntimescale \"\"\n"
               "vid_restart\ndemo \"X.DM_68\"\n");

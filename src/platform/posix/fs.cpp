@@ -162,6 +162,12 @@ bool PathExists(const std::string& path) {
     return !path.empty() && StatOf(path, st);
 }
 
+bool IsExecutableFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && StatOf(path, st) && S_ISREG(st.st_mode) &&
+           ::access(ResolvePathCase(path).c_str(), X_OK) == 0;
+}
+
 bool CopyFileReplacing(const std::string& source, const std::string& destination) {
     std::string src = ResolvePathCase(source);
     std::string dst = ResolvePathCase(destination);
@@ -220,6 +226,10 @@ bool DeleteFileAt(const std::string& path) {
 
 bool CreateDirectoryAt(const std::string& path) {
     return !path.empty() && ::mkdir(ResolvePathCase(path).c_str(), 0755) == 0;
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return !path.empty() && ::rmdir(ResolvePathCase(path).c_str()) == 0;
 }
 
 FileStamp StampOf(const std::string& path) {
