@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "game/engine.h"
 #include "platform/fs.h"
 #include "settings/ini.h"
 
@@ -95,8 +96,10 @@ void edBasePathChange(MainControls& c) {
     c.cbMods.Clear();
     for (const std::string& mod : ListModifications(c.edBasePath.Text()))
         c.cbMods.Add(mod);
-    c.cbMods.SetItemIndex(
-        c.cbMods.IndexOfNoCase(ReadIniString(ini, "settings", "lastmod", "baseq3")));
+    // The base game stands in for a modification not chosen yet: baseq3, or OpenArena's baseoa.
+    const std::string baseGame = FindBaseGame(c.edBasePath.Text());
+    c.cbMods.SetItemIndex(c.cbMods.IndexOfNoCase(
+        ReadIniString(ini, "settings", "lastmod", baseGame.empty() ? "baseq3" : baseGame)));
     cbModsChange(c);
 
     c.cbConfigs.Clear();

@@ -154,6 +154,26 @@ TEST_F(RecordingTest, AGameThatCannotStartEndsTheRunCleanly) {
     EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
 }
 
+TEST_F(RecordingTest, AGameThatRecordsNothingEndsTheRunWithAMessage) {
+    WriteConfig("quit\n"); // the game ends before the demo plays
+    RecordingWindow& w = Open();
+    w.Form().Controls.cbRealtime.SetChecked(true);
+    Check(0);
+    Check(1);
+    PressStart();
+    const MainControls& c = w.Form().Controls;
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text.rfind("The game wrote no frames for the demo \"alpha.dm_68\".", 0),
+              0u);
+    EXPECT_EQ(w.boxes[0].caption, "Error");
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(c.clbDemos.Checked(0));
+    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_TRUE(c.frmMain.Enabled());
+    EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
+    EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
+}
+
 TEST(HeadlessEncoder, ExitCodesTellWhetherEveryScreenshotBecameAFrame) {
     TempDir dir;
     auto q = [](const std::string& path) {

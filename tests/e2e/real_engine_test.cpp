@@ -1,0 +1,148 @@
+// End to end with a real engine: the main window records a demo through Debian's ioquake3
+// with OpenArena's data, and FFmpeg's own tools compare the AVI with the engine's own
+// recording of the same demo.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <filesystem>
+
+#include "game/game_script.h"
+#include "support/game_tree.h"
+#include "support/real_engine.h"
+
+namespace vexo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Capture;
+
+class RealEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::RealEngineInstalled())
+            GTEST_SKIP() << "ioquake3 and openarena are not installed (scripts/deps installs them)";
+        ASSERT_TRUE(test::VirtualDisplay::Start()) << "Xvfb could not be started";
+        base = test::LayOutOpenArena(root);
+        mod = base + "/baseoa";
+        fs::create_directories(out);
+        test::WriteFile(program / "configs/default.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG));
+        test::WriteFile(program / "vexo.ini", "[paths]\nquake=" + base + "\noutput=" + out + "\n");
+        platform::SetProgramDirectoryForTesting(program.path());
+    }
+    void TearDown() override {
+        window.reset();
+        platform::SetProgramDirectoryForTesting("");
+    }
+    test::RecordingWindow& Open() {
+        window = std::make_unique<test::RecordingWindow>(writer, queue);
+        window->Form().Guard([&] { window->Form().FormCreate(); });
+        window->show();
+        MainControls& c = window->Form().Controls;
+        c.cbModes.SetItemIndex(3); // 640 x 480
+        c.cbWindowed.SetChecked(true);
+        c.edFps.SetText("25");
+        c.edAviFps.SetText("25");
+        return *window;
+    }
+    void Record(bool realtime) {
+        test::RecordingWindow& w = Open();
+        ASSERT_EQ(w.Form().Controls.clbDemos.Count(), 1);
+        w.Form().Controls.cbRealtime.SetChecked(realtime);
+        w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+        auto* start = w.findChild<QPushButton*>("btnStart");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+        QTest::mouseClick(start, Qt::LeftButton);
+        ASSERT_TRUE(w.boxes.empty()) << w.boxes[0].text;
+        EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
+    }
+    // The engine's own recording of the demo with the same config and script.
+    std::string Reference() {
+        CaptureOptions options;
+        options.ModeIndex = 3;
+        options.Windowed = true;
+        options.DrawGun = true; // as the settings file's defaults have it
+        options.CaptureRate = "25";
+        options.TimeScale = "1.0";
+        std::string script = BuildGameScript(options, "short", true);
+        script.replace(script.find("vexo_capture"), 12, "reference");
+        test::WriteFile(mod + "/reference.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG) + script);
+        const std::string command = "cd '" + base + "' && ./ioquake3.x86_64 +set fs_basepath '" +
+                                    base + "' +set fs_homepath '" + base +
+                                    "' +set com_basegame baseoa +set fs_game baseoa "
+                                    "+exec reference >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        fs::remove(mod + "/reference.cfg");
+        return mod + "/videos/reference.avi";
+    }
+    static std::string Probe(const std::string& avi, const std::string& stream,
+                             const std::string& entries) {
+        return Capture("ffprobe -v error -select_streams " + stream +
+                       " -count_frames "
+                       "-show_entries stream=" +
+                       entries + " -of csv=p=0 '" + avi + "'");
+    }
+    void ExpectLikeTheEngines(const std::string& avi, const std::string& reference) {
+        const std::string frames = Probe(reference, "v:0", "nb_read_frames");
+        ASSERT_GT(std::stoi(frames), 100); // about five seconds at 25 frames a second
+        EXPECT_EQ(Probe(avi, "v:0", "nb_read_frames"), frames);
+        const std::string psnr = Capture("ffmpeg -nostdin -i '" + avi + "' -i '" + reference +
+                                         "' -lavfi '[0:v][1:v]psnr' -f null - 2>&1");
+        const size_t at = psnr.find("average:");
+        ASSERT_NE(at, std::string::npos) << psnr;
+        const std::string average = psnr.substr(at + 8, psnr.find(' ', at) - at - 8);
+        EXPECT_TRUE(average == "inf" || std::stod(average) >= 40.0) << average;
+        // The game's sound, for the demo's length.
+        EXPECT_EQ(Probe(avi, "a:0", "codec_name,sample_rate,channels"), "pcm_s16le,22050,2\n");
+        const double video = std::stod(Probe(avi, "v:0", "duration"));
+        const double sound = std::stod(Probe(avi, "a:0", "duration"));
+        EXPECT_NEAR(sound, video, 0.5);
+        const std::string volume =
+            Capture("ffmpeg -nostdin -i '" + avi + "' -map 0:a -af volumedetect -f null - 2>&1");
+        const size_t mean = volume.find("mean_volume: ");
+        ASSERT_NE(mean, std::string::npos);
+        EXPECT_GT(std::stod(volume.substr(mean + 13)), -60.0) << "silence";
+    }
+    void ExpectNothingLeftBehind() {
+        EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
+        EXPECT_FALSE(fs::exists(mod + "/videos/vexo_capture.avi"));
+        EXPECT_EQ(platform::CountMatchingFiles(mod + "/screenshots/shot*.tga"), 0);
+    }
+
+    test::TempDir root, program;
+    std::string base, mod;
+    std::string out = root / "videos";
+    CAviFile writer;
+    platform::MainThreadQueue queue;
+    std::unique_ptr<test::RecordingWindow> window;
+};
+
+TEST_F(RealEngineTest, ADemoBecomesTheEnginesFramesAndSoundWithRealtimeOffAndOn) {
+    const std::string reference = Reference();
+    Record(false);
+    ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
+    ExpectNothingLeftBehind();
+    fs::remove(out + "/baseoa_short.avi");
+    Record(true);
+    ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
+    test::WriteFile(program / "configs/default.cfg", "quit\n");
+    test::RecordingWindow& w = Open();
+    w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+    auto* start = w.findChild<QPushButton*>("btnStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text.rfind("The game wrote no frames for the demo \"short.dm_71\".", 0),
+              0u);
+    EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(0));
+    EXPECT_TRUE(w.Form().Controls.frmMain.Enabled());
+    EXPECT_FALSE(fs::exists(out + "/baseoa_short.avi"));
+    ExpectNothingLeftBehind();
+}
+
+} // namespace
+} // namespace vexo
