@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/fs.h"
+#include "settings/folders.h"
 
 namespace vexo {
 
@@ -27,7 +28,7 @@ RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
     p.GameExe = baseDir + sep + "quake3.exe";
     p.ModName = modName;
     p.ModDir = baseDir + sep + modName;
-    p.ConfigSource = programDir + "configs" + sep + configItem;
+    p.ConfigSource = FindConfigFile(FoldersFor(programDir), configItem, sep);
     p.TempConfig = p.ModDir + sep + kTempConfigBaseName + ".cfg";
     p.ScreenshotDir = p.ModDir + sep + "screenshots";
     p.ScreenshotMask = kScreenshotMask;
