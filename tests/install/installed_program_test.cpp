@@ -54,11 +54,6 @@ TEST(InstalledProgram, KeepsItsSettingsAndConfigsInTheUsersFolder) {
     const std::string install = std::string("'") + VEXO_CMAKE + "' --install '" + VEXO_BUILD_DIR +
                                 "' --prefix '" + prefix + "' >/dev/null";
     ASSERT_EQ(std::system(install.c_str()), 0);
-    for (const char* file :
-         {"bin/vexograph", "bin/vexo-encode", "share/applications/vexograph.desktop",
-          "share/icons/hicolor/scalable/apps/vexograph.svg",
-          "share/icons/hicolor/48x48/apps/vexograph.png", "share/man/man1/vexo-encode.1.gz"})
-        EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
     fs::create_directories(home);
     const auto installed = Snapshot(prefix);
 
