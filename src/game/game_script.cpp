@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/fs.h"
+#include "settings/folders.h"
 
 namespace vexo {
 
@@ -28,7 +29,7 @@ RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
     p.GameExe = baseDir + sep + engine.Executable;
     p.ModName = modName;
     p.ModDir = baseDir + sep + modName;
-    p.ConfigSource = programDir + "configs" + sep + configItem;
+    p.ConfigSource = FindConfigFile(FoldersFor(programDir), configItem, sep);
     p.TempConfig = p.ModDir + sep + kTempConfigBaseName + ".cfg";
     p.ScreenshotDir = p.ModDir + sep + "screenshots";
     p.ScreenshotMask = kScreenshotMask;

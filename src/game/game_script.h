@@ -1,7 +1,7 @@
 // The game script and the game launch of a recording: the paths of one Start, the console
 // commands appended to a copy of the chosen game config, the game's command line and the
-// start of the game process. Everything but the file copy and the process start is plain
-// string building.
+// start of the game process. Everything but the config lookup, the file copy and the process
+// start is plain string building.
 #pragma once
 
 #include <functional>
@@ -37,7 +37,7 @@ struct RunPaths {
     std::string GameExe;        // BaseDir + sep + the engine's file name ("quake3.exe")
     std::string ModName;        // the selected modification item
     std::string ModDir;         // BaseDir + sep + ModName
-    std::string ConfigSource;   // program directory + "configs" + sep + config item
+    std::string ConfigSource;   // the config item in the first config folder holding it
     std::string TempConfig;     // ModDir + sep + "vexo_temp.cfg"
     std::string ScreenshotDir;  // ModDir + sep + "screenshots"
     std::string ScreenshotMask; // "shot*.tga"
@@ -46,7 +46,9 @@ struct RunPaths {
     std::string CaptureFile;    // where a native engine's own recording lands
 };
 
-// programDir carries its trailing separator. sep is the separator the paths are joined with.
+// programDir carries its trailing separator; the config item is looked up in that program's
+// config folders, the user's before the installed one. sep is the separator the paths are
+// joined with.
 RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
                        const std::string& configItem, const std::string& programDir,
                        const std::string& outDir, char sep,

@@ -7,6 +7,7 @@
 
 #include "game/engine.h"
 #include "platform/fs.h"
+#include "settings/folders.h"
 #include "settings/ini.h"
 
 namespace vexo {
@@ -38,11 +39,11 @@ std::string DemosDirectoryPath(const std::string& base, const std::string& mod, 
 }
 
 std::string ConfigDirectoryPath(const std::string& programDir) {
-    return programDir + "configs";
+    return FoldersFor(programDir).configDirs.front();
 }
 
 std::string ConfigFilePath(const std::string& programDir, const std::string& config, char sep) {
-    return ConfigDirectoryPath(programDir) + sep + config;
+    return FindConfigFile(FoldersFor(programDir), config, sep);
 }
 
 bool IsSafeDemoName(const std::string& name) {
@@ -84,9 +85,10 @@ std::vector<std::string> ListDemos(const std::string& modDir) {
 std::vector<std::string> ListConfigs() {
     using namespace platform;
     std::vector<std::string> configs;
-    const std::string pattern = ConfigFilePath(ProgramDirectory(), "*.cfg", kPathSep);
-    for (const std::string& name : FindMatches(pattern, false))
-        AddUnique(configs, ToLower(name));
+    for (const std::string& dir : CurrentFolders().configDirs) {
+        for (const std::string& name : FindMatches(dir + kPathSep + "*.cfg", false))
+            AddUnique(configs, ToLower(name));
+    }
     return configs;
 }
 

@@ -14,9 +14,11 @@ namespace vexo {
 std::string ModDirectoryPath(const std::string& base, const std::string& mod, char sep);
 // base + sep + mod + sep + "demos"
 std::string DemosDirectoryPath(const std::string& base, const std::string& mod, char sep);
-// programDir (which ends with its separator) + "configs"
+// The config folder the user edits of a program in programDir (which ends with its
+// separator): programDir + "configs", or the user's own for an installed program.
 std::string ConfigDirectoryPath(const std::string& programDir);
-// programDir + "configs" + sep + config
+// The path of a config: in the first config folder that holds it (the user's before the
+// installed one), else in the user's; folder and name joined by sep.
 std::string ConfigFilePath(const std::string& programDir, const std::string& config, char sep);
 
 // A demo name the game script can carry safely inside its quoted demo command: no double
@@ -29,7 +31,7 @@ bool IsSafeDemoName(const std::string& name);
 std::vector<std::string> ListModifications(const std::string& base);
 // The "*.dm_*" files in modDir's "demos" directory, as found on disk, safe names only.
 std::vector<std::string> ListDemos(const std::string& modDir);
-// The lower-cased "*.cfg" files in the program's "configs" directory.
+// The lower-cased "*.cfg" files in the program's config folders, each name once.
 std::vector<std::string> ListConfigs();
 
 // Rebuilds the three lists for the text of edBasePath and restores the stored selections.

@@ -4,6 +4,7 @@
 #include "game/engine.h"
 #include "game/lists.h"
 #include "platform/fs.h"
+#include "settings/folders.h"
 
 namespace vexo {
 
@@ -19,6 +20,17 @@ void Open(IFormHost& host, const std::string& target) {
     host.ShellExecute("open", OnDisk(target), "", "", SW_SHOW);
 }
 
+// The file to edit for a config found at path. An installed program's own configs cannot be
+// changed by the user: such a config is copied into the user's config folder first, and the
+// copy, which the program uses from then on, is edited instead.
+std::string EditableConfig(const std::string& programDir, const std::string& path) {
+    const std::string userDir = ConfigDirectoryPath(programDir) + platform::kPathSep;
+    if (path.compare(0, userDir.size(), userDir) == 0 || !platform::FileExists(path))
+        return path;
+    const std::string copy = userDir + path.substr(path.find_last_of(platform::kPathSep) + 1);
+    return platform::CopyFileReplacing(path, copy) ? copy : path;
+}
+
 } // namespace
 
 std::string GameParameters(const std::string& mod, int modeIndex, bool windowed) {
@@ -32,7 +44,7 @@ std::string NotepadParameters(const std::string& configPath) {
 }
 
 std::string CodecSetupPath(const std::string& programDir, char sep) {
-    return programDir + "codec" + sep + "huffyuv.inf";
+    return FoldersFor(programDir).codecDir + sep + "huffyuv.inf";
 }
 
 void btnRunModClick(MainControls& c, IFormHost& host) {
@@ -65,8 +77,9 @@ void btnOpenModDirClick(MainControls& c, IFormHost& host) {
 void btnEditConfigClick(MainControls& c, IFormHost& host) {
     if (c.cbConfigs.ItemIndex() < 0)
         return;
-    const std::string file =
-        ConfigFilePath(platform::ProgramDirectory(), c.cbConfigs.Text(), platform::kPathSep);
+    const std::string programDir = platform::ProgramDirectory();
+    const std::string file = EditableConfig(
+        programDir, ConfigFilePath(programDir, c.cbConfigs.Text(), platform::kPathSep));
     ShowStatus(c, host, "Launching notepad...");
     host.ShellExecute("open", "notepad.exe", NotepadParameters(OnDisk(file)), "", SW_SHOW);
     host.Sleep(250);

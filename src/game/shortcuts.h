@@ -17,7 +17,8 @@ inline constexpr const char* kDonationAddress = "https://vexograph.example/donat
 std::string GameParameters(const std::string& mod, int modeIndex, bool windowed);
 // The single Notepad parameter: the config file's path between double quotes.
 std::string NotepadParameters(const std::string& configPath);
-// programDir + "codec" + sep + "huffyuv.inf"
+// The program's codec folder + sep + "huffyuv.inf": programDir + "codec", or the installed
+// data folder's for an installed program.
 std::string CodecSetupPath(const std::string& programDir, char sep);
 
 void btnRunModClick(MainControls& c, IFormHost& host);

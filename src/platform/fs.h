@@ -76,4 +76,18 @@ std::string ExtractFilePath(const std::string& path);
 // The user's home directory, without a trailing separator.
 std::string HomeDirectory();
 
+// The base folder of the user's configuration files, without a trailing separator:
+// $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (the home directory of
+// the account when HOME is unset).
+std::string UserConfigHome();
+
+// An existing directory this process may create files in.
+bool IsWritableDirectory(const std::string& path);
+
+// Creates a directory and every missing parent. True when the directory exists afterwards.
+bool CreateDirectoryPath(const std::string& path);
+
+// The path with "." and ".." components and doubled separators taken out, as text.
+std::string NormalizePath(const std::string& path);
+
 } // namespace vexo::platform

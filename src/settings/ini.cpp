@@ -3,8 +3,8 @@
 #include <cctype>
 #include <limits>
 
-#include "platform/fs.h"
 #include "platform/profile.h"
+#include "settings/folders.h"
 
 namespace vexo {
 
@@ -12,7 +12,7 @@ EIniFileException::EIniFileException(const std::string& file)
     : std::runtime_error("In " + file + " kann nicht geschrieben werden") {}
 
 std::string SettingsFilePath() {
-    return platform::ProgramDirectory() + "vexo.ini";
+    return CurrentFolders().settingsFile;
 }
 
 std::string ReadIniString(const std::string& file, const std::string& section,

@@ -1,5 +1,5 @@
-// The settings file "vexo.ini" beside the executable and its accessors. Every access opens
-// the file, performs one read or one write and closes it again.
+// The settings file "vexo.ini" and its accessors. Every access opens the file, performs one
+// read or one write and closes it again.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,8 @@ public:
     explicit EIniFileException(const std::string& file);
 };
 
-// The program directory (with its separator) followed by "vexo.ini"; recomputed each time.
+// The running program's vexo.ini: beside the executable, or in the user's configuration
+// folder for an installed program (settings/folders.h); recomputed each time.
 std::string SettingsFilePath();
 
 std::string ReadIniString(const std::string& file, const std::string& section,

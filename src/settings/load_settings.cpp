@@ -4,6 +4,7 @@
 #include "platform/registry.h"
 #include "platform/vfw.h"
 #include "settings/codec_settings.h"
+#include "settings/folders.h"
 #include "settings/ini.h"
 
 namespace vexo {
@@ -73,7 +74,7 @@ void cbConfigsChange(MainControls& c) {
         return;
     }
     const std::string path =
-        platform::ProgramDirectory() + "configs" + platform::kPathSep + c.cbConfigs.Text();
+        FindConfigFile(CurrentFolders(), c.cbConfigs.Text(), platform::kPathSep);
     if (platform::FileExists(path)) {
         c.btnEditConfig.SetEnabled(true);
         WriteIniString(SettingsFilePath(), "settings", "lastcfg", c.cbConfigs.Text());

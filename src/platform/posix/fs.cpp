@@ -4,8 +4,10 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -283,6 +285,41 @@ std::string HomeDirectory() {
     while (home.size() > 1 && home.back() == '/')
         home.pop_back();
     return home;
+}
+
+std::string UserConfigHome() {
+    // Relative values are invalid by the XDG base directory rules and are ignored.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+        std::string dir = xdg;
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
+        return dir;
+    }
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/')
+        home = env;
+    else
+        home = HomeDirectory();
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return (home == "/" ? "" : home) + "/.config";
+}
+
+bool IsWritableDirectory(const std::string& path) {
+    return DirectoryExists(path) && ::access(ResolvePathCase(path).c_str(), W_OK | X_OK) == 0;
+}
+
+bool CreateDirectoryPath(const std::string& path) {
+    if (path.empty())
+        return false;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return DirectoryExists(path);
+}
+
+std::string NormalizePath(const std::string& path) {
+    std::string normal = std::filesystem::path(path).lexically_normal().string();
+    return normal.empty() ? path : normal;
 }
 
 } // namespace vexo::platform
