@@ -39,10 +39,14 @@ void TfrmMain::Guard(const std::function<void()>& fn) {
 void TfrmMain::FormCreate() {
     host_.SetApplicationTitle(kMainCaption);
     ShowStatus("Loading settings...");
+    // A settings file that cannot be written does not leave the window half loaded: every
+    // control gets its value and the lists are built; the error is shown once, at the end.
+    DeferSettingsWriteErrors deferred;
     LoadSettings(Controls);
     Controls.cbModes.SetItemIndex(3);
     Controls.cbGammas.SetItemIndex(10);
     ShowStatus("Ready.");
+    deferred.ThrowFirst();
 }
 
 void TfrmMain::FormShow() {

@@ -153,6 +153,12 @@ void TDirThread::GameEnded() {
     wake_.notify_all();
 }
 
+void TDirThread::TakeWhatIsLeft() {
+    lenient_ = true;
+    GameEnded();
+    Resume();
+}
+
 void TDirThread::Resume() {
     bool expected = false;
     if (!started_.compare_exchange_strong(expected, true))
@@ -196,6 +202,7 @@ void TDirThread::Execute() {
     active_ = true;
     processed_.clear();
     frameCounter_ = 0;
+    framesWritten_ = 0;
     int idle = 0; // scans that found files but wrote none; never reset
 
     while (!terminated_) {
@@ -394,6 +401,12 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
                ") ...");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    if (!image && !prepared && lenient_) {
+        // What a failed game left half-written is no frame: passed over (and deleted at the
+        // end with the rest).
+        busy_ = false;
+        return true;
+    }
     if (!image && !prepared) {
         failed_ = true;
         Status("Failed.");
@@ -413,6 +426,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         Terminate();
         return false;
     }
+    ++framesWritten_;
     if (Consume)
         TruncateFile(fullPath);
     busy_ = false;
@@ -451,6 +465,7 @@ bool TDirThread::TakeCapture() {
                 Terminate();
                 return false;
             }
+            ++framesWritten_;
             break;
         }
         case platform::GameCaptureReader::Item::Sound:

@@ -60,6 +60,11 @@ public:
     // that finds nothing counts as an idle scan, and the end of the capture file is its end.
     void GameEnded();
 
+    // After a game that failed: takes what the game wrote before it failed, as a finishing
+    // scan takes it (starting the worker if it was not yet), passing over files the game
+    // left half-written instead of failing on them.
+    void TakeWhatIsLeft();
+
     // Starts the worker (once).
     void Resume();
     // Asks the worker to stop after the file it is handling.
@@ -75,6 +80,8 @@ public:
     bool Failed() const { return failed_; }
     // The position the next frame will get.
     int32_t FrameCounter() const { return frameCounter_; }
+    // The frames the writer has taken.
+    int32_t FramesWritten() const { return framesWritten_; }
 
 private:
     TDirThread(platform::MainThreadQueue& queue, CollectorUi ui);
@@ -118,6 +125,8 @@ private:
     std::atomic<bool> started_{false};
     std::atomic<bool> gameEnded_{false};
     std::atomic<bool> failed_{false};
+    std::atomic<bool> lenient_{false};
+    std::atomic<int32_t> framesWritten_{0};
     std::string captureFile_;
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -1,7 +1,10 @@
 #include "game/game_script.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "platform/fs.h"
 #include "settings/folders.h"
@@ -48,6 +51,46 @@ bool IsSafeDemoBaseName(const std::string& demoBaseName) {
     return demoBaseName.find_first_of("\"\r\n") == std::string::npos;
 }
 
+std::string TimeScaleForScript(const std::string& text) {
+    std::string script = text;
+    std::replace(script.begin(), script.end(), ',', '.');
+    return script;
+}
+
+namespace {
+
+// A number text with blanks around it and a decimal point or comma; nothing when the text is
+// anything else, or not a number greater than 0.
+std::optional<double> PositiveNumber(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const std::string number = TimeScaleForScript(text.substr(first, last - first + 1));
+    double value = 0;
+    const char* end = number.data() + number.size();
+    const auto [at, error] = std::from_chars(number.data(), end, value);
+    if (error != std::errc() || at != end || !std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+bool IsPositiveTimeScale(const std::string& text) {
+    return PositiveNumber(text).has_value();
+}
+
+std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale) {
+    const std::optional<double> rate = PositiveNumber(captureRate);
+    const std::optional<double> scale = PositiveNumber(timeScale);
+    if (!rate || !scale)
+        return captureRate;
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, *rate / (*scale * *scale));
+    return error == std::errc() ? std::string(text, end) : captureRate;
+}
+
 std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
                             bool engineCapture) {
     std::string s = "\n";
@@ -57,7 +100,8 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
     s += "set r_fullscreen \"" + std::to_string(options.Windowed ? 0 : 1) + "\"\n";
     s += "set cl_avidemo \"" + options.CaptureRate + "\"\n";
     if (engineCapture) {
-        s += "set cl_aviFrameRate \"" + options.CaptureRate + "\"\n";
+        s += "set cl_aviFrameRate \"" + EngineFrameRate(options.CaptureRate, options.TimeScale) +
+             "\"\n";
         s += "set cl_aviMotionJpeg \"0\"\n";
     }
     s += "timescale \"" + options.TimeScale + "\"\n";

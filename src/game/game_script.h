@@ -77,6 +77,20 @@ bool IsSafeDemoBaseName(const std::string& demoBaseName);
 std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
                             bool engineCapture = kAskEngineCapture);
 
+// The timescale text as the script writes it: a decimal comma, as many users type it,
+// becomes the decimal point the game reads (it would read "0,5" as 0); the rest verbatim.
+std::string TimeScaleForScript(const std::string& text);
+// Whether the timescale text (blanks around it allowed, a decimal point or comma) is a number
+// greater than 0.
+bool IsPositiveTimeScale(const std::string& text);
+
+// The capture rate as an engine of the ioquake3 family is told it (cl_aviFrameRate). Such an
+// engine, recording, steps the game by 1 / (rate x timescale) seconds a frame, where the
+// original game (cl_avidemo) steps it by timescale / rate: the rate divided by the square
+// of the timescale makes both step alike, so a timescale slows the game down for either.
+// The capture rate text itself where either text is not a number greater than 0.
+std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale);
+
 enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 
 // Copies ConfigSource over TempConfig (status "Copying config file...") and appends the game

@@ -47,6 +47,8 @@ bool IsExecutableFile(const std::string& path);
 // a temporary name and renamed into place, so the destination is either whole or untouched.
 bool CopyFileReplacing(const std::string& source, const std::string& destination);
 bool DeleteFileAt(const std::string& path);
+// Gives a file another name, replacing a file of that name at once (never a directory).
+bool MoveFileReplacing(const std::string& from, const std::string& to);
 bool CreateDirectoryAt(const std::string& path);
 // Removes a directory that holds nothing; false otherwise.
 bool RemoveEmptyDirectory(const std::string& path);

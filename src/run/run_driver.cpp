@@ -66,6 +66,25 @@ private:
 
 } // namespace
 
+std::string RecordingFileName(const std::string& aviFileName) {
+    return aviFileName.substr(0, aviFileName.size() - 4) + " (recording).avi";
+}
+
+std::string FailedFileName(const std::string& aviFileName) {
+    return aviFileName.substr(0, aviFileName.size() - 4) + " (failed).avi";
+}
+
+std::string DemoGoneText(const std::string& demoItem) {
+    return "The demo \"" + demoItem +
+           "\" is no longer in the modification's demos folder. Refresh the demo list and "
+           "try again.";
+}
+
+std::string NotSavedText(const std::string& aviFileName, const std::string& recording) {
+    return "The video could not be saved as \"" + aviFileName + "\". It was kept as \"" +
+           recording + "\".";
+}
+
 std::string NoFramesText(const std::string& demoItem) {
     return "The game wrote no frames for the demo \"" + demoItem +
            "\".\n\n"
@@ -117,171 +136,251 @@ std::string ScreenshotWarningText(int count, const std::string& modName) {
            "again. Would you like to open the folder now?";
 }
 
-void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
-                  platform::MainThreadQueue& queue) {
-    struct {
-        MainControls& c;
-        IFormHost& host;
-        void ShowStatus(const std::string& text) { vexo::ShowStatus(c, host, text); }
-        void DisableForRun() { vexo::DisableForRun(c); }
-        void EnableAfterRun() { vexo::EnableAfterRun(c, host); }
-    } form{c, host};
+namespace {
 
-    if (c.cbMods.ItemIndex() < 0)
-        return;
-    const RunPaths paths = BuildRunPaths(c.edBasePath.Text(), c.cbMods.Text(), c.cbConfigs.Text(),
-                                         platform::ProgramDirectory(), c.edOutPath.Text(), kSep,
-                                         FindGameEngine(c.edBasePath.Text()));
-    CaptureOptions options;
-    options.Draw2D = c.cbDraw2D.Checked();
-    options.DrawGun = c.cbDrawGun.Checked();
-    options.ModeIndex = c.cbModes.ItemIndex();
-    options.Windowed = c.cbWindowed.Checked();
-    options.CaptureRate = c.edFps.Text();
-    options.TimeScale = c.edTimeScale.Text();
-    form.ShowStatus("");
-
-    // The checks, in order; the first that fails ends the click.
-    if (c.cbConfigs.ItemIndex() < 0)
-        return ErrorBox(host, "You didn't select a config to use.");
-    if (!platform::DirectoryExists(paths.BaseDir))
-        return ErrorBox(host, "Quake III directory does not exist.");
-    if (FindEngineExecutable(paths.BaseDir).empty() || FindBaseGame(paths.BaseDir).empty())
-        return ErrorBox(host, "Quake III not found in selected directory.");
-    if (!platform::DirectoryExists(paths.OutDir))
-        return ErrorBox(host, "Output directory does not exist.");
-    if (!platform::DirectoryExists(paths.ModDir))
-        return ErrorBox(host, "Selected MOD directory does not exist.");
-    const int leftovers =
-        platform::CountMatchingFiles(paths.ScreenshotDir + kSep + paths.ScreenshotMask);
-    if (leftovers > 0) {
-        if (host.MessageBox(ScreenshotWarningText(leftovers, paths.ModName), "Problem",
-                            MB_YESNO | MB_ICONWARNING) == IDYES)
-            host.ShellExecute("open", "", "", paths.ScreenshotDir, SW_SHOW);
-        return;
+// One click on Start: the checks, then every checked demo recorded in turn. Each step of
+// the run is a method of its own; the order of every text and call is the run's.
+class RecordingRun {
+public:
+    RecordingRun(MainControls& c, IFormHost& host, CAviFile& writer,
+                 platform::MainThreadQueue& queue)
+        : c_(c), host_(host), writer_(writer), queue_(queue) {
+        ui_.Status = [&c](const std::string& text) { c.status.SetSimpleText(text); };
+        ui_.Title = [&host](const std::string& text) { host.SetApplicationTitle(text); };
+        ui_.ErrorBox = [&host](const std::string& text) { ErrorBox(host, text); };
     }
-    if (c.clbDemos.CheckedCount() == 0)
-        return ErrorBox(host, "You didn't select any demos in demo list.");
 
-    const std::string ini = SettingsFilePath();
-    if (!LoadCodecSettings(ini, &writer.CodecVars)) {
-        writer.Close(0);
-        form.ShowStatus("Failed.");
-        return ErrorBox(host, "You didn't select an AVI codec yet.");
-    }
-    form.DisableForRun();
-
-    CollectorUi ui;
-    ui.Status = [&c](const std::string& text) { c.status.SetSimpleText(text); };
-    ui.Title = [&host](const std::string& text) { host.SetApplicationTitle(text); };
-    ui.ErrorBox = [&host](const std::string& text) { ErrorBox(host, text); };
-    auto status = [&form](const std::string& text) { form.ShowStatus(text); };
-
-    bool recorded = false;
-    for (int j = 0; j < c.clbDemos.Count(); ++j) {
-        if (!c.clbDemos.Checked(j))
-            continue;
-        const std::string demo = DemoBaseName(c.clbDemos.ItemText(j));
-        if (recorded && !LoadCodecSettings(ini, &writer.CodecVars)) {
-            writer.Close(0);
-            form.ShowStatus("Failed.");
-            form.EnableAfterRun();
-            return ErrorBox(host, "You didn't select an AVI codec yet.");
+    void Run() {
+        if (c_.cbMods.ItemIndex() < 0)
+            return;
+        ReadInputs();
+        ShowStatus("");
+        if (!PassesChecks())
+            return;
+        if (!LoadCodec()) {
+            writer_.Close(0);
+            ShowStatus("Failed.");
+            return ErrorBox(host_, "You didn't select an AVI codec yet.");
         }
+        DisableForRun(c_);
+        bool recorded = false;
+        for (int j = 0; j < c_.clbDemos.Count(); ++j) {
+            if (!c_.clbDemos.Checked(j))
+                continue;
+            if (recorded && !LoadCodec()) {
+                writer_.Close(0);
+                ShowStatus("Failed.");
+                EnableAfterRun(c_, host_);
+                return ErrorBox(host_, "You didn't select an AVI codec yet.");
+            }
+            if (!RecordDemo(j))
+                return; // a failure ends the whole run
+            recorded = true;
+        }
+        EnableAfterRun(c_, host_);
+        ShowStatus("Completed.");
+    }
 
-        auto failA = [&](const std::string& text) {
-            form.ShowStatus("Failed.");
-            form.EnableAfterRun();
-            platform::DeleteFileAt(paths.TempConfig);
-            ErrorBox(host, text);
+private:
+    void ShowStatus(const std::string& text) { vexo::ShowStatus(c_, host_, text); }
+    bool LoadCodec() { return LoadCodecSettings(ini_, &writer_.CodecVars); }
+
+    void ReadInputs() {
+        paths_ = BuildRunPaths(c_.edBasePath.Text(), c_.cbMods.Text(), c_.cbConfigs.Text(),
+                               platform::ProgramDirectory(), c_.edOutPath.Text(), kSep,
+                               FindGameEngine(c_.edBasePath.Text()));
+        options_.Draw2D = c_.cbDraw2D.Checked();
+        options_.DrawGun = c_.cbDrawGun.Checked();
+        options_.ModeIndex = c_.cbModes.ItemIndex();
+        options_.Windowed = c_.cbWindowed.Checked();
+        options_.CaptureRate = c_.edFps.Text();
+        options_.TimeScale = TimeScaleForScript(c_.edTimeScale.Text());
+        ini_ = SettingsFilePath();
+    }
+
+    // The checks, in order; the first that fails ends the click with its message.
+    bool PassesChecks() {
+        auto fail = [this](const std::string& text) {
+            ErrorBox(host_, text);
+            return false;
         };
-        switch (PrepareGameScript(paths, options, demo, status)) {
+        if (c_.cbConfigs.ItemIndex() < 0)
+            return fail("You didn't select a config to use.");
+        if (!platform::DirectoryExists(paths_.BaseDir))
+            return fail("Quake III directory does not exist.");
+        if (FindEngineExecutable(paths_.BaseDir).empty() || FindBaseGame(paths_.BaseDir).empty())
+            return fail("Quake III not found in selected directory.");
+        if (!platform::DirectoryExists(paths_.OutDir))
+            return fail("Output directory does not exist.");
+        if (!platform::DirectoryExists(paths_.ModDir))
+            return fail("Selected MOD directory does not exist.");
+        const int leftovers =
+            platform::CountMatchingFiles(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask);
+        if (leftovers > 0) {
+            if (host_.MessageBox(ScreenshotWarningText(leftovers, paths_.ModName), "Problem",
+                                 MB_YESNO | MB_ICONWARNING) == IDYES)
+                host_.ShellExecute("open", "", "", paths_.ScreenshotDir, SW_SHOW);
+            return false;
+        }
+        if (c_.clbDemos.CheckedCount() == 0)
+            return fail("You didn't select any demos in demo list.");
+        // A game at timescale 0 never ends its demo, and its recording fills the disk.
+        if (!IsPositiveTimeScale(c_.edTimeScale.Text()))
+            return fail(kTimeScaleText);
+        return true;
+    }
+
+    // Records item j into its AVI file. False when a failure ended the run.
+    bool RecordDemo(int j) {
+        const std::string item = c_.clbDemos.ItemText(j);
+        const std::string demo = DemoBaseName(item);
+        auto status = [this](const std::string& text) { ShowStatus(text); };
+        switch (PrepareGameScript(paths_, options_, demo, status)) {
         case ScriptCopyFailed:
-            return failA("Error copying config file.");
+            return FailBeforeGame("Error copying config file.");
         case ScriptUpdateFailed:
-            return failA("Error updating config.");
+            return FailBeforeGame("Error updating config.");
         case ScriptOk:
             break;
         }
+        // A game asked for a demo that is not there waits in its menu for a user.
+        if (!platform::FileExists(paths_.ModDir + kSep + "demos" + kSep + item))
+            return FailBeforeGame(DemoGoneText(item));
         // Screenshots still in the folder now were left by an earlier demo of this run
         // whose collector failed: they are not this demo's frames.
         std::vector<std::string> leftovers;
         for (const std::string& name :
-             platform::FindMatches(paths.ScreenshotDir + kSep + paths.ScreenshotMask, false))
-            leftovers.push_back(paths.ScreenshotDir + kSep + name);
+             platform::FindMatches(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask, false))
+            leftovers.push_back(paths_.ScreenshotDir + kSep + name);
         // A native engine records into a file of a fixed name: one left by an interrupted
         // run is not this demo's.
-        const EngineCapture capture(paths);
-        auto game = LaunchGame(BuildGameCommandLine(paths), paths, status);
+        const EngineCapture capture(paths_);
+        auto game = LaunchGame(BuildGameCommandLine(paths_), paths_, status);
         if (!game)
-            return failA("Error launching Quake III Arena.");
+            return FailBeforeGame("Error launching Quake III Arena.");
 
-        const std::string aviName = AviFileName(paths.OutDir, paths.ModName, demo, kSep);
-        MakePath(paths.OutDir);
-        writer.Open(aviName, 640, 480, AviRateFromText(c.edAviFps.Text()), 1);
-        if (c.cbGammas.ItemIndex() >= 0)
-            writer.SetGamma(GammaFromItem(c.cbGammas.Text()));
+        // The demo is recorded beside its video under a name of its own: an earlier video
+        // of the demo is replaced only once the new one is complete.
+        const std::string target = AviFileName(paths_.OutDir, paths_.ModName, demo, kSep);
+        const std::string recording = RecordingFileName(target);
+        MakePath(paths_.OutDir);
+        writer_.Open(recording, 640, 480, AviRateFromText(c_.edAviFps.Text()), 1);
+        if (c_.cbGammas.ItemIndex() >= 0)
+            writer_.SetGamma(GammaFromItem(c_.cbGammas.Text()));
 
-        std::shared_ptr<TDirThread> worker = TDirThread::Create(queue, ui);
-        worker->SetDirectory(paths.ScreenshotDir);
-        worker->SetMask(paths.ScreenshotMask);
+        std::shared_ptr<TDirThread> worker = TDirThread::Create(queue_, ui_);
+        worker->SetDirectory(paths_.ScreenshotDir);
+        worker->SetMask(paths_.ScreenshotMask);
         worker->Interval = 1000;
-        worker->Writer = &writer;
+        worker->Writer = &writer_;
         worker->SetPassOver(leftovers);
-        worker->SetCaptureFile(paths.CaptureFile);
-        if (c.cbRealtime.Checked())
+        worker->SetCaptureFile(paths_.CaptureFile);
+        if (c_.cbRealtime.Checked())
             worker->Resume();
 
-        host.SetApplicationTitle("VEXO [ waiting... ]");
-        form.ShowStatus("Waiting for Quake III to finish...");
+        host_.SetApplicationTitle("VEXO [ waiting... ]");
+        ShowStatus("Waiting for Quake III to finish...");
         while (!game->Wait(80))
-            host.ProcessMessages();
+            host_.ProcessMessages();
 
-        form.ShowStatus("Cleaning up...");
+        ShowStatus("Cleaning up...");
         int exitCode = 1;
         if (!game->ExitCode(exitCode))
             exitCode = 1;
         game->Close();
         worker->GameEnded();
-        platform::DeleteFileAt(paths.TempConfig);
+        platform::DeleteFileAt(paths_.TempConfig);
+        if (exitCode != 0)
+            return FailAfterGame(*worker, recording, target);
 
-        if (exitCode != 0) {
-            form.ShowStatus("Failed.");
-            // The worker may still be writing a frame: stop it before the writer closes.
-            worker->Terminate();
-            WaitPumping(host, [&] { return !worker->Started() || !worker->Active(); });
-            form.EnableAfterRun();
-            writer.Close(0);
-            ErrorBox(host, "Quake III didn't shut down properly.");
-            WaitPumping(host, [&] { return worker->CleanupDone(); });
-            return;
-        }
-
-        host.SetApplicationTitle(kMainCaption);
-        if (!c.cbRealtime.Checked())
+        host_.SetApplicationTitle(kMainCaption);
+        if (!c_.cbRealtime.Checked())
             worker->Resume();
-        WaitPumping(host, [&] { return !worker->Active(); });
-        if (!worker->Failed() && worker->FrameCounter() == 0) {
-            // The game ended well but recorded nothing: waiting longer would not help.
-            form.ShowStatus("Failed.");
-            form.EnableAfterRun();
-            writer.Close(0);
-            platform::DeleteFileAt(aviName);
-            ErrorBox(host, NoFramesText(c.clbDemos.ItemText(j)));
-            WaitPumping(host, [&] { return worker->CleanupDone(); });
-            return;
-        }
-        form.ShowStatus("Finalizing...");
-        writer.Close(0);
-        worker->Terminate();
-        c.clbDemos.SetChecked(j, false);
+        WaitPumping(host_, [&] { return !worker->Active(); });
+        if (!worker->Failed() && worker->FramesWritten() == 0)
+            return FailWithoutFrames(*worker, recording, item);
+        FinishDemo(j, *worker, recording, target);
+        return true;
+    }
+
+    // Failure course A: the game was not started; nothing was recorded.
+    bool FailBeforeGame(const std::string& text) {
+        ShowStatus("Failed.");
+        EnableAfterRun(c_, host_);
+        platform::DeleteFileAt(paths_.TempConfig);
+        ErrorBox(host_, text);
+        return false;
+    }
+
+    // Failure course B: the game ended badly. What it wrote before is taken into the
+    // recording as a finishing scan would take it, so that the screenshot folder is left
+    // empty; the recording is kept as a failed one, an earlier video stays as it was.
+    bool FailAfterGame(TDirThread& worker, const std::string& recording,
+                       const std::string& target) {
+        worker.TakeWhatIsLeft();
+        WaitPumping(host_, [&] { return !worker.Active(); });
+        ShowStatus("Failed.");
+        EnableAfterRun(c_, host_);
+        writer_.Close(0);
+        KeepFailedRecording(worker, recording, target);
+        ErrorBox(host_, "Quake III didn't shut down properly.");
+        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        return false;
+    }
+
+    // The game ended well but recorded nothing: waiting longer would not help.
+    bool FailWithoutFrames(TDirThread& worker, const std::string& recording,
+                           const std::string& item) {
+        ShowStatus("Failed.");
+        EnableAfterRun(c_, host_);
+        writer_.Close(0);
+        platform::DeleteFileAt(recording);
+        ErrorBox(host_, NoFramesText(item));
+        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        return false;
+    }
+
+    // The collector has stopped: the file is completed and takes the video's name (a
+    // recording the collector could not finish is kept as a failed one), and the demo is
+    // done.
+    void FinishDemo(int j, TDirThread& worker, const std::string& recording,
+                    const std::string& target) {
+        ShowStatus("Finalizing...");
+        writer_.Close(0);
+        worker.Terminate();
+        if (worker.Failed())
+            KeepFailedRecording(worker, recording, target);
+        else if (!platform::MoveFileReplacing(recording, target))
+            ErrorBox(host_, NotSavedText(target, recording));
+        c_.clbDemos.SetChecked(j, false);
         // The worker's clean-up deletes the screenshots it took; it must be over before the
         // next game writes screenshots of the same names.
-        WaitPumping(host, [&] { return worker->CleanupDone(); });
-        recorded = true;
+        WaitPumping(host_, [&] { return worker.CleanupDone(); });
     }
-    form.EnableAfterRun();
-    form.ShowStatus("Completed.");
+
+    static void KeepFailedRecording(const TDirThread& worker, const std::string& recording,
+                                    const std::string& target) {
+        if (worker.FramesWritten() > 0)
+            platform::MoveFileReplacing(recording, FailedFileName(target));
+        else
+            platform::DeleteFileAt(recording);
+    }
+
+    MainControls& c_;
+    IFormHost& host_;
+    CAviFile& writer_;
+    platform::MainThreadQueue& queue_;
+    CollectorUi ui_;
+    RunPaths paths_;
+    CaptureOptions options_;
+    std::string ini_;
+};
+
+} // namespace
+
+void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
+                  platform::MainThreadQueue& queue) {
+    RecordingRun(c, host, writer, queue).Run();
 }
 
 } // namespace vexo

@@ -29,6 +29,20 @@ float GammaFromItem(const std::string& item);
 std::string AviFileName(const std::string& outDir, const std::string& modName,
                         const std::string& demoBaseName, char sep);
 
+// The error shown when the timescale is not a number greater than 0.
+inline constexpr const char* kTimeScaleText =
+    "The timescale must be a number greater than 0, such as 1.0 or 0.5.";
+
+// Where a demo is recorded until its video is complete: beside the video, " (recording)"
+// before ".avi"; and the name a failed demo's partial recording is kept under, " (failed)".
+std::string RecordingFileName(const std::string& aviFileName);
+std::string FailedFileName(const std::string& aviFileName);
+
+// The error shown when a checked demo's file is gone by the time its game would start.
+std::string DemoGoneText(const std::string& demoItem);
+// The error shown when a complete recording cannot take its video's name.
+std::string NotSavedText(const std::string& aviFileName, const std::string& recording);
+
 // The error shown when a game ended well without recording a single frame of a demo.
 std::string NoFramesText(const std::string& demoItem);
 

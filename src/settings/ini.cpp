@@ -75,10 +75,33 @@ bool ReadIniBool(const std::string& file, const std::string& section, const std:
     return ReadIniInteger(file, section, key, defaultValue ? 1 : 0) != 0;
 }
 
+namespace {
+thread_local DeferSettingsWriteErrors* gDeferred = nullptr;
+} // namespace
+
+DeferSettingsWriteErrors::DeferSettingsWriteErrors() : outer_(gDeferred) {
+    gDeferred = this;
+}
+
+DeferSettingsWriteErrors::~DeferSettingsWriteErrors() {
+    gDeferred = outer_;
+}
+
+void DeferSettingsWriteErrors::ThrowFirst() {
+    gDeferred = outer_;
+    outer_ = nullptr;
+    if (first_)
+        throw EIniFileException(*first_);
+}
+
 void WriteIniString(const std::string& file, const std::string& section, const std::string& key,
                     const std::string& value) {
-    if (!platform::WriteProfileString(file, section, key, value))
+    if (platform::WriteProfileString(file, section, key, value))
+        return;
+    if (!gDeferred)
         throw EIniFileException(file);
+    if (!gDeferred->first_)
+        gDeferred->first_ = file;
 }
 
 void WriteIniInteger(const std::string& file, const std::string& section, const std::string& key,

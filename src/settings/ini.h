@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -12,6 +13,26 @@ namespace vexo {
 class EIniFileException : public std::runtime_error {
 public:
     explicit EIniFileException(const std::string& file);
+};
+
+// While one lives on a thread, a settings write that fails there does not end what is
+// being done: the first failure is kept, and ThrowFirst throws it once everything is done.
+// Start-up uses it, so that a settings file that cannot be written still gives a window with
+// every value loaded and a single error box.
+class DeferSettingsWriteErrors {
+public:
+    DeferSettingsWriteErrors();
+    ~DeferSettingsWriteErrors();
+    DeferSettingsWriteErrors(const DeferSettingsWriteErrors&) = delete;
+    DeferSettingsWriteErrors& operator=(const DeferSettingsWriteErrors&) = delete;
+    // Ends the deferral; throws EIniFileException for the first failed write, if any.
+    void ThrowFirst();
+
+private:
+    friend void WriteIniString(const std::string&, const std::string&, const std::string&,
+                               const std::string&);
+    DeferSettingsWriteErrors* outer_;
+    std::optional<std::string> first_; // the file the first failed write was for
 };
 
 // The running program's vexo.ini: beside the executable, or in the user's configuration

@@ -144,5 +144,33 @@ TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
     ExpectNothingLeftBehind();
 }
 
+// The engine asked for a missing demo would wait in its menu, and at timescale "0,5" read
+// as 0 it would never end the demo: neither may keep the run waiting.
+TEST_F(RealEngineTest, AMissingDemoAndACommaTimescaleEndTheirRuns) {
+    test::RecordingWindow& w = Open();
+    w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+    const std::string demo = mod + "/demos/short.dm_71";
+    fs::rename(demo, root / "short.dm_71");
+    auto* start = w.findChild<QPushButton*>("btnStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text.rfind("The demo \"short.dm_71\" is no longer", 0), 0u);
+    EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Failed.");
+
+    fs::rename(root / "short.dm_71", demo);
+    w.boxes.clear();
+    w.Form().Controls.edTimeScale.SetText("0,5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_TRUE(w.boxes.empty()) << w.boxes[0].text;
+    // Half speed: about twice the 135 frames of the demo at full speed, as the original game
+    // would record it.
+    const int frames = std::stoi(Probe(out + "/baseoa_short.avi", "v:0", "nb_read_frames"));
+    EXPECT_GT(frames, 240);
+    EXPECT_LT(frames, 300);
+    ExpectNothingLeftBehind();
+}
+
 } // namespace
 } // namespace vexo

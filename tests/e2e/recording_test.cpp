@@ -99,45 +99,62 @@ TEST_F(RecordingTest, RealtimeCollectsWhileTheGameRuns) {
     EXPECT_EQ(FrameNumbers(out + "/baseq3_charlie.avi"), tenFrames);
 }
 
-TEST_F(RecordingTest, AGameThatFailsOnTheSecondDemoEndsTheRun) {
-    WriteConfig("set vexo_nopace 1\n");
+TEST_F(RecordingTest, AFailedGameEndsTheRunKeepingItsFramesAndTheEarlierVideo) {
     RecordingWindow& w = Open();
-    w.onStatus = [&](const std::string& status) {
-        if (status == "Finalizing...")
-            WriteConfig("set vexo_nopace 1\nset vexo_exitcode 1\n");
-    };
-    for (int i = 0; i < 3; ++i)
-        Check(i);
+    Check(1);
+    PressStart();
+    ASSERT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
+    const std::string bravo = out + "/baseq3_bravo.avi";
+    const std::string earlier = test::ReadFile(bravo);
+
+    // The game of the first of two demos ends badly after writing its ten frames.
+    WriteConfig("set vexo_nopace 1\nset vexo_exitcode 1\n");
+    Check(1);
+    Check(2);
     PressStart();
     const MainControls& c = w.Form().Controls;
     ASSERT_EQ(w.boxes.size(), 1u);
     EXPECT_EQ(w.boxes[0].text, "Quake III didn't shut down properly.");
     EXPECT_EQ(w.boxes[0].caption, "Error");
     EXPECT_EQ(c.status.SimpleText(), "Failed.");
-    EXPECT_FALSE(c.clbDemos.Checked(0));
     EXPECT_TRUE(c.clbDemos.Checked(1));
     EXPECT_TRUE(c.clbDemos.Checked(2));
     EXPECT_TRUE(c.frmMain.Enabled());
-    EXPECT_EQ(FrameNumbers(out + "/baseq3_alpha.avi"), tenFrames);
-    // The failed demo's AVI was closed without frames; its screenshots stay behind.
-    EXPECT_TRUE(FrameNumbers(out + "/baseq3_bravo.avi").empty());
-    EXPECT_EQ(platform::CountMatchingFiles(mod + "/screenshots/shot*.tga"), 10);
+    // The earlier video is untouched; the frames the game wrote are kept as a failed
+    // recording, and nothing is left in the screenshots folder.
+    EXPECT_EQ(test::ReadFile(bravo), earlier);
+    EXPECT_EQ(FrameNumbers(out + "/baseq3_bravo (failed).avi"), tenFrames);
+    EXPECT_FALSE(fs::exists(out + "/baseq3_bravo (recording).avi"));
+    EXPECT_EQ(Screenshots(), 0);
     EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
 
-    // Now Start warns about the screenshots left behind.
+    // So the next Start records both at once.
     w.boxes.clear();
+    WriteConfig("set vexo_nopace 1\n");
+    PressStart();
+    EXPECT_TRUE(w.boxes.empty());
+    EXPECT_EQ(c.status.SimpleText(), "Completed.");
+    EXPECT_EQ(FrameNumbers(bravo), tenFrames);
+    EXPECT_EQ(FrameNumbers(out + "/baseq3_charlie.avi"), tenFrames);
+}
+
+TEST_F(RecordingTest, ScreenshotsLeftInTheFolderStopStartWithAQuestion) {
+    for (const char* name : {"shot0000.tga", "shot0001.tga"})
+        WriteFile(mod + "/screenshots/" + name, "x");
+    RecordingWindow& w = Open();
+    Check(0);
     w.reply = IDYES;
     PressStart();
     ASSERT_EQ(w.boxes.size(), 1u);
     EXPECT_EQ(w.boxes[0].caption, "Problem");
-    EXPECT_EQ(w.boxes[0].text, "Found 10 screenshot(s) in \"baseq3/screenshots\".\n\n"
+    EXPECT_EQ(w.boxes[0].text, "Found 2 screenshot(s) in \"baseq3/screenshots\".\n\n"
                                "You have to make sure this screenshots folder is absolutely\n"
                                "empty before you launch your demos. Please wipe it and try\n"
                                "again. Would you like to open the folder now?");
     EXPECT_EQ(w.boxes[0].flags, unsigned(MB_YESNO | MB_ICONWARNING));
     ASSERT_EQ(w.shell.size(), 1u);
     EXPECT_EQ(w.shell[0].directory, mod + "/screenshots");
-    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(0));
 }
 
 TEST_F(RecordingTest, AGameThatCannotStartEndsTheRunCleanly) {
@@ -172,6 +189,79 @@ TEST_F(RecordingTest, AGameThatRecordsNothingEndsTheRunWithAMessage) {
     EXPECT_TRUE(c.frmMain.Enabled());
     EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
     EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
+}
+
+TEST_F(RecordingTest, ADemoGoneBeforeItsGameStartsEndsTheRunNamingIt) {
+    RecordingWindow& w = Open();
+    Check(0);
+    PressStart();
+    const std::string alpha = out + "/baseq3_alpha.avi";
+    const std::string earlier = test::ReadFile(alpha);
+    Check(0);
+    Check(1);
+    fs::remove(mod + "/demos/alpha.dm_68");
+    w.statuses.clear();
+    PressStart();
+    const MainControls& c = w.Form().Controls;
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text, "The demo \"alpha.dm_68\" is no longer in the modification's "
+                               "demos folder. Refresh the demo list and try again.");
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    EXPECT_FALSE(Contains(w.statuses, "Launching Quake III..."));
+    EXPECT_TRUE(c.clbDemos.Checked(0));
+    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_TRUE(c.frmMain.Enabled());
+    EXPECT_EQ(test::ReadFile(alpha), earlier);
+    EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
+}
+
+TEST_F(RecordingTest, TheTimescaleTakesADecimalCommaAndMustBePositive) {
+    RecordingWindow& w = Open();
+    MainControls& c = w.Form().Controls;
+    Check(0);
+    for (const char* bad : {"0", "-1", "x", "0,0"}) {
+        w.boxes.clear();
+        c.edTimeScale.SetText(bad);
+        PressStart();
+        ASSERT_EQ(w.boxes.size(), 1u) << bad;
+        EXPECT_EQ(w.boxes[0].text, "The timescale must be a number greater than 0, such as 1.0 "
+                                   "or 0.5.");
+        EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
+    }
+    // "0,5" is half speed: twice the frames (the game would read the comma as the end).
+    w.boxes.clear();
+    c.edTimeScale.SetText("0,5");
+    PressStart();
+    EXPECT_TRUE(w.boxes.empty());
+    EXPECT_EQ(FrameNumbers(out + "/baseq3_alpha.avi"), Sequence(20));
+}
+
+TEST_F(RecordingTest, AnUnwritableSettingsFileStillGivesAWorkingWindow) {
+    const std::string ini = program.path() + "/vexo.ini";
+    fs::remove(ini);
+    fs::create_directories(ini); // nothing can be read from it or written to it
+    window = std::make_unique<RecordingWindow>(writer, queue);
+    window->Form().Guard([&] { window->Form().FormCreate(); });
+    window->show();
+    RecordingWindow& w = *window;
+    const MainControls& c = w.Form().Controls;
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text, "In " + ini + " kann nicht geschrieben werden.");
+    EXPECT_EQ(c.status.SimpleText(), "Ready.");
+    EXPECT_EQ(c.edAviFps.Text(), "25");
+    EXPECT_EQ(c.edFps.Text(), "35");
+    EXPECT_EQ(c.edTimeScale.Text(), "1.0");
+    EXPECT_EQ(c.cbModes.ItemIndex(), 3);
+    EXPECT_EQ(c.cbGammas.ItemIndex(), 10);
+    EXPECT_EQ(c.cbConfigs.Text(), "default.cfg");
+    EXPECT_FALSE(c.edOutPath.Text().empty());
+    // With the game directory typed in, a checked demo enables Start.
+    w.Form().Guard([&] { w.Form().Controls.edBasePath.SetText(base); });
+    EXPECT_EQ(c.cbMods.Text(), "baseq3");
+    ASSERT_EQ(c.clbDemos.Count(), 3);
+    Check(0);
+    auto* start = w.findChild<QPushButton*>("btnStart");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
 }
 
 TEST(HeadlessEncoder, ExitCodesTellWhetherEveryScreenshotBecameAFrame) {

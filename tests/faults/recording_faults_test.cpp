@@ -41,9 +41,11 @@ TEST_F(RecordingFaultTest, AnOutputFileThatCannotGrowEndsTheDemoNotTheRun) {
     EXPECT_FALSE(c.clbDemos.Checked(2));
     EXPECT_TRUE(c.frmMain.Enabled());
 
-    // The first file holds every frame written before the failing one, in order, complete
-    // enough for ffprobe; the screenshots after the failing one were not taken.
-    const std::string alpha = out + "/baseq3_alpha.avi";
+    // The first demo's recording is kept as a failed one: every frame written before the
+    // failing one, in order, complete enough for ffprobe; the screenshots after the failing
+    // one were not taken.
+    EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
+    const std::string alpha = out + "/baseq3_alpha (failed).avi";
     const int frames = CountPackets(alpha);
     ASSERT_GE(frames, 1);
     ASSERT_LT(frames, 10);
@@ -77,7 +79,7 @@ TEST_F(RecordingFaultTest, AFullFileSystemKeepsTheFramesWrittenBefore) {
     EXPECT_EQ(w.boxes[0].text, kWriteError);
     EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
     EXPECT_FALSE(w.Form().Controls.clbDemos.Checked(1));
-    const std::string bravo = small + "/baseq3_bravo.avi";
+    const std::string bravo = small + "/baseq3_bravo (failed).avi";
     const int frames = CountPackets(bravo);
     ASSERT_GE(frames, 1);
     ASSERT_LT(frames, 10);
@@ -102,17 +104,13 @@ TEST_F(RecordingFaultTest, AGameKilledMidDemoFailsTheRunWithoutHanging) {
         EXPECT_TRUE(c.frmMain.Enabled());
         EXPECT_EQ(w.windowTitle(), "Vexograph | PUBLIC BETA v0.5");
         EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
-        // The game died halfway (five of ten frames). Whatever the collector took is in the
-        // file in order; the rest is still in the screenshots folder.
-        const std::string alpha = out + "/baseq3_alpha.avi";
-        const int frames = CountPackets(alpha);
-        ASSERT_GE(frames, 0);
-        EXPECT_EQ(FrameNumbers(alpha), Sequence(frames));
-        EXPECT_EQ(frames + Screenshots(), 5);
-        if (!realtime) {
-            EXPECT_EQ(frames, 0);
-        }
-        fs::remove_all(mod + "/screenshots");
+        // The game died halfway: its five frames are kept, in order, as a failed
+        // recording, and the screenshots folder is left empty.
+        EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
+        const std::string alpha = out + "/baseq3_alpha (failed).avi";
+        EXPECT_EQ(FrameNumbers(alpha), Sequence(5));
+        EXPECT_EQ(Screenshots(), 0);
+        fs::remove(alpha);
         window.reset();
     }
 }
@@ -146,11 +144,15 @@ TEST_F(RecordingFaultTest, TheScreenshotsFolderVanishingMidRunEndsCleanly) {
     EXPECT_LE(w.boxes.size(), 2u);
     EXPECT_EQ(c.status.SimpleText(), "Failed.");
     EXPECT_TRUE(c.clbDemos.Checked(0));
-    // The frames collected before are a complete, readable file.
-    const std::string alpha = out + "/baseq3_alpha.avi";
-    const int frames = CountPackets(alpha);
-    ASSERT_GE(frames, 0);
-    EXPECT_EQ(FrameNumbers(alpha), Sequence(frames));
+    // The frames collected before are a complete, readable file kept as a failed
+    // recording (none when the folder went before the first frame was written).
+    EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
+    const std::string alpha = out + "/baseq3_alpha (failed).avi";
+    if (fs::exists(alpha)) {
+        const int frames = CountPackets(alpha);
+        ASSERT_GE(frames, 1);
+        EXPECT_EQ(FrameNumbers(alpha), Sequence(frames));
+    }
 }
 
 TEST_F(RecordingFaultTest, AnOutputFolderRemovedBeforeStartIsReported) {

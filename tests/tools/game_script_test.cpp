@@ -69,6 +69,17 @@ TEST(RunPathsTest, ANativeEngineIsToldWhereTheGameIs) {
                                            "+exec vexo_temp");
 }
 
+TEST(GameScriptTest, TheEngineRateMakesItsStepsThoseOfTheOriginalGame) {
+    EXPECT_EQ(EngineFrameRate("25", "1.0"), "25");
+    EXPECT_EQ(EngineFrameRate("25", "0,5"), "100"); // 1 / (100 x 0.5) s = 0.5 / 25 s
+    EXPECT_EQ(EngineFrameRate("30", "2"), "7.5");
+    EXPECT_EQ(EngineFrameRate("abc", "0.5"), "abc");
+    EXPECT_EQ(EngineFrameRate("25", "0"), "25");
+    EXPECT_TRUE(IsPositiveTimeScale(" 0,25 "));
+    EXPECT_FALSE(IsPositiveTimeScale("1.0x"));
+    EXPECT_EQ(TimeScaleForScript("0,5"), "0.5");
+}
+
 TEST(DemoBaseNameTest, CutsBeforeTheFirstDemoExtensionCaseSensitively) {
     EXPECT_EQ(DemoBaseName("demo1.dm_68"), "demo1");
     EXPECT_EQ(DemoBaseName("a.dm_68.dm_67"), "a");

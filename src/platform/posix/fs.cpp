@@ -226,6 +226,14 @@ bool DeleteFileAt(const std::string& path) {
     return ::unlink(real.c_str()) == 0;
 }
 
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+    const std::string source = ResolvePathCase(from);
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::rename(source.c_str(), ResolvePathCase(to).c_str()) == 0;
+}
+
 bool CreateDirectoryAt(const std::string& path) {
     return !path.empty() && ::mkdir(ResolvePathCase(path).c_str(), 0755) == 0;
 }
