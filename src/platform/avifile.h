@@ -159,8 +159,8 @@ long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slo
                              int32_t* bytesWritten);
 void AVIFrameSlotRelease(AviFrameSlot* slot);
 
-// Reference counted: a stream holds its file, a compressing stream its source. The file is
-// completed when its last reference goes.
+// Each handle (the file's and every stream's) holds the file; the file is completed when the
+// last of them is released. AVIFileRelease returns the stream handles still open.
 unsigned long AVIStreamRelease(PAVISTREAM stream);
 unsigned long AVIFileRelease(PAVIFILE file);
 
