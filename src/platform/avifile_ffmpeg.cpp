@@ -24,9 +24,8 @@ namespace {
 std::atomic<int> initCount{0};
 std::atomic<uint64_t> fileSerials{0};
 
-// Writes one packet and hands it to the file at once, so that a failing write (disk full,
-// file-size limit) shows on the frame that caused it instead of going unnoticed in the
-// output buffer.
+} // namespace
+
 int WritePacket(AviMux& mux, AVPacket* packet) {
     // The chunk with its header and padding, the empty chunks of a gap, and for every packet
     // so far its index entries (idx1, and the OpenDML ix00 past 1 GB), with headroom for the
@@ -46,6 +45,8 @@ int WritePacket(AviMux& mux, AVPacket* packet) {
     }
     return ret;
 }
+
+namespace {
 
 // Writes the packets the encoder has ready (all of them when draining).
 long DrainEncoder(AviMux& mux, int32_t* bytesWritten) {
@@ -135,6 +136,8 @@ long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& 
     mux.stream->time_base = timeBase;
     mux.stream->avg_frame_rate = av_inv_q(timeBase);
     mux.stream->r_frame_rate = av_inv_q(timeBase);
+    if (!AddSoundToHeader(mux))
+        return AVIERR_MEMORY;
 
     AVDictionary* muxerOptions = nullptr;
     av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
@@ -145,6 +148,7 @@ long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& 
         return AVIERR_FILEWRITE;
     }
     mux.headerWritten = true;
+    WriteHeldSound(mux);
     return AVIERR_OK;
 }
 
@@ -223,7 +227,7 @@ long TakesFrames(const AviMux& mux) {
 }
 
 long TakesFrames(PAVISTREAM stream) {
-    return stream && stream->mux ? TakesFrames(*stream->mux) : AVIERR_BADPARAM;
+    return stream && stream->mux && !stream->sound ? TakesFrames(*stream->mux) : AVIERR_BADPARAM;
 }
 
 long CanWriteAt(const AviMux& mux, int32_t start) {
@@ -330,6 +334,12 @@ long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA
     if (!stream)
         return AVIERR_BADPARAM;
     *stream = nullptr;
+    if (file && info && info->fccType == streamtypeAUDIO) {
+        if (const long refused = CreateSoundStream(*file->mux))
+            return refused;
+        *stream = new AviStream{file->mux, Compression{}, true};
+        return AVIERR_OK;
+    }
     if (!file || !info || info->fccType != streamtypeVIDEO || info->dwScale == 0 ||
         info->dwRate == 0 || info->dwScale > INT32_MAX || info->dwRate > INT32_MAX)
         return AVIERR_BADPARAM;
@@ -354,7 +364,7 @@ long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
     if (!compressed)
         return AVIERR_BADPARAM;
     *compressed = nullptr;
-    if (!source || !options || !source->mux)
+    if (!source || !options || !source->mux || source->sound)
         return AVIERR_BADPARAM;
     Compression c;
     c.keyEvery = options->dwKeyFrameEvery;
@@ -381,9 +391,13 @@ long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
 
 long AVIStreamSetFormat(PAVISTREAM stream, int32_t /*position*/, const void* format,
                         int32_t formatSize) {
-    if (!stream || !stream->mux || !format || formatSize < 40)
+    if (!stream || !stream->mux || !format)
         return AVIERR_BADPARAM;
     AviMux& mux = *stream->mux;
+    if (stream->sound)
+        return SetSoundFormat(mux, format, formatSize);
+    if (formatSize < 40)
+        return AVIERR_BADPARAM;
     BITMAPINFOHEADER bih;
     std::memcpy(&bih, format, sizeof bih);
     if (!ValidFormat(bih))
@@ -429,6 +443,9 @@ long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const voi
         *samplesWritten = 0;
     if (bytesWritten)
         *bytesWritten = 0;
+    if (stream && stream->mux && stream->sound)
+        return WriteSound(*stream->mux, start, samples, buffer, bufferSize, samplesWritten,
+                          bytesWritten);
     if (!stream || !stream->mux || !buffer || samples != 1 || start < 0)
         return AVIERR_BADPARAM;
     AviMux& mux = *stream->mux;

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/avifile.h"
 #include "platform/avifile_output.h"
@@ -88,6 +90,15 @@ FramePtr UprightFrame(AVBufferRef* buffer, const BufferShape& shape);
 
 // ---- The file being written (avifile_ffmpeg.cpp) ----
 
+// The sound stream: PCM stored as it is handed over.
+struct SoundTrack {
+    WAVEFORMATEX format{};
+    bool formatSet = false;
+    AVStream* stream = nullptr;             // made with the file header
+    int64_t nextSample = 0;                 // samples written (or held) so far
+    std::vector<std::vector<uint8_t>> held; // written before the file header
+};
+
 // One AVI file being written: shared by its file and stream handles, and completed when
 // the last of them goes.
 struct AviMux {
@@ -120,6 +131,8 @@ struct AviMux {
     int64_t nextPosition = 0;
     bool failed = false; // a write failed; nothing more is written
 
+    std::optional<SoundTrack> sound;
+
     // Packets so far, for the room their index entries will need, and empty frames the
     // muxer writes before the next packet.
     int64_t packetsWritten = 0;
@@ -141,12 +154,17 @@ struct AviFile {
 struct AviStream {
     std::shared_ptr<AviMux> mux; // the file this stream writes into
     Compression compression;     // raw for the uncompressed stream
+    bool sound = false;          // the sound stream
 };
 
+// Writes one packet and hands it to the file at once, so that a failing write (disk full,
+// file-size limit) shows on the packet that caused it instead of going unnoticed in the
+// output buffer. 0 or an AVERROR.
+int WritePacket(AviMux& mux, AVPacket* packet);
 // Whether the file takes frames now, its format set and no write failed: AVIERR_OK, or why
 // not.
 long TakesFrames(const AviMux& mux);
-// The same for a stream handed in by a caller.
+// The same for a video stream handed in by a caller.
 long TakesFrames(PAVISTREAM stream);
 // Whether a frame may be written at position start: AVIERR_OK, or why not.
 long CanWriteAt(const AviMux& mux, int32_t start);
@@ -159,6 +177,18 @@ long WriteMadePacket(AviMux& mux, AVPacket* pkt, AVRational timeBase, int64_t po
                      int32_t* bytesWritten);
 // Writes the frame in buffer (the stream's frame buffer or a frame slot's) at position.
 long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* bytesWritten);
+
+// ---- The sound stream (avifile_sound.cpp) ----
+
+long CreateSoundStream(AviMux& mux);
+long SetSoundFormat(AviMux& mux, const void* format, int32_t formatSize);
+long WriteSound(AviMux& mux, int32_t start, int32_t samples, const void* data, int32_t bytes,
+                int32_t* samplesWritten, int32_t* bytesWritten);
+// Adds the sound stream, when it has its format, to the file before its header is written.
+// False when out of memory.
+bool AddSoundToHeader(AviMux& mux);
+// Writes the sound held until the header was written; a failure stops every later write.
+void WriteHeldSound(AviMux& mux);
 
 // ---- Encoder setup (avifile_encoder.cpp) ----
 

@@ -99,7 +99,7 @@ long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slo
                              int32_t* bytesWritten) {
     if (bytesWritten)
         *bytesWritten = 0;
-    if (!stream || !stream->mux || !slot || !slot->buffer || start < 0)
+    if (!stream || !stream->mux || stream->sound || !slot || !slot->buffer || start < 0)
         return AVIERR_BADPARAM;
     AviMux& mux = *stream->mux;
     if (const long refused = CanWriteAt(mux, start))
