@@ -100,7 +100,9 @@ struct AVICOMPRESSOPTIONS {
 void AVIFileInit();
 void AVIFileExit();
 
-// Creates (replacing) the file for writing, so that an unwritable path fails here.
+// Creates (replacing) the file for writing, so that an unwritable path fails here. From then
+// on the process ignores SIGXFSZ: a file that would grow past the file-size limit fails its
+// write, which the writer reports, instead of the signal ending the program.
 long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode);
 // A stream of the file: fccType streamtypeVIDEO makes the one video stream, whose frames
 // written directly are stored as they are (uncompressed DIBs); streamtypeAUDIO the one sound

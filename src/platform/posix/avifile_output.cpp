@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +17,10 @@ namespace vexo {
 
 bool AviOutput::Create(const char* path) {
     Close();
+    // Growing the file past the file-size limit raises SIGXFSZ, whose default action ends the
+    // process with the file unfinished. Ignored, the write fails with EFBIG instead, and the
+    // file is completed with the packets before it.
+    std::signal(SIGXFSZ, SIG_IGN);
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0)
         return false;
