@@ -186,6 +186,12 @@ long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slo
                              int32_t* bytesWritten);
 void AVIFrameSlotRelease(AviFrameSlot* slot);
 
+// Rewrites an AVI file that was never completed (its writer killed, or its index lost to a
+// failed write) into a complete one with every whole frame and sound packet it holds, copied
+// as they are; frames receives the frames kept. AVIERR_FILEOPEN when the file cannot be read
+// as AVI; AVIERR_FILEWRITE when the copy cannot be written, the file left as it was.
+long AVIFileRepair(const char* path, int32_t* frames);
+
 // Each handle (the file's and every stream's) holds the file; the file is completed when the
 // last of them is released. AVIFileRelease returns the stream handles still open.
 unsigned long AVIStreamRelease(PAVISTREAM stream);

@@ -42,6 +42,8 @@ int WritePacket(AviMux& mux, AVPacket* packet) {
         avio_flush(pb);
         if (pb->error < 0)
             ret = pb->error;
+        else
+            mux.completeEnd = mux.output.End();
     }
     return ret;
 }
@@ -143,11 +145,13 @@ long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& 
     av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
     const int ret = avformat_write_header(mux.format.get(), &muxerOptions);
     av_dict_free(&muxerOptions);
-    if (ret < 0) {
+    avio_flush(mux.format->pb);
+    if (ret < 0 || mux.format->pb->error < 0) {
         mux.broken = true;
         return AVIERR_FILEWRITE;
     }
     mux.headerWritten = true;
+    mux.completeEnd = mux.output.End();
     WriteHeldSound(mux);
     return AVIERR_OK;
 }
@@ -178,6 +182,9 @@ bool ValidFormat(const BITMAPINFOHEADER& bih) {
 
 // Completes the file: a file without frames gets the header of its stream rectangle, then
 // the encoder is drained and the index written. A file that never became an AVI is removed.
+// After a failed write (a failing disk, not a full one: room for every packet and the index
+// is claimed ahead) the output skips every later write, the index included: the file is
+// then cut after its last whole packet and rewritten complete.
 void FinishFile(AviMux& mux) {
     if (mux.stream && !mux.headerWritten && !mux.broken) {
         BITMAPINFOHEADER bih{};
@@ -201,14 +208,21 @@ void FinishFile(AviMux& mux) {
         }
         av_write_trailer(mux.format.get());
     }
-    if (mux.format && mux.format->pb)
+    bool unfinished = false;
+    if (mux.format && mux.format->pb) {
         avio_flush(mux.format->pb);
+        unfinished = mux.headerWritten && mux.format->pb->error < 0;
+    }
     mux.encoder.reset();
     mux.scaler.reset();
     mux.buffer.reset();
     mux.encoderFrame.reset();
     mux.packet.reset();
     mux.format.reset();
+    if (unfinished) {
+        mux.output.CloseAt(mux.completeEnd);
+        AVIFileRepair(mux.path.c_str(), nullptr);
+    }
     mux.output.Close();
     if (!mux.headerWritten)
         std::remove(mux.path.c_str());

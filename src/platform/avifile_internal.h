@@ -129,7 +129,8 @@ struct AviMux {
     FramePtr encoderFrame; // the scaler's output
     PacketPtr packet;
     int64_t nextPosition = 0;
-    bool failed = false; // a write failed; nothing more is written
+    bool failed = false;     // a write failed; nothing more is written
+    int64_t completeEnd = 0; // the end of the header and the last packet written whole
 
     std::optional<SoundTrack> sound;
 

@@ -32,7 +32,9 @@ public:
     int64_t End() const { return end_; }
     // Frees the I/O context, gives the room claimed beyond the end back and closes the file.
     // The context's buffer must have been flushed. Harmless twice.
-    void Close();
+    void Close() { CloseAt(end_); }
+    // The same, keeping only the first `length` bytes of what was written.
+    void CloseAt(int64_t length);
 
 private:
     static int Write(void* opaque, uint8_t* data, int size);

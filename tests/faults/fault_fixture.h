@@ -75,8 +75,10 @@ struct ChildResult {
 };
 
 // Runs a program in a child process, with a file-size limit when one is given (its signal
-// left to its default action), and returns its exit code and standard error.
-inline ChildResult RunChild(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0) {
+// left to its default action) and further environment entries ("NAME=value"), and returns
+// its exit code and standard error.
+inline ChildResult RunChild(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0,
+                            const std::vector<std::string>& environment = {}) {
     TempDir scratch;
     const std::string errPath = scratch / "stderr";
     const pid_t pid = ::fork();
@@ -90,6 +92,8 @@ inline ChildResult RunChild(const std::vector<std::string>& args, rlim_t fileSiz
             limit.rlim_cur = fileSizeLimit;
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        for (const std::string& entry : environment)
+            ::putenv(const_cast<char*>(entry.c_str()));
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));

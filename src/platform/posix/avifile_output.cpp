@@ -53,14 +53,14 @@ int AviOutput::Reserve(int64_t end) {
     return 0;
 }
 
-void AviOutput::Close() {
+void AviOutput::CloseAt(int64_t length) {
     if (context_) {
         av_freep(&context_->buffer);
         avio_context_free(&context_);
     }
     if (fd_ >= 0) {
-        // The room claimed beyond the last byte written goes again.
-        if (::ftruncate(fd_, end_) != 0) {
+        // The room claimed beyond the last byte kept goes again.
+        if (::ftruncate(fd_, length) != 0) {
             // The file stays readable, only with zero bytes after its end.
         }
         ::close(fd_);
