@@ -115,7 +115,8 @@ bool ICIsUncompressed(FOURCC code);
 struct EncoderSetup {
     std::string encoder;         // libavcodec encoder name
     std::string preferredFormat; // pixel format to prefer (libavutil name), empty for none
-    // Encoder options standing for the compressor's current option values (name, value).
+    // Encoder options standing for the compressor's current option values (name, value),
+    // followed by those the compressor always sets.
     std::vector<std::pair<std::string, std::string>> options;
     bool hasQuality = false;
     bool hasKeyFrames = false;

@@ -52,6 +52,8 @@ struct CodecDef {
     int qualityBest = 2;
     int defaultSlices = 0;
     bool independentFrames = false;
+    // Encoder options set whatever the user chose (name, value).
+    std::vector<std::pair<const char*, const char*>> fixedOptions = {};
 };
 
 const std::vector<CodecDef>& Codecs() {
@@ -180,7 +182,11 @@ const std::vector<CodecDef>& Codecs() {
          // turn lossless in a profile few players read).
          .qualityOption = "crf",
          .qualityWorst = 51,
-         .qualityBest = 10},
+         .qualityBest = 10,
+         // Without look-ahead, and taking the frames as constant-rate (else it waits for the
+         // next frame's time stamp), it holds no frame back: a frame reported written is in
+         // the file. (Frame threads, which hold frames too, are not used for it.)
+         .fixedOptions = {{"rc-lookahead", "0"}, {"x264-params", "force-cfr=1"}}},
     };
     return codecs;
 }
@@ -408,6 +414,8 @@ bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
         if (choice.value)
             setup->options.emplace_back(def.encoderOption, choice.value);
     }
+    for (const auto& [name, value] : hic->def->fixedOptions)
+        setup->options.emplace_back(name, value);
     return true;
 }
 

@@ -685,6 +685,39 @@ TEST(AviFileTest, SoundIsStoredUnchangedAmongTheFrames) {
     EXPECT_TRUE(ProbeStream(dir / "late.avi", "a:0").empty());
 }
 
+// Writes `frames` frames in a child process that then ends without completing the file, as
+// a writer killed does. False when the child did not write them all.
+bool WriteAndDie(const std::string& path, FOURCC code, int frames) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        CAviFile writer;
+        Choose(writer, code);
+        if (!writer.Open(path, 640, 480, 25, 1))
+            ::_exit(1);
+        for (int n = 0; n < frames; ++n) {
+            const OwnedImage picture = TestPicture(64, 48, 3, n);
+            if (!writer.WriteFrame(&picture.image, n))
+                ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// A frame the writer reports as written is in the file, whatever becomes of the writer
+// afterwards: no compressor holds frames back.
+TEST(AviFileTest, AWrittenFrameIsInTheFileAtOnce) {
+    for (const CompressorInfo& info : ICEnumerateCompressors()) {
+        SCOPED_TRACE(FourCCToString(info.fourcc));
+        TempDir dir;
+        const std::string path = dir / "killed.avi";
+        ASSERT_TRUE(WriteAndDie(path, info.fourcc, 3));
+        EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "3");
+    }
+}
+
 // A write that fails (here: the file-size limit) closes the writer with code 6, and the
 // file is completed with exactly the frames stored before. The limit's signal keeps its
 // default action, which would end the process: the writer turns it into a failed write.
