@@ -178,7 +178,7 @@ CAviFile::CAviFile() {
 }
 
 CAviFile::~CAviFile() {
-    if (File || Stream || CompressedStream)
+    if (File || Stream || CompressedStream || SoundStream)
         Close(AVI_OK);
     ICCompressorFree(&CodecVars);
 }
@@ -192,6 +192,9 @@ void CAviFile::Reset() {
     File = nullptr;
     Stream = nullptr;
     CompressedStream = nullptr;
+    SoundStream = nullptr;
+    soundBlock_ = 0;
+    soundSamples_ = 0;
     Fps = 25;
     Width = 0;
     Height = 0;
@@ -209,7 +212,7 @@ void CAviFile::Reset() {
 bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, int32_t fps,
                     int32_t length) {
     // A file still open from before is completed first rather than lost.
-    if (File || Stream || CompressedStream) {
+    if (File || Stream || CompressedStream || SoundStream) {
         // The caller's fresh choice and stream name survive the close.
         const COMPVARS keep = CodecVars;
         const std::string name = StreamName;
@@ -378,6 +381,52 @@ bool CAviFile::WriteSource(const Source& source, int32_t position, int32_t* byte
     return true;
 }
 
+bool CAviFile::AddSound(int32_t samplesPerSecond, int32_t channels, int32_t bitsPerSample) {
+    if (!File || SoundStream || frameBpp_ != 0 || samplesPerSecond <= 0 || channels <= 0 ||
+        channels > 8 || (bitsPerSample != 8 && bitsPerSample != 16))
+        return false;
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = static_cast<uint16_t>(channels);
+    format.nSamplesPerSec = static_cast<uint32_t>(samplesPerSecond);
+    format.nBlockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    format.wBitsPerSample = static_cast<uint16_t>(bitsPerSample);
+
+    AVISTREAMINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.fccType = streamtypeAUDIO;
+    info.dwScale = format.nBlockAlign;
+    info.dwRate = format.nAvgBytesPerSec;
+    info.dwQuality = 0xFFFFFFFFu;
+    info.dwSampleSize = format.nBlockAlign;
+    if (AVIFileCreateStream(File, &SoundStream, &info) != AVIERR_OK)
+        return false;
+    if (AVIStreamSetFormat(SoundStream, 0, &format, sizeof format) != AVIERR_OK) {
+        AVIStreamRelease(SoundStream);
+        SoundStream = nullptr;
+        return false;
+    }
+    soundBlock_ = format.nBlockAlign;
+    soundSamples_ = 0;
+    return true;
+}
+
+bool CAviFile::WriteSound(const uint8_t* data, int32_t bytes) {
+    LastError = AVI_OK;
+    if (!SoundStream)
+        return false;
+    const int32_t samples = bytes / soundBlock_;
+    if (AVIStreamWrite(SoundStream, static_cast<int32_t>(soundSamples_), samples, data, bytes, 0,
+                       nullptr, nullptr) != AVIERR_OK) {
+        // Closing completes the file, so what was written before stays readable.
+        Close(AVI_WRITE_FRAME);
+        return false;
+    }
+    soundSamples_ += samples;
+    return true;
+}
+
 CAviFile::PreparedFrame::~PreparedFrame() {
     AVIFrameSlotRelease(slot_);
 }
@@ -474,6 +523,8 @@ void CAviFile::Close(uint8_t code) {
         AVIStreamRelease(Stream);
     if (CompressedStream)
         AVIStreamRelease(CompressedStream);
+    if (SoundStream)
+        AVIStreamRelease(SoundStream);
     if (File)
         AVIFileRelease(File);
     AVIFileExit();

@@ -1,6 +1,7 @@
 // The AVI writer: one AVI file with a single video stream, compressed by the compressor the
 // user chose. Frames arrive as TGA screenshots; each is turned into a bottom-up BGR picture,
-// gamma-corrected when a gamma is set, and appended at its frame position.
+// gamma-corrected when a gamma is set, and appended at its frame position. A PCM sound
+// stream may go beside it, copied into the file as it is handed over.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,14 @@ public:
     bool Open(const std::string& fileName, int32_t width, int32_t height, int32_t fps,
               int32_t length);
     void SetGamma(float gamma) { Gamma = gamma; }
+    // Adds a sound stream of 8- or 16-bit PCM; only between Open and the first frame. False,
+    // with the writer still open and no sound stream, when it cannot be added.
+    bool AddSound(int32_t samplesPerSecond, int32_t channels, int32_t bitsPerSample);
+    // Appends whole sample blocks of PCM to the sound stream, after what came before and
+    // among the frames in the order they are handed over (sound before the first frame is
+    // written right after the file header). False without a sound stream; false, with the
+    // writer closed and LastError = AVI_WRITE_FRAME, when the sound was not stored.
+    bool WriteSound(const uint8_t* data, int32_t bytes);
     // Appends the image (left unchanged) at position. False, with the writer closed and
     // LastError set, when the frame was not stored. bytesWritten receives the bytes the
     // frame took in the file.
@@ -121,6 +130,9 @@ private:
     PAVIFILE File = nullptr;
     PAVISTREAM Stream = nullptr;
     PAVISTREAM CompressedStream = nullptr;
+    PAVISTREAM SoundStream = nullptr;
+    int32_t soundBlock_ = 0;   // bytes a sample of the sound stream
+    int64_t soundSamples_ = 0; // samples written to it
     AVICOMPRESSOPTIONS CompressOptions{};
     std::vector<uint8_t> compressorState_; // the options of CodecVars.hic, for the stream
     // The frame format the first frame fixed (0 until then).

@@ -1,8 +1,8 @@
 // The AVIFile interface: an AVI file with one video stream, frames appended at positions,
-// optionally through a compressing stream. Shaped after the Windows AVIFile calls; the
-// file is written by FFmpeg's AVI muxer (which switches to OpenDML by itself, so files past
-// 1 GB stay valid) and the frames are compressed by the libavcodec encoder of the chosen
-// compressor.
+// optionally through a compressing stream, and at most one PCM sound stream stored as it
+// is handed over. Shaped after the Windows AVIFile calls; the file is written by FFmpeg's
+// AVI muxer (which switches to OpenDML by itself, so files past 1 GB stay valid) and the
+// frames are compressed by the libavcodec encoder of the chosen compressor.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,7 @@ inline constexpr unsigned OF_SHARE_DENY_NONE = 0x0040;
 inline constexpr unsigned OF_CREATE = 0x1000;
 
 inline constexpr uint32_t streamtypeVIDEO = MakeFourCC('v', 'i', 'd', 's');
+inline constexpr uint32_t streamtypeAUDIO = MakeFourCC('a', 'u', 'd', 's');
 inline constexpr uint32_t AVICOMPRESSF_DATARATE = 0x02;
 inline constexpr uint32_t AVICOMPRESSF_KEYFRAMES = 0x04;
 inline constexpr uint32_t AVICOMPRESSF_VALID = 0x08;
@@ -65,6 +66,22 @@ struct AVISTREAMINFOA {
     char szName[64];
 };
 
+// A sound format (18 bytes, packed, as the platform lays it out). Only PCM is taken:
+// wFormatTag WAVE_FORMAT_PCM, 8 or 16 bits a sample, nBlockAlign = nChannels x bytes a
+// sample, nAvgBytesPerSec = nSamplesPerSec x nBlockAlign.
+inline constexpr uint16_t WAVE_FORMAT_PCM = 1;
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    uint16_t wFormatTag;
+    uint16_t nChannels;
+    uint32_t nSamplesPerSec;
+    uint32_t nAvgBytesPerSec;
+    uint16_t nBlockAlign;
+    uint16_t wBitsPerSample;
+    uint16_t cbSize; // bytes of format data after the record; 0 for PCM
+};
+#pragma pack(pop)
+
 struct AVICOMPRESSOPTIONS {
     uint32_t fccType;
     uint32_t fccHandler;
@@ -83,10 +100,14 @@ struct AVICOMPRESSOPTIONS {
 void AVIFileInit();
 void AVIFileExit();
 
-// Creates (replacing) the file for writing, so that an unwritable path fails here.
+// Creates (replacing) the file for writing, so that an unwritable path fails here. From then
+// on the process ignores SIGXFSZ: a file that would grow past the file-size limit fails its
+// write, which the writer reports, instead of the signal ending the program.
 long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode);
-// The file's one video stream. Frames written to it directly are stored as they are
-// (uncompressed DIBs).
+// A stream of the file: fccType streamtypeVIDEO makes the one video stream, whose frames
+// written directly are stored as they are (uncompressed DIBs); streamtypeAUDIO the one sound
+// stream, only before the file header is written (AVIERR_UNSUPPORTED after it, or for a
+// second stream of a type).
 long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info);
 // A stream that compresses the frames written to it and stores them in source. Fails with
 // AVIERR_NOCOMPRESSOR when nobody serves options->fccHandler and with AVIERR_BADPARAM when
@@ -94,8 +115,10 @@ long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA
 long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
                              const AVICOMPRESSOPTIONS* options);
 // Sets the format of the frames (a BITMAPINFOHEADER, BI_RGB, 24 or 32 bits, positive
-// height: bottom-up). The first format fixes the stream and writes the file header; a later
-// one must be identical.
+// height: bottom-up). The first format fixes the stream and writes the file header, with
+// the sound stream when it has its format by then; a later one must be identical.
+// On the sound stream: its WAVEFORMATEX (16 bytes at least), set before the header is
+// written; afterwards only the same format is taken.
 long AVIStreamSetFormat(PAVISTREAM stream, int32_t position, const void* format,
                         int32_t formatSize);
 
@@ -123,6 +146,10 @@ long AVIStreamGetFrameBuffer(PAVISTREAM stream, AviFrameBuffer* frame);
 // Writes one frame at position start (positions only grow; gaps are stored as empty
 // frames). buffer is either the stream's frame buffer or a BI_RGB DIB in the format set,
 // rows packed or padded to 4 bytes.
+// On the sound stream: appends `samples` whole blocks of PCM (bufferSize bytes), stored
+// unchanged; start is the number of samples written before. Sound written before the file
+// header is held and written right after it; sound and frames otherwise reach the file in
+// the order they are written.
 long AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
                     int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
                     int32_t* bytesWritten);
@@ -159,8 +186,14 @@ long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slo
                              int32_t* bytesWritten);
 void AVIFrameSlotRelease(AviFrameSlot* slot);
 
-// Reference counted: a stream holds its file, a compressing stream its source. The file is
-// completed when its last reference goes.
+// Rewrites an AVI file that was never completed (its writer killed, or its index lost to a
+// failed write) into a complete one with every whole frame and sound packet it holds, copied
+// as they are; frames receives the frames kept. AVIERR_FILEOPEN when the file cannot be read
+// as AVI; AVIERR_FILEWRITE when the copy cannot be written, the file left as it was.
+long AVIFileRepair(const char* path, int32_t* frames);
+
+// Each handle (the file's and every stream's) holds the file; the file is completed when the
+// last of them is released. AVIFileRelease returns the stream handles still open.
 unsigned long AVIStreamRelease(PAVISTREAM stream);
 unsigned long AVIFileRelease(PAVIFILE file);
 

@@ -115,11 +115,24 @@ bool ICIsUncompressed(FOURCC code);
 struct EncoderSetup {
     std::string encoder;         // libavcodec encoder name
     std::string preferredFormat; // pixel format to prefer (libavutil name), empty for none
-    // Encoder options standing for the compressor's current option values (name, value).
+    // Encoder options standing for the compressor's current option values (name, value),
+    // followed by those the compressor always sets.
     std::vector<std::pair<std::string, std::string>> options;
     bool hasQuality = false;
     bool hasKeyFrames = false;
     bool hasDataRate = false;
+    // How the quality (0..10000) reaches the encoder: as qualityOption, from qualityWorst at
+    // quality 0 to qualityBest at 10000; without an option, as a fixed quantiser over the same
+    // range.
+    std::string qualityOption;
+    int qualityWorst = 31;
+    int qualityBest = 2;
+    // Slices a frame is split into where the user left the choice to the encoder and the
+    // frame is large enough to split both ways; 0 leaves the encoder's own choice.
+    int defaultSlices = 0;
+    // The encoder carries nothing from one frame to the next (unless an option of it makes
+    // its tables adapt), so frames may be compressed by separate encoders, in any order.
+    bool independentFrames = false;
 };
 // False for a null handle.
 bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup);

@@ -34,161 +34,159 @@ struct OptionDef {
     int defaultIndex;
 };
 
+// One compressor: a row of the table below. What sets one encoder apart from the others is
+// a field here, so that a new compressor is one more row.
 struct CodecDef {
     FOURCC fourcc;
-    std::vector<FOURCC> aliases; // further codes the same encoder writes or reads
+    std::vector<FOURCC> aliases = {}; // further codes the same encoder writes or reads
     const char* encoder;
     const char* name;
-    bool quality;
-    bool keyFrames;
-    bool dataRate;
-    const char* preferredFormat;
-    std::vector<OptionDef> options;
+    bool quality = false;
+    bool keyFrames = false;
+    bool dataRate = false;
+    const char* preferredFormat = "";
+    std::vector<OptionDef> options = {};
+    // See EncoderSetup.
+    const char* qualityOption = "";
+    int qualityWorst = 31;
+    int qualityBest = 2;
+    int defaultSlices = 0;
+    bool independentFrames = false;
+    // Encoder options set whatever the user chose (name, value).
+    std::vector<std::pair<const char*, const char*>> fixedOptions = {};
 };
 
 const std::vector<CodecDef>& Codecs() {
     static const std::vector<CodecDef> codecs = {
-        {kDefaultFourCC,
-         {0, FOURCC_DIB},
-         "rawvideo",
-         "Full Frames (Uncompressed)",
-         false,
-         false,
-         false,
-         "",
-         {}},
-        {MakeFourCC('H', 'F', 'Y', 'U'),
-         {},
-         "huffyuv",
-         "Huffyuv lossless codec",
-         false,
-         false,
-         false,
-         "",
+        {.fourcc = kDefaultFourCC,
+         .aliases = {0, FOURCC_DIB},
+         .encoder = "rawvideo",
+         .name = "Full Frames (Uncompressed)"},
+        {.fourcc = MakeFourCC('H', 'F', 'Y', 'U'),
+         .encoder = "huffyuv",
+         .name = "Huffyuv lossless codec",
          // Huffyuv's RGB mode has no median prediction.
-         {{"pred", "Prediction method", "pred", {{"Left", "left"}, {"Plane", "plane"}}, 0}}},
-        {MakeFourCC('F', 'F', 'V', 'H'),
-         {},
-         "ffvhuff",
-         "Huffyuv FFmpeg variant",
-         false,
-         false,
-         false,
-         "",
+         .options =
+             {{"pred", "Prediction method", "pred", {{"Left", "left"}, {"Plane", "plane"}}, 0}},
+         .independentFrames = true},
+        {.fourcc = MakeFourCC('F', 'F', 'V', 'H'),
+         .encoder = "ffvhuff",
+         .name = "Huffyuv FFmpeg variant",
          // Packed RGB has no median prediction here either.
-         {{"pred", "Prediction method", "pred", {{"Left", "left"}, {"Plane", "plane"}}, 0},
-          {"context", "Per-frame Huffman tables", "context", {{"Off", "0"}, {"On", "1"}}, 0}}},
-        {MakeFourCC('F', 'F', 'V', '1'),
-         {},
-         "ffv1",
-         "FFV1 lossless codec",
-         false,
-         true,
-         false,
-         "",
-         {{"coder",
-           "Coder",
-           "coder",
-           {{"Golomb-Rice", "rice"},
-            {"Range coder, default table", "range_def"},
-            {"Range coder, custom table", "range_tab"}},
-           0},
-          {"context", "Context model", "context", {{"Small", "0"}, {"Large", "1"}}, 0},
-          {"slices",
-           "Slices",
-           "slices",
-           {{"Automatic", nullptr},
-            {"4", "4"},
-            {"6", "6"},
-            {"9", "9"},
-            {"12", "12"},
-            {"16", "16"},
-            {"24", "24"}},
-           0}}},
-        {MakeFourCC('U', 'L', 'R', 'G'),
+         .options =
+             {{"pred", "Prediction method", "pred", {{"Left", "left"}, {"Plane", "plane"}}, 0},
+              {"context", "Per-frame Huffman tables", "context", {{"Off", "0"}, {"On", "1"}}, 0}},
+         .independentFrames = true},
+        {.fourcc = MakeFourCC('F', 'F', 'V', '1'),
+         .encoder = "ffv1",
+         .name = "FFV1 lossless codec",
+         .keyFrames = true,
+         .options = {{"coder",
+                      "Coder",
+                      "coder",
+                      {{"Golomb-Rice", "rice"},
+                       {"Range coder, default table", "range_def"},
+                       {"Range coder, custom table", "range_tab"}},
+                      0},
+                     {"context", "Context model", "context", {{"Small", "0"}, {"Large", "1"}}, 0},
+                     {"slices",
+                      "Slices",
+                      "slices",
+                      {{"Automatic", nullptr},
+                       {"4", "4"},
+                       {"6", "6"},
+                       {"9", "9"},
+                       {"12", "12"},
+                       {"16", "16"},
+                       {"24", "24"}},
+                      0}},
+         // Left to itself it makes a single slice up to 720x576, which one core encodes, and
+         // four above. Four at every size keep every core busy on each frame, and the
+         // slice-capable version it then writes compresses a little better.
+         .defaultSlices = 4},
+        {.fourcc = MakeFourCC('U', 'L', 'R', 'G'),
          // Its other codes, as another installation may have stored them; frames from the
          // game are RGB, so they are written as ULRG (ULRA with alpha).
-         {MakeFourCC('U', 'L', 'R', 'A'), MakeFourCC('U', 'L', 'Y', '0'),
-          MakeFourCC('U', 'L', 'Y', '2'), MakeFourCC('U', 'L', 'Y', '4'),
-          MakeFourCC('U', 'L', 'H', '0'), MakeFourCC('U', 'L', 'H', '2'),
-          MakeFourCC('U', 'L', 'H', '4')},
-         "utvideo",
-         "Ut Video lossless codec",
-         false,
-         false,
-         false,
-         "",
+         .aliases = {MakeFourCC('U', 'L', 'R', 'A'), MakeFourCC('U', 'L', 'Y', '0'),
+                     MakeFourCC('U', 'L', 'Y', '2'), MakeFourCC('U', 'L', 'Y', '4'),
+                     MakeFourCC('U', 'L', 'H', '0'), MakeFourCC('U', 'L', 'H', '2'),
+                     MakeFourCC('U', 'L', 'H', '4')},
+         .encoder = "utvideo",
+         .name = "Ut Video lossless codec",
          // The encoder has no gradient prediction.
-         {{"pred",
-           "Prediction method",
-           "pred",
-           {{"None", "none"}, {"Left", "left"}, {"Median", "median"}},
-           1}}},
-        {MakeFourCC('M', '8', 'R', 'G'),
-         {MakeFourCC('M', '8', 'R', 'A'), MakeFourCC('M', 'A', 'G', 'Y'),
-          MakeFourCC('M', '8', 'Y', '0'), MakeFourCC('M', '8', 'Y', '2'),
-          MakeFourCC('M', '8', 'Y', '4'), MakeFourCC('M', '8', 'Y', 'A')},
-         "magicyuv",
-         "MagicYUV lossless codec",
-         false,
-         false,
-         false,
-         "",
-         {{"pred",
-           "Prediction method",
-           "pred",
-           {{"Left", "left"}, {"Gradient", "gradient"}, {"Median", "median"}},
-           0}}},
-        {MakeFourCC('M', 'J', 'P', 'G'),
-         {},
-         "mjpeg",
-         "Motion JPEG",
-         true,
-         false,
-         true,
-         "yuvj420p",
-         {}},
-        {MakeFourCC('F', 'M', 'P', '4'),
-         {MakeFourCC('X', 'V', 'I', 'D'), MakeFourCC('D', 'I', 'V', 'X'),
-          MakeFourCC('D', 'X', '5', '0')},
-         "mpeg4",
-         "MPEG-4 Part 2",
-         true,
-         true,
-         true,
-         "yuv420p",
-         {}},
-        {MakeFourCC('H', '2', '6', '4'),
-         {MakeFourCC('X', '2', '6', '4')},
-         "libx264",
-         "H.264 (x264)",
-         true,
-         true,
-         true,
-         "yuv420p",
-         {{"preset",
-           "Preset",
-           "preset",
-           {{"Ultra fast", "ultrafast"},
-            {"Super fast", "superfast"},
-            {"Very fast", "veryfast"},
-            {"Faster", "faster"},
-            {"Fast", "fast"},
-            {"Medium", "medium"},
-            {"Slow", "slow"},
-            {"Slower", "slower"},
-            {"Very slow", "veryslow"}},
-           5},
-          {"tune",
-           "Tune",
-           "tune",
-           {{"None", nullptr},
-            {"Film", "film"},
-            {"Animation", "animation"},
-            {"Grain", "grain"},
-            {"Still image", "stillimage"},
-            {"Fast decode", "fastdecode"}},
-           0}}},
+         .options = {{"pred",
+                      "Prediction method",
+                      "pred",
+                      {{"None", "none"}, {"Left", "left"}, {"Median", "median"}},
+                      1}},
+         .independentFrames = true},
+        {.fourcc = MakeFourCC('M', '8', 'R', 'G'),
+         .aliases = {MakeFourCC('M', '8', 'R', 'A'), MakeFourCC('M', 'A', 'G', 'Y'),
+                     MakeFourCC('M', '8', 'Y', '0'), MakeFourCC('M', '8', 'Y', '2'),
+                     MakeFourCC('M', '8', 'Y', '4'), MakeFourCC('M', '8', 'Y', 'A')},
+         .encoder = "magicyuv",
+         .name = "MagicYUV lossless codec",
+         .options = {{"pred",
+                      "Prediction method",
+                      "pred",
+                      {{"Left", "left"}, {"Gradient", "gradient"}, {"Median", "median"}},
+                      0}},
+         .independentFrames = true},
+        {.fourcc = MakeFourCC('M', 'J', 'P', 'G'),
+         .encoder = "mjpeg",
+         .name = "Motion JPEG",
+         .quality = true,
+         .dataRate = true,
+         .preferredFormat = "yuvj420p"},
+        {.fourcc = MakeFourCC('F', 'M', 'P', '4'),
+         .aliases = {MakeFourCC('X', 'V', 'I', 'D'), MakeFourCC('D', 'I', 'V', 'X'),
+                     MakeFourCC('D', 'X', '5', '0')},
+         .encoder = "mpeg4",
+         .name = "MPEG-4 Part 2",
+         .quality = true,
+         .keyFrames = true,
+         .dataRate = true,
+         .preferredFormat = "yuv420p"},
+        {.fourcc = MakeFourCC('H', '2', '6', '4'),
+         .aliases = {MakeFourCC('X', '2', '6', '4')},
+         .encoder = "libx264",
+         .name = "H.264 (x264)",
+         .quality = true,
+         .keyFrames = true,
+         .dataRate = true,
+         .preferredFormat = "yuv420p",
+         .options = {{"preset",
+                      "Preset",
+                      "preset",
+                      {{"Ultra fast", "ultrafast"},
+                       {"Super fast", "superfast"},
+                       {"Very fast", "veryfast"},
+                       {"Faster", "faster"},
+                       {"Fast", "fast"},
+                       {"Medium", "medium"},
+                       {"Slow", "slow"},
+                       {"Slower", "slower"},
+                       {"Very slow", "veryslow"}},
+                      5},
+                     {"tune",
+                      "Tune",
+                      "tune",
+                      {{"None", nullptr},
+                       {"Film", "film"},
+                       {"Animation", "animation"},
+                       {"Grain", "grain"},
+                       {"Still image", "stillimage"},
+                       {"Fast decode", "fastdecode"}},
+                      0}},
+         // crf 51 (worst) .. 10 (best; below that the files grow without a visible gain and
+         // turn lossless in a profile few players read).
+         .qualityOption = "crf",
+         .qualityWorst = 51,
+         .qualityBest = 10,
+         // Without look-ahead, and taking the frames as constant-rate (else it waits for the
+         // next frame's time stamp), it holds no frame back: a frame reported written is in
+         // the file. (Frame threads, which hold frames too, are not used for it.)
+         .fixedOptions = {{"rc-lookahead", "0"}, {"x264-params", "force-cfr=1"}}},
     };
     return codecs;
 }
@@ -404,6 +402,11 @@ bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
     setup->hasQuality = hic->def->quality;
     setup->hasKeyFrames = hic->def->keyFrames;
     setup->hasDataRate = hic->def->dataRate;
+    setup->qualityOption = hic->def->qualityOption;
+    setup->qualityWorst = hic->def->qualityWorst;
+    setup->qualityBest = hic->def->qualityBest;
+    setup->defaultSlices = hic->def->defaultSlices;
+    setup->independentFrames = hic->def->independentFrames;
     setup->options.clear();
     for (size_t i = 0; i < hic->def->options.size(); ++i) {
         const OptionDef& def = hic->def->options[i];
@@ -411,6 +414,8 @@ bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
         if (choice.value)
             setup->options.emplace_back(def.encoderOption, choice.value);
     }
+    for (const auto& [name, value] : hic->def->fixedOptions)
+        setup->options.emplace_back(name, value);
     return true;
 }
 

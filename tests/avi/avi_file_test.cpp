@@ -603,15 +603,131 @@ TEST(AviFileTest, CloseResetsAndIsHarmlessTwice) {
     EXPECT_STREQ(CAviFile::StatusText(8), "Unknown error");
 }
 
+// The chunk ids of a file's movi list, in file order.
+std::vector<std::string> MoviChunks(const std::string& path) {
+    const std::string file = test::ReadFile(path);
+    std::vector<std::string> ids;
+    size_t at = file.find("movi");
+    if (at == std::string::npos)
+        return ids;
+    uint32_t listSize;
+    std::memcpy(&listSize, file.data() + at - 4, 4);
+    const size_t end = at - 4 + 4 + listSize;
+    for (at += 4; at + 8 <= end && at + 8 <= file.size();) {
+        uint32_t size;
+        std::memcpy(&size, file.data() + at + 4, 4);
+        ids.push_back(file.substr(at, 4));
+        at += 8 + size + (size & 1);
+    }
+    return ids;
+}
+
+// Sound beside the frames: a second stream whose PCM is stored unchanged, in step with the
+// frames as it was handed over; sound handed over before the first frame comes right after
+// the header. The frames are unaffected.
+TEST(AviFileTest, SoundIsStoredUnchangedAmongTheFrames) {
+    struct Sound {
+        int rate, channels, bits;
+        const char* codec;
+    };
+    for (const Sound s : {Sound{22050, 2, 16, "pcm_s16le"}, Sound{11025, 1, 8, "pcm_u8"}}) {
+        SCOPED_TRACE(s.codec);
+        TempDir dir;
+        const std::string path = dir / "sound.avi";
+        CAviFile writer;
+        Choose(writer, kHuffyuv);
+        ASSERT_TRUE(writer.Open(path, 640, 480, 25, 1));
+        ASSERT_TRUE(writer.AddSound(s.rate, s.channels, s.bits));
+        EXPECT_FALSE(writer.AddSound(s.rate, s.channels, s.bits)) << "a second sound stream";
+        std::string pcm;
+        auto sound = [&](int samples) {
+            std::string part;
+            for (int i = 0; i < samples * s.channels * s.bits / 8; ++i)
+                part.push_back(static_cast<char>((pcm.size() + i) * 7 % 251));
+            pcm += part;
+            return writer.WriteSound(reinterpret_cast<const uint8_t*>(part.data()),
+                                     static_cast<int32_t>(part.size()));
+        };
+        ASSERT_TRUE(sound(s.rate / 10));
+        const OwnedImage picture = TestPicture(32, 16, 3, 0);
+        for (int n = 0; n < 3; ++n) {
+            ASSERT_TRUE(writer.WriteFrame(&picture.image, n));
+            ASSERT_TRUE(sound(s.rate / 25));
+        }
+        writer.Close(0);
+
+        auto audio = ProbeStream(path, "a:0");
+        EXPECT_EQ(audio["codec_name"], s.codec);
+        EXPECT_EQ(audio["sample_rate"], std::to_string(s.rate));
+        EXPECT_EQ(audio["channels"], std::to_string(s.channels));
+        EXPECT_TRUE(test::RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a -f " +
+                                     (s.bits == 8 ? "u8" : "s16le") + " - 2>/dev/null") == pcm)
+            << "decoded sound differs";
+        EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "3");
+        const std::vector<std::string> order{"01wb", "00dc", "01wb", "00dc",
+                                             "01wb", "00dc", "01wb"};
+        EXPECT_EQ(MoviChunks(path), order);
+    }
+
+    // After the first frame no sound stream can be added, and the video goes on without.
+    TempDir dir;
+    CAviFile writer;
+    Choose(writer, kHuffyuv);
+    ASSERT_TRUE(writer.Open(dir / "late.avi", 640, 480, 25, 1));
+    const OwnedImage picture = TestPicture(32, 16, 3, 0);
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 0));
+    EXPECT_FALSE(writer.AddSound(22050, 2, 16));
+    const uint8_t silence[4] = {};
+    EXPECT_FALSE(writer.WriteSound(silence, 4));
+    ASSERT_TRUE(writer.WriteFrame(&picture.image, 1));
+    writer.Close(0);
+    EXPECT_EQ(ProbeStream(dir / "late.avi")["nb_read_frames"], "2");
+    EXPECT_TRUE(ProbeStream(dir / "late.avi", "a:0").empty());
+}
+
+// Writes `frames` frames in a child process that then ends without completing the file, as
+// a writer killed does. False when the child did not write them all.
+bool WriteAndDie(const std::string& path, FOURCC code, int frames) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        CAviFile writer;
+        Choose(writer, code);
+        if (!writer.Open(path, 640, 480, 25, 1))
+            ::_exit(1);
+        for (int n = 0; n < frames; ++n) {
+            const OwnedImage picture = TestPicture(64, 48, 3, n);
+            if (!writer.WriteFrame(&picture.image, n))
+                ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// A frame the writer reports as written is in the file, whatever becomes of the writer
+// afterwards: no compressor holds frames back.
+TEST(AviFileTest, AWrittenFrameIsInTheFileAtOnce) {
+    for (const CompressorInfo& info : ICEnumerateCompressors()) {
+        SCOPED_TRACE(FourCCToString(info.fourcc));
+        TempDir dir;
+        const std::string path = dir / "killed.avi";
+        ASSERT_TRUE(WriteAndDie(path, info.fourcc, 3));
+        EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "3");
+    }
+}
+
 // A write that fails (here: the file-size limit) closes the writer with code 6, and the
-// file is completed with exactly the frames stored before.
+// file is completed with exactly the frames stored before. The limit's signal keeps its
+// default action, which would end the process: the writer turns it into a failed write.
 TEST(AviFileTest, FailedWriteKeepsEarlierFramesInACompleteFile) {
     TempDir dir;
     const std::string path = dir / "limit.avi";
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
+        ::signal(SIGXFSZ, SIG_DFL);
         const rlimit limit{150000, 150000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         CAviFile writer;

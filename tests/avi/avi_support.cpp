@@ -72,12 +72,14 @@ std::string DecodeFrames(const std::string& aviPath, const std::string& pixelFor
                       pixelFormat + " - 2>/dev/null");
 }
 
-std::map<std::string, std::string> ProbeStream(const std::string& aviPath) {
+std::map<std::string, std::string> ProbeStream(const std::string& aviPath,
+                                               const std::string& select) {
     std::map<std::string, std::string> entries;
     std::istringstream lines(
-        RunCommand("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+        RunCommand("ffprobe -v error -select_streams " + select +
+                   " -count_frames -show_entries "
                    "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames,"
-                   "extradata_size "
+                   "extradata_size,sample_rate,channels "
                    "-of default=noprint_wrappers=1 '" +
                    aviPath + "' 2>/dev/null"));
     std::string line;

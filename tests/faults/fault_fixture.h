@@ -45,12 +45,13 @@ inline int CountPackets(const std::string& avi) {
     return std::stoi(text);
 }
 
-// Lowers this process's file-size limit (which its children inherit) while it lives; writes
-// beyond it fail with EFBIG instead of raising SIGXFSZ.
+// Lowers this process's file-size limit (which its children inherit) while it lives. The
+// limit's signal keeps its default action, ending the process, unless the program itself
+// ignores it.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_DFL);
         ::getrlimit(RLIMIT_FSIZE, &old_);
         rlimit lowered = old_;
         lowered.rlim_cur = bytes;
@@ -73,9 +74,11 @@ struct ChildResult {
     std::string err;   // what it wrote to standard error
 };
 
-// Runs a program in a child process, with a file-size limit when one is given (SIGXFSZ
-// ignored there), and returns its exit code and standard error.
-inline ChildResult RunChild(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0) {
+// Runs a program in a child process, with a file-size limit when one is given (its signal
+// left to its default action) and further environment entries ("NAME=value"), and returns
+// its exit code and standard error.
+inline ChildResult RunChild(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0,
+                            const std::vector<std::string>& environment = {}) {
     TempDir scratch;
     const std::string errPath = scratch / "stderr";
     const pid_t pid = ::fork();
@@ -83,12 +86,14 @@ inline ChildResult RunChild(const std::vector<std::string>& args, rlim_t fileSiz
         std::FILE* err = std::freopen(errPath.c_str(), "w", stderr);
         (void)err;
         if (fileSizeLimit) {
-            std::signal(SIGXFSZ, SIG_IGN);
+            std::signal(SIGXFSZ, SIG_DFL);
             rlimit limit{};
             ::getrlimit(RLIMIT_FSIZE, &limit);
             limit.rlim_cur = fileSizeLimit;
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        for (const std::string& entry : environment)
+            ::putenv(const_cast<char*>(entry.c_str()));
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));

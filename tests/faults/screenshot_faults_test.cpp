@@ -158,6 +158,34 @@ TEST(EncoderUnderAFileSizeLimit, KeepsEveryFrameWrittenBeforeTheLimit) {
     EXPECT_LE(fs::file_size(avi), 1u << 20);
 }
 
+// The same on a failing disk: past 1 MiB every write fails with EIO, after part of a frame
+// reached the file. The file is still finished, its header counting the frames before the
+// failure, each of them whole.
+TEST(EncoderOnAFailingDisk, FinishesTheFileWithEveryFrameBeforeTheFailure) {
+    TempDir dir;
+    const std::string shots = dir / "shots";
+    const std::string avi = dir / "out.avi";
+    WriteShots(shots, 10);
+    // AddressSanitizer's runtime would refuse to come after a preloaded library.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const ChildResult r =
+        RunChild({VEXO_ENCODE, "--interval", "0", "--fourcc", "DIB", shots, avi}, 0,
+                 {std::string("LD_PRELOAD=") + VEXO_FAILING_DISK, "VEXO_FAIL_WRITES_AT=1048576",
+                  std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Error: Error writing AVI frame to output file."), std::string::npos)
+        << r.err;
+    const int frames = CountPackets(avi);
+    ASSERT_GE(frames, 1);
+    ASSERT_LT(frames, 10);
+    EXPECT_EQ(test::Capture("ffprobe -v error -select_streams v:0 -show_entries "
+                            "stream=nb_frames -of csv=p=0 '" +
+                            avi + "'"),
+              std::to_string(frames) + "\n");
+    EXPECT_EQ(test::Capture("ffmpeg -nostdin -v error -i '" + avi + "' -f null - 2>&1"), "");
+    EXPECT_EQ(Reds(avi), RedsUpTo(frames));
+}
+
 // Screenshots an earlier demo's failed collector left behind are passed over by the next
 // collector: neither taken, deleted nor counted as a scan that found something, so that it
 // still waits for its own game's first screenshot.

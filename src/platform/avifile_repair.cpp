@@ -1,0 +1,98 @@
+// Repairing an AVI file that was never completed (its writer killed, or its trailer lost to a
+// failing disk): its packets are read back by libavformat's AVI demuxer, which finds them
+// without an index, and copied as they are into a fresh, complete file that replaces it.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/avifile_internal.h"
+
+namespace vexo {
+
+namespace {
+
+struct CloseInput {
+    void operator()(AVFormatContext* input) const { avformat_close_input(&input); }
+};
+
+// Copies every whole video and sound packet of `in` into a new AVI file at `path`; the video
+// packets copied go to *frames. AVIERR_OK, or AVIERR_FILEWRITE when the copy cannot be
+// written.
+long CopyPackets(AVFormatContext* in, const std::string& path, int32_t* frames) {
+    AVFormatContext* made = nullptr;
+    if (avformat_alloc_output_context2(&made, nullptr, "avi", path.c_str()) < 0 || !made)
+        return AVIERR_MEMORY;
+    FormatContextPtr out(made);
+    std::vector<int> mapped(in->nb_streams, -1); // the output stream of each input stream
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        const AVStream* source = in->streams[i];
+        const AVMediaType type = source->codecpar->codec_type;
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        AVStream* copy = avformat_new_stream(out.get(), nullptr);
+        if (!copy || avcodec_parameters_copy(copy->codecpar, source->codecpar) < 0)
+            return AVIERR_MEMORY;
+        copy->time_base = source->time_base;
+        copy->avg_frame_rate = source->avg_frame_rate;
+        copy->r_frame_rate = source->r_frame_rate;
+        av_dict_copy(&copy->metadata, source->metadata, 0);
+        mapped[i] = copy->index;
+    }
+    if (avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+        return AVIERR_FILEOPEN;
+    int ret = avformat_write_header(out.get(), nullptr);
+    int32_t copied = 0;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        ret = AVERROR(ENOMEM);
+    while (ret >= 0 && av_read_frame(in, packet.get()) >= 0) {
+        const int index = packet->stream_index;
+        // A chunk cut short where the writer stopped is no whole packet.
+        if (mapped[index] >= 0 && !(packet->flags & AV_PKT_FLAG_CORRUPT)) {
+            const AVStream* copy = out->streams[mapped[index]];
+            av_packet_rescale_ts(packet.get(), in->streams[index]->time_base, copy->time_base);
+            packet->stream_index = copy->index;
+            packet->pos = -1;
+            ret = av_write_frame(out.get(), packet.get());
+            if (ret >= 0 && copy->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+                ++copied;
+        }
+        av_packet_unref(packet.get());
+    }
+    if (ret >= 0)
+        ret = av_write_trailer(out.get());
+    if (ret >= 0 && out->pb->error < 0)
+        ret = out->pb->error;
+    if (avio_closep(&out->pb) < 0 && ret >= 0)
+        ret = AVERROR(EIO);
+    if (ret < 0)
+        return AVIERR_FILEWRITE;
+    if (frames)
+        *frames = copied;
+    return AVIERR_OK;
+}
+
+} // namespace
+
+long AVIFileRepair(const char* path, int32_t* frames) {
+    if (frames)
+        *frames = 0;
+    if (!path || !*path)
+        return AVIERR_BADPARAM;
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path, av_find_input_format("avi"), nullptr) < 0)
+        return AVIERR_FILEOPEN;
+    std::unique_ptr<AVFormatContext, CloseInput> in(opened);
+    const std::string repaired = std::string(path) + ".repairing";
+    const long ret = CopyPackets(in.get(), repaired, frames);
+    in.reset();
+    if (ret != AVIERR_OK || std::rename(repaired.c_str(), path) != 0) {
+        std::remove(repaired.c_str());
+        if (frames)
+            *frames = 0;
+        return ret != AVIERR_OK ? ret : AVIERR_FILEWRITE;
+    }
+    return AVIERR_OK;
+}
+
+} // namespace vexo
