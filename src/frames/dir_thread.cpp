@@ -446,6 +446,11 @@ bool TDirThread::TakeCapture() {
         platform::GameCaptureReader::Open(captureFile_, std::move(waits), Consume, &error);
     if (!capture)
         return true; // no capture the game got to write: no frames from it
+    // The game's sound goes with its frames, unchanged, as the video's second stream.
+    const platform::CaptureSound* sound = capture->Sound();
+    const bool withSound =
+        Writer && sound &&
+        Writer->AddSound(sound->samplesPerSecond, sound->channels, sound->bitsPerSample);
     for (;;) {
         switch (capture->Next()) {
         case platform::GameCaptureReader::Item::Picture: {
@@ -469,6 +474,13 @@ bool TDirThread::TakeCapture() {
             break;
         }
         case platform::GameCaptureReader::Item::Sound:
+            if (withSound && !Writer->WriteSound(capture->SoundData(), capture->SoundBytes())) {
+                failed_ = true;
+                Status("Failed.");
+                ErrorBox("Error writing AVI frame to output file.");
+                Terminate();
+                return false;
+            }
             break;
         case platform::GameCaptureReader::Item::End:
         case platform::GameCaptureReader::Item::Cancelled:
