@@ -603,20 +603,14 @@ TEST(AviFileTest, CloseResetsAndIsHarmlessTwice) {
     EXPECT_STREQ(CAviFile::StatusText(8), "Unknown error");
 }
 
-// The chunk ids of a file's movi list, in file order.
-std::vector<std::string> MoviChunks(const std::string& path) {
+// The chunk ids of a file's movi list, in file order, each followed by a space.
+std::string MoviChunks(const std::string& path) {
     const std::string file = test::ReadFile(path);
-    std::vector<std::string> ids;
-    size_t at = file.find("movi");
-    if (at == std::string::npos)
-        return ids;
-    uint32_t listSize;
-    std::memcpy(&listSize, file.data() + at - 4, 4);
-    const size_t end = at - 4 + 4 + listSize;
-    for (at += 4; at + 8 <= end && at + 8 <= file.size();) {
+    std::string ids;
+    for (size_t at = file.find("movi") + 4; at + 8 <= file.size() && file.compare(at, 4, "idx1");) {
         uint32_t size;
         std::memcpy(&size, file.data() + at + 4, 4);
-        ids.push_back(file.substr(at, 4));
+        ids += file.substr(at, 4) + " ";
         at += 8 + size + (size & 1);
     }
     return ids;
@@ -664,9 +658,7 @@ TEST(AviFileTest, SoundIsStoredUnchangedAmongTheFrames) {
                                      (s.bits == 8 ? "u8" : "s16le") + " - 2>/dev/null") == pcm)
             << "decoded sound differs";
         EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "3");
-        const std::vector<std::string> order{"01wb", "00dc", "01wb", "00dc",
-                                             "01wb", "00dc", "01wb"};
-        EXPECT_EQ(MoviChunks(path), order);
+        EXPECT_EQ(MoviChunks(path), "01wb 00dc 01wb 00dc 01wb 00dc 01wb ");
     }
 
     // After the first frame no sound stream can be added, and the video goes on without.
@@ -763,9 +755,6 @@ TEST(AviFileTest, RepairCompletesAFileWhoseWriterWasKilled) {
                                      "' -map 0:a -f s16le - 2>/dev/null") == pcm)
             << "the sound differs";
     }
-    int exitCode = -1;
-    test::RunCommand(std::string(VEXO_ENCODE) + " --repair /nonexistent.avi 2>&1", &exitCode);
-    EXPECT_EQ(exitCode, 2);
 }
 
 // A write that fails (here: the file-size limit) closes the writer with code 6, and the
