@@ -603,20 +603,14 @@ TEST(AviFileTest, CloseResetsAndIsHarmlessTwice) {
     EXPECT_STREQ(CAviFile::StatusText(8), "Unknown error");
 }
 
-// The chunk ids of a file's movi list, in file order.
-std::vector<std::string> MoviChunks(const std::string& path) {
+// The chunk ids of a file's movi list, in file order, each followed by a space.
+std::string MoviChunks(const std::string& path) {
     const std::string file = test::ReadFile(path);
-    std::vector<std::string> ids;
-    size_t at = file.find("movi");
-    if (at == std::string::npos)
-        return ids;
-    uint32_t listSize;
-    std::memcpy(&listSize, file.data() + at - 4, 4);
-    const size_t end = at - 4 + 4 + listSize;
-    for (at += 4; at + 8 <= end && at + 8 <= file.size();) {
+    std::string ids;
+    for (size_t at = file.find("movi") + 4; at + 8 <= file.size() && file.compare(at, 4, "idx1");) {
         uint32_t size;
         std::memcpy(&size, file.data() + at + 4, 4);
-        ids.push_back(file.substr(at, 4));
+        ids += file.substr(at, 4) + " ";
         at += 8 + size + (size & 1);
     }
     return ids;
@@ -664,9 +658,7 @@ TEST(AviFileTest, SoundIsStoredUnchangedAmongTheFrames) {
                                      (s.bits == 8 ? "u8" : "s16le") + " - 2>/dev/null") == pcm)
             << "decoded sound differs";
         EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "3");
-        const std::vector<std::string> order{"01wb", "00dc", "01wb", "00dc",
-                                             "01wb", "00dc", "01wb"};
-        EXPECT_EQ(MoviChunks(path), order);
+        EXPECT_EQ(MoviChunks(path), "01wb 00dc 01wb 00dc 01wb 00dc 01wb ");
     }
 
     // After the first frame no sound stream can be added, and the video goes on without.
@@ -685,25 +677,35 @@ TEST(AviFileTest, SoundIsStoredUnchangedAmongTheFrames) {
     EXPECT_TRUE(ProbeStream(dir / "late.avi", "a:0").empty());
 }
 
-// Writes `frames` frames in a child process that then ends without completing the file, as
-// a writer killed does. False when the child did not write them all.
-bool WriteAndDie(const std::string& path, FOURCC code, int frames) {
+// Writes `frames` frames (and, when pcm is given, a tenth of a second of sound before each)
+// in a child process that then ends without completing the file, as a writer killed does.
+// The sound written goes to *pcm. False when the child did not write it all.
+bool WriteAndDie(const std::string& path, FOURCC code, int frames, std::string* pcm = nullptr) {
+    std::string sound;
+    for (int i = 0; i < 2205 * 4; ++i)
+        sound.push_back(static_cast<char>(i * 13 % 256));
     const pid_t child = ::fork();
     if (child == 0) {
         CAviFile writer;
         Choose(writer, code);
-        if (!writer.Open(path, 640, 480, 25, 1))
+        if (!writer.Open(path, 640, 480, 25, 1) || (pcm && !writer.AddSound(22050, 2, 16)))
             ::_exit(1);
         for (int n = 0; n < frames; ++n) {
             const OwnedImage picture = TestPicture(64, 48, 3, n);
-            if (!writer.WriteFrame(&picture.image, n))
+            if ((pcm && !writer.WriteSound(reinterpret_cast<const uint8_t*>(sound.data()),
+                                           static_cast<int32_t>(sound.size()))) ||
+                !writer.WriteFrame(&picture.image, n))
                 ::_exit(1);
         }
         ::_exit(0);
     }
     int status = 0;
-    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return false;
+    for (int n = 0; pcm && n < frames; ++n)
+        *pcm += sound;
+    return true;
 }
 
 // A frame the writer reports as written is in the file, whatever becomes of the writer
@@ -715,6 +717,43 @@ TEST(AviFileTest, AWrittenFrameIsInTheFileAtOnce) {
         const std::string path = dir / "killed.avi";
         ASSERT_TRUE(WriteAndDie(path, info.fourcc, 3));
         EXPECT_EQ(ProbeStream(path)["nb_read_frames"], "3");
+    }
+}
+
+// A file whose writer was killed, here cut inside its last frame as well, holds frames its
+// header does not count. vexo-encode --repair rewrites it complete with every whole frame and
+// all the sound, copied as they are.
+TEST(AviFileTest, RepairCompletesAFileWhoseWriterWasKilled) {
+    for (const FOURCC code : {kDefaultFourCC, kHuffyuv}) {
+        SCOPED_TRACE(FourCCToString(code));
+        TempDir dir;
+        const std::string path = dir / "killed.avi";
+        std::string pcm;
+        ASSERT_TRUE(WriteAndDie(path, code, 3, &pcm));
+        // The writer claimed room ahead, which stays zeros: the cut goes 100 bytes into the
+        // last frame's data.
+        const std::string positions =
+            test::RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pos "
+                             "-of csv=p=0 '" +
+                             path + "'");
+        std::filesystem::resize_file(
+            path,
+            std::stoul(positions.substr(positions.rfind('\n', positions.size() - 2) + 1)) + 100);
+        int exitCode = -1;
+        const std::string said =
+            test::RunCommand(std::string(VEXO_ENCODE) + " --repair '" + path + "' 2>&1", &exitCode);
+        EXPECT_EQ(exitCode, 0) << said;
+        EXPECT_EQ(said, "Repaired " + path + ": 2 frames\n");
+        auto video = ProbeStream(path);
+        EXPECT_EQ(video["nb_frames"], "2");
+        EXPECT_EQ(video["nb_read_frames"], "2");
+        EXPECT_EQ(video["codec_tag_string"], code == kHuffyuv ? "HFYU" : "[0][0][0][0]");
+        EXPECT_TRUE(DecodeFrames(path, "rgb24") ==
+                    Upright(TestPicture(64, 48, 3, 0).image, false) +
+                        Upright(TestPicture(64, 48, 3, 1).image, false));
+        EXPECT_TRUE(test::RunCommand("ffmpeg -nostdin -v error -i '" + path +
+                                     "' -map 0:a -f s16le - 2>/dev/null") == pcm)
+            << "the sound differs";
     }
 }
 

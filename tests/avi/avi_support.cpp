@@ -79,7 +79,7 @@ std::map<std::string, std::string> ProbeStream(const std::string& aviPath,
         RunCommand("ffprobe -v error -select_streams " + select +
                    " -count_frames -show_entries "
                    "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames,"
-                   "extradata_size,sample_rate,channels "
+                   "extradata_size,sample_rate,channels,nb_frames "
                    "-of default=noprint_wrappers=1 '" +
                    aviPath + "' 2>/dev/null"));
     std::string line;

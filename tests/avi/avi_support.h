@@ -30,8 +30,9 @@ std::string Upright(const TgaImage& image, bool withAlpha);
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 // All frames decoded to the given raw pixel format ("rgb24", "rgba").
 std::string DecodeFrames(const std::string& aviPath, const std::string& pixelFormat);
-// A stream's entries as ffprobe reports them (key=value), frames counted; the first video
-// stream unless another is selected ("a:0").
+// A stream's entries as ffprobe reports them (key=value), frames counted (nb_read_frames)
+// besides those the header counts (nb_frames); the first video stream unless another is
+// selected ("a:0").
 std::map<std::string, std::string> ProbeStream(const std::string& aviPath,
                                                const std::string& select = "v:0");
 

@@ -1,5 +1,6 @@
 // vexo-encode: turns a folder of screenshots into an AVI file without the game, through the
-// same frame collector and AVI writer the program uses.
+// same frame collector and AVI writer the program uses; and completes an AVI file whose
+// writer was killed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
+#include "platform/avifile.h"
 #include "platform/fs.h"
 #include "platform/main_queue.h"
 #include "platform/memory.h"
@@ -20,6 +22,7 @@ namespace {
 const char kUsage[] =
     "usage: vexo-encode [--fps N] [--gamma G] [--fourcc CODE | --settings FILE] [--interval MS]\n"
     "                   [--mask PATTERN] [--consume] DIR OUT.avi\n"
+    "       vexo-encode --repair FILE.avi\n"
     "  --fps N          frames per second of the AVI file (default 25)\n"
     "  --gamma G        output gamma (default 1.0, no change)\n"
     "  --fourcc CODE    compressor by four-character code: DIB, HFYU, FFVH, FFV1, MJPG ...\n"
@@ -27,13 +30,41 @@ const char kUsage[] =
     "  --settings FILE  take the compressor from a settings file's \"codec\" section\n"
     "  --interval MS    pause before each look into DIR (default 1000)\n"
     "  --mask PATTERN   screenshot file names (default shot*.tga)\n"
-    "  --consume        empty and delete the screenshots used, as the program does\n";
+    "  --consume        empty and delete the screenshots used, as the program does\n"
+    "  --repair         rewrite FILE.avi, left unfinished by a recording that was killed,\n"
+    "                   into a complete AVI file with every frame it holds (nothing is\n"
+    "                   re-encoded)\n";
 
 int Usage(const char* problem) {
     if (problem)
         std::fprintf(stderr, "vexo-encode: %s\n", problem);
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// Completes an AVI file that was never finished.
+int Repair(const std::string& path) {
+    if (!vexo::platform::FileExists(path)) {
+        std::fprintf(stderr, "vexo-encode: %s not found\n", path.c_str());
+        return 2;
+    }
+    int32_t frames = 0;
+    vexo::AVIFileInit(); // the reader's complaints about the cut it finds are expected
+    const long ret = vexo::AVIFileRepair(path.c_str(), &frames);
+    vexo::AVIFileExit();
+    if (ret == vexo::AVIERR_FILEOPEN) {
+        std::fprintf(stderr, "vexo-encode: %s cannot be read as an AVI file\n", path.c_str());
+        return 1;
+    }
+    if (ret != vexo::AVIERR_OK) {
+        std::fprintf(stderr,
+                     "vexo-encode: the repaired copy of %s cannot be written; the file "
+                     "is left as it was\n",
+                     path.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "Repaired %s: %d frames\n", path.c_str(), frames);
+    return 0;
 }
 
 bool ParseInt(const char* text, long min, long max, int& out) {
@@ -57,7 +88,7 @@ int main(int argc, char** argv) {
     std::string mask = "shot*.tga";
     std::string fourcc, settings;
     bool consume = false;
-    std::string dir, out;
+    std::string dir, out, repair;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -100,6 +131,11 @@ int main(int argc, char** argv) {
             mask = v;
         } else if (a == "--consume") {
             consume = true;
+        } else if (a == "--repair") {
+            const char* v = value("--repair");
+            if (!v || !*v)
+                return Usage("--repair takes an AVI file");
+            repair = v;
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -112,6 +148,11 @@ int main(int argc, char** argv) {
         } else {
             return Usage("too many arguments");
         }
+    }
+    if (!repair.empty()) {
+        if (argc != 3)
+            return Usage("--repair takes one AVI file and nothing else");
+        return Repair(repair);
     }
     if (dir.empty() || out.empty())
         return Usage("DIR and OUT.avi are needed");
