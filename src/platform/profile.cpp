@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
+#include "util/no_case.h"
 #include <vector>
 
 #include "platform/fs.h"
@@ -25,13 +26,6 @@ std::string Trim(const std::string& s) {
     while (e > b && IsBlank(s[e - 1]))
         --e;
     return s.substr(b, e - b);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 struct Lines {

@@ -12,25 +12,18 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "util/no_case.h"
+
 namespace vexo::platform {
 
 namespace {
-
-char Lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 bool MatchFrom(const char* n, const char* p) {
     // Iterative matcher with single-star backtracking.
     const char* starP = nullptr;
     const char* starN = nullptr;
     while (*n) {
-        if (*p == '?' || (*p && *p != '*' && Lower(*p) == Lower(*n))) {
+        if (*p == '?' || (*p && *p != '*' && LowerAscii(*p) == LowerAscii(*n))) {
             ++n;
             ++p;
         } else if (*p == '*') {
