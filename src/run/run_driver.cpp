@@ -1,6 +1,7 @@
 #include "run/run_driver.h"
 
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -64,7 +65,11 @@ float GammaFromItem(const std::string& item) {
     while (end < item.size() &&
            (std::isdigit(static_cast<unsigned char>(item[end])) || item[end] == '.'))
         ++end;
-    return static_cast<float>(std::strtod(item.substr(0, end).c_str(), nullptr));
+    // Read with a decimal point whatever the user's locale (strtod would expect a comma
+    // under a German desktop), as a double narrowed to float.
+    double value = 0.0;
+    std::from_chars(item.data(), item.data() + end, value);
+    return static_cast<float>(value);
 }
 
 std::string AviFileName(const std::string& outDir, const std::string& modName,

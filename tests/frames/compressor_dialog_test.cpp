@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLocale>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -129,6 +130,20 @@ TEST(CompressorDialogTest, UntouchedQualityIsKeptExactly) {
     slider->setValue(shown);
     Child<QPushButton>(&dialog, "btnOK")->click();
     EXPECT_EQ(vars.lQ, 7500);
+}
+
+// The numbers show in plain digits whatever the desktop's language (Arabic has its own).
+TEST(CompressorDialogTest, NumbersDoNotFollowTheDesktopLanguage) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+    COMPVARS vars = StoredRecord(FOURCC_DIB);
+    vars.lDataRate = 1500;
+    {
+        CompressorDialog dialog(vars, "Video Compression");
+        EXPECT_EQ(Child<QSpinBox>(&dialog, "spinQuality")->text(), "44");
+        EXPECT_EQ(Child<QSpinBox>(&dialog, "spinDataRate")->text(), "1500");
+    }
+    QLocale::setDefault(before);
 }
 
 // Configure changes the options on the handle the record receives on OK, starting from the
