@@ -128,7 +128,9 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
     if (leftovers > 0) {
         if (host.MessageBox(ScreenshotWarningText(leftovers, paths.ModName), "Problem",
                             MB_YESNO | MB_ICONWARNING) == IDYES)
-            host.ShellExecute("open", "", "", paths.ScreenshotDir, SW_SHOW);
+            // The folder as it is on disk: the count above found it in any letter case.
+            host.ShellExecute("open", "", "", platform::ResolvePathCase(paths.ScreenshotDir),
+                              SW_SHOW);
         return;
     }
     if (c.clbDemos.CheckedCount() == 0)

@@ -135,5 +135,16 @@ TEST_F(StartChecks, AStoredCodecThatCannotBeUsedStopsTheRun) {
     EXPECT_TRUE(form->Controls.clbDemos.Checked(0));
 }
 
+TEST_F(StartChecks, YesOpensTheScreenshotFolderAsItIsOnDisk) {
+    // A modification stored as "CPMA" is listed (and so selected) as "cpma".
+    WriteFile(base + "/CPMA/screenshots/shot0000.tga", "");
+    MainControls& c = form->Controls;
+    c.cbMods.SetItemIndex(c.cbMods.Add("cpma"));
+    host.boxReplies.push_back(IDYES);
+    EXPECT_EQ(Start().rfind("Found 1 screenshot(s) in \"cpma/screenshots\".", 0), 0u);
+    ASSERT_EQ(host.shell.size(), 1u);
+    EXPECT_EQ(host.shell[0].directory, base + "/CPMA/screenshots");
+}
+
 } // namespace
 } // namespace vexo
