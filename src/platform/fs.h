@@ -45,6 +45,11 @@ bool PathExists(const std::string& path);
 // a temporary name and renamed into place, so the destination is either whole or untouched.
 bool CopyFileReplacing(const std::string& source, const std::string& destination);
 bool DeleteFileAt(const std::string& path);
+// Replaces the whole text of a file, or makes the file. The file the path names, through any
+// symbolic links, keeps its place, owner and mode; one that exists but may not be written is
+// refused, not replaced. The text is written under a temporary name beside the file and
+// renamed into place, so the file is never left half-written. False when it cannot be done.
+bool ReplaceFileText(const std::string& path, const std::string& text);
 bool CreateDirectoryAt(const std::string& path);
 
 // One version of a file: its size and its last modification time. Two stamps are equal only

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 
 #include "settings/ini.h"
 #include "support/temp_dir.h"
@@ -124,6 +125,29 @@ TEST_F(IniTest, FailedWriteRaisesTheFileError) {
     EXPECT_THROW(WriteIniString(ini, "s", "k", "line\nbreak"), EIniFileException);
     EXPECT_EQ(ReadFile(ini), "[s]\nk=1\n");
     EXPECT_FALSE(std::filesystem::exists(ini + ".vexo-write"));
+}
+
+// A write keeps the file's mode and writes through a link into its target; a file that may
+// not be written is refused, not replaced (a link into /proc/sys stands for one, as even
+// root cannot write there).
+TEST_F(IniTest, WritesKeepModeAndLinksAndRefuseAFileThatMayNotBeWritten) {
+    namespace fs = std::filesystem;
+    WriteFile(ini, "[settings]\nfps=1\n");
+    fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+    WriteIniInteger(ini, "settings", "fps", 2);
+    EXPECT_EQ(fs::status(ini).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    const std::string linked = dir / "linked.ini";
+    WriteFile(dir / "shared/vexo.ini", "[settings]\nfps=1\n");
+    fs::create_symlink("shared/vexo.ini", linked);
+    WriteIniInteger(linked, "settings", "fps", 3);
+    EXPECT_TRUE(fs::is_symlink(linked));
+    EXPECT_EQ(ReadFile(dir / "shared/vexo.ini"), "[settings]\nfps=3\n");
+
+    const std::string locked = dir / "locked.ini";
+    fs::create_symlink("/proc/sys/kernel/osrelease", locked);
+    EXPECT_THROW(WriteIniInteger(locked, "settings", "fps", 4), EIniFileException);
+    EXPECT_TRUE(fs::is_symlink(locked));
 }
 
 TEST(ParseLeadingInteger, ReadsTheLeadingNumberOnly) {
