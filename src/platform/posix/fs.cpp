@@ -257,8 +257,11 @@ FileStamp StampOf(const std::string& path) {
     struct stat st;
     if (!path.empty() && ::stat(ResolvePathCase(path).c_str(), &st) == 0) {
         stamp.valid = true;
+        stamp.device = st.st_dev;
+        stamp.inode = st.st_ino;
         stamp.size = st.st_size;
         stamp.modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        stamp.changedNs = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
     }
     return stamp;
 }
