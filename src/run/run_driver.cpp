@@ -3,8 +3,9 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
-#include <cstdlib>
+#include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,56 @@ template <typename Done> void WaitPumping(IFormHost& host, Done done) {
     }
     host.ProcessMessages();
 }
+
+// What a run has under way, put right when an exception leaves the run (a worker thread
+// that cannot start, say): the worker is stopped before the writer closes, the game is ended
+// and its temporary config removed, and the window is given back, so that the error box
+// that follows shows over a window that works.
+class RunCleanup {
+public:
+    RunCleanup(MainControls& c, IFormHost& host, CAviFile& writer, const RunPaths& paths)
+        : c_(c), host_(host), writer_(writer), paths_(paths),
+          exceptions_(std::uncaught_exceptions()) {}
+    ~RunCleanup() {
+        if (std::uncaught_exceptions() <= exceptions_)
+            return; // the run ended by itself and has put everything right
+        try {
+            Abandon();
+        } catch (...) {
+            // Nothing more can be done; the error on its way is the one to show.
+        }
+    }
+    RunCleanup(const RunCleanup&) = delete;
+    RunCleanup& operator=(const RunCleanup&) = delete;
+
+    std::optional<platform::Process> game;
+    std::shared_ptr<TDirThread> worker;
+
+private:
+    void Abandon() {
+        if (worker) {
+            worker->Terminate();
+            WaitPumping(host_, [&] { return !worker->Started() || !worker->Active(); });
+        }
+        writer_.Close(0);
+        if (game) {
+            game->Terminate();
+            game->Wait(-1);
+            game->Close();
+        }
+        platform::DeleteFileAt(paths_.TempConfig);
+        ShowStatus(c_, host_, "Failed.");
+        EnableAfterRun(c_, host_);
+        if (worker)
+            WaitPumping(host_, [&] { return worker->CleanupDone(); });
+    }
+
+    MainControls& c_;
+    IFormHost& host_;
+    CAviFile& writer_;
+    const RunPaths& paths_;
+    const int exceptions_;
+};
 
 } // namespace
 
@@ -143,6 +194,7 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         return ErrorBox(host, "You didn't select an AVI codec yet.");
     }
     form.DisableForRun();
+    RunCleanup run(c, host, writer, paths);
 
     CollectorUi ui;
     ui.Status = [&c](const std::string& text) { c.status.SetSimpleText(text); };
@@ -182,7 +234,8 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
         for (const std::string& name :
              platform::FindMatches(paths.ScreenshotDir + kSep + paths.ScreenshotMask, false))
             leftovers.push_back(paths.ScreenshotDir + kSep + name);
-        auto game = LaunchGame(BuildGameCommandLine(paths), paths, status);
+        run.game = LaunchGame(BuildGameCommandLine(paths), paths, status);
+        auto& game = run.game;
         if (!game)
             return failA("Error launching Quake III Arena.");
 
@@ -193,6 +246,7 @@ void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
             writer.SetGamma(GammaFromItem(c.cbGammas.Text()));
 
         std::shared_ptr<TDirThread> worker = TDirThread::Create(queue, ui);
+        run.worker = worker;
         worker->SetDirectory(paths.ScreenshotDir);
         worker->SetMask(paths.ScreenshotMask);
         worker->Interval = 1000;
