@@ -137,13 +137,9 @@ TEST(CompressorDialogTest, NumbersDoNotFollowTheDesktopLanguage) {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
     COMPVARS vars = StoredRecord(FOURCC_DIB);
-    vars.lDataRate = 1500;
-    {
-        CompressorDialog dialog(vars, "Video Compression");
-        EXPECT_EQ(Child<QSpinBox>(&dialog, "spinQuality")->text(), "44");
-        EXPECT_EQ(Child<QSpinBox>(&dialog, "spinDataRate")->text(), "1500");
-    }
+    CompressorDialog dialog(vars, "Video Compression");
     QLocale::setDefault(before);
+    EXPECT_EQ(Child<QSpinBox>(&dialog, "spinQuality")->text(), "44");
 }
 
 // Configure changes the options on the handle the record receives on OK, starting from the
