@@ -74,7 +74,8 @@ private:
         writer_.Close(0);
         if (game) {
             game->Terminate();
-            game->Wait(-1);
+            while (!game->Wait(80))
+                host_.ProcessMessages();
             game->Close();
         }
         platform::DeleteFileAt(paths_.TempConfig);
