@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -69,6 +70,9 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget
     setObjectName("CompressorDialog");
     setWindowTitle(title);
     setModal(true);
+    // The numbers of the dialog are shown and read the same whatever the user's language
+    // (no native digits, no group or decimal separators of the locale).
+    setLocale(QLocale::c());
 
     auto* labCompressor = new QLabel("&Compressor:", this);
     labCompressor->setObjectName("labCompressor");

@@ -387,24 +387,32 @@ void MainWindow::BindControls() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == label11_) {
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            Run(&TfrmMain::Label11DblClick);
+    // The banners and the logo answer the left button only. A click acts on its release
+    // inside the control it was pressed on; a double click acts once (the logo installs the
+    // codec, a banner takes it as the one click its first press made).
+    const bool banner = watched == imgPpBanner_ || watched == imgAppBanner_;
+    if (banner || watched == label11_) {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+            type != QEvent::MouseButtonDblClick)
+            return QWidget::eventFilter(watched, event);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
             return true;
+        if (type == QEvent::MouseButtonDblClick) {
+            pressed_ = nullptr;
+            if (watched == label11_)
+                Run(&TfrmMain::Label11DblClick);
+        } else if (type == QEvent::MouseButtonPress) {
+            // A single click on the logo square does nothing.
+            pressed_ = banner ? watched : nullptr;
+        } else if (pressed_ == watched) {
+            pressed_ = nullptr;
+            if (static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint()))
+                Run(watched == imgPpBanner_ ? &TfrmMain::imgPpBannerClick
+                                            : &TfrmMain::imgAppBannerClick);
         }
-        // A single click on the logo square does nothing.
-        return event->type() == QEvent::MouseButtonPress ||
-               event->type() == QEvent::MouseButtonRelease;
-    }
-    if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == imgPpBanner_) {
-            Run(&TfrmMain::imgPpBannerClick);
-            return true;
-        }
-        if (watched == imgAppBanner_) {
-            Run(&TfrmMain::imgAppBannerClick);
-            return true;
-        }
+        return true;
     }
     if (watched == edDemoName_ && event->type() == QEvent::MouseButtonPress) {
         bool handled = QWidget::eventFilter(watched, event);

@@ -63,6 +63,7 @@ private:
     QLabel* imgPpBanner_ = nullptr;
     QLabel* imgAppBanner_ = nullptr;
     QLabel* label11_ = nullptr;
+    QObject* pressed_ = nullptr; // the banner the left button went down on
     QWidget* edDemoName_ = nullptr;
 };
 

@@ -1,7 +1,6 @@
 #include "form/controls.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace vexo {
 
@@ -41,24 +40,6 @@ void TEdit::SetSelection(int start, int length) {
     selStart_ = std::clamp(start, 0, static_cast<int>(text_.size()));
     selLength_ = std::clamp(length, 0, static_cast<int>(text_.size()) - selStart_);
     Notify();
-}
-
-static int CompareNoCase(const std::string& a, const std::string& b) {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        int x = std::tolower(static_cast<unsigned char>(a[i]));
-        int y = std::tolower(static_cast<unsigned char>(b[i]));
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-bool LessNoCase(const std::string& a, const std::string& b) {
-    return CompareNoCase(a, b) < 0;
-}
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return CompareNoCase(a, b) == 0;
 }
 
 std::string TComboBox::Text() const {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/no_case.h" // the ordering of every sorted list
+
 namespace vexo {
 
 // Common state of every control. Changed() tells the bound widget to refresh itself.
@@ -75,10 +77,6 @@ private:
     int selStart_ = 0;
     int selLength_ = 0;
 };
-
-// Case-insensitive ordering used by every sorted list.
-bool LessNoCase(const std::string& a, const std::string& b);
-bool EqualNoCase(const std::string& a, const std::string& b);
 
 // A drop-down list, pick only. Sorted lists insert each item at its sorted position.
 class TComboBox : public TControl {

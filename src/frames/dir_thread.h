@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "form/controls.h"
 #include "frames/avi_file.h"
 #include "platform/main_queue.h"
+#include "util/no_case.h"
 
 namespace vexo {
 

@@ -49,18 +49,29 @@ bool CopyFileReplacing(const std::string& source, const std::string& destination
 bool DeleteFileAt(const std::string& path);
 // Gives a file another name, replacing a file of that name at once (never a directory).
 bool MoveFileReplacing(const std::string& from, const std::string& to);
+// Replaces the whole text of a file, or makes the file. The file the path names, through any
+// symbolic links, keeps its place, owner and mode; one that exists but may not be written is
+// refused, not replaced. The text is written under a temporary name beside the file and
+// renamed into place, so the file is never left half-written. False when it cannot be done.
+bool ReplaceFileText(const std::string& path, const std::string& text);
 bool CreateDirectoryAt(const std::string& path);
 // Removes a directory that holds nothing; false otherwise.
 bool RemoveEmptyDirectory(const std::string& path);
 
-// One version of a file: its size and its last modification time. Two stamps are equal only
-// when both are valid and size and time agree.
+// One version of a file: which file it is (device and inode), its size, and the times of its
+// last modification and last change. The change time moves with every write even where the
+// modification time is coarse (FAT, some network shares) or was set back. Two stamps are
+// equal only when both are valid and all of these agree.
 struct FileStamp {
     bool valid = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
     int64_t size = 0;
     int64_t modifiedNs = 0; // nanoseconds since the epoch
+    int64_t changedNs = 0;
     bool operator==(const FileStamp& o) const {
-        return valid && o.valid && size == o.size && modifiedNs == o.modifiedNs;
+        return valid && o.valid && device == o.device && inode == o.inode && size == o.size &&
+               modifiedNs == o.modifiedNs && changedNs == o.changedNs;
     }
 };
 FileStamp StampOf(const std::string& path);

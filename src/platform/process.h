@@ -50,6 +50,10 @@ public:
     // be read. A process killed by a signal reads as 128 + the signal number, never as 0.
     bool ExitCode(int& code);
 
+    // Ends a process that still runs, at once (it gets no chance to refuse); Wait then
+    // reports its end.
+    void Terminate();
+
     // Releases the process. A process that still runs keeps running; it is reaped in the
     // background when it ends, so it leaves no zombie behind.
     void Close();

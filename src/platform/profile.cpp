@@ -1,14 +1,12 @@
 #include "platform/profile.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/fs.h"
+#include "util/no_case.h"
 
 namespace vexo::platform {
 
@@ -25,13 +23,6 @@ std::string Trim(const std::string& s) {
     while (e > b && IsBlank(s[e - 1]))
         --e;
     return s.substr(b, e - b);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 struct Lines {
@@ -180,29 +171,14 @@ bool WriteProfileString(const std::string& file, const std::string& section, con
         lines.text.push_back(newLine);
     }
 
-    std::string temp = real + ".vexo-write";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        const char* eol = lines.crlf ? "\r\n" : "\n";
-        for (size_t i = 0; i < lines.text.size(); ++i) {
-            out << lines.text[i];
-            if (i + 1 < lines.text.size() || lines.finalNewline)
-                out << eol;
-        }
-        out.flush();
-        if (!out) {
-            out.close();
-            ::unlink(temp.c_str());
-            return false;
-        }
+    std::string text;
+    const char* eol = lines.crlf ? "\r\n" : "\n";
+    for (size_t i = 0; i < lines.text.size(); ++i) {
+        text += lines.text[i];
+        if (i + 1 < lines.text.size() || lines.finalNewline)
+            text += eol;
     }
-    if (std::rename(temp.c_str(), real.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFileText(real, text);
 }
 
 } // namespace vexo::platform

@@ -17,8 +17,9 @@ namespace vexo::platform {
 std::optional<std::string> ReadProfileString(const std::string& file, const std::string& section,
                                              const std::string& key, size_t maxChars = 2047);
 
-// Stores value under section/key. The file is rewritten under a temporary name and renamed
-// into place, so it is never left half-written. False when it cannot be written.
+// Stores value under section/key. The file is rewritten whole by ReplaceFileText: through a
+// symbolic link into its target, with its mode kept, never half-written. False when it
+// cannot be written, also when the file exists but may not be written.
 bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
                         const std::string& value);
 

@@ -1,9 +1,11 @@
 #include "run/run_driver.h"
 
 #include <cctype>
+#include <charconv>
 #include <chrono>
-#include <cstdlib>
+#include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -64,6 +66,57 @@ private:
     bool folderExisted_;
 };
 
+// What a run has under way, put right when an exception leaves the run (a worker thread
+// that cannot start, say): the worker is stopped before the writer closes, the game is ended
+// and its temporary config removed, and the window is given back, so that the error box
+// that follows shows over a window that works.
+class RunCleanup {
+public:
+    RunCleanup(MainControls& c, IFormHost& host, CAviFile& writer, const RunPaths& paths)
+        : c_(c), host_(host), writer_(writer), paths_(paths),
+          exceptions_(std::uncaught_exceptions()) {}
+    ~RunCleanup() {
+        if (std::uncaught_exceptions() <= exceptions_)
+            return; // the run ended by itself and has put everything right
+        try {
+            Abandon();
+        } catch (...) {
+            // Nothing more can be done; the error on its way is the one to show.
+        }
+    }
+    RunCleanup(const RunCleanup&) = delete;
+    RunCleanup& operator=(const RunCleanup&) = delete;
+
+    std::optional<platform::Process> game;
+    std::shared_ptr<TDirThread> worker;
+
+private:
+    void Abandon() {
+        if (worker) {
+            worker->Terminate();
+            WaitPumping(host_, [&] { return !worker->Started() || !worker->Active(); });
+        }
+        writer_.Close(0);
+        if (game) {
+            game->Terminate();
+            while (!game->Wait(80))
+                host_.ProcessMessages();
+            game->Close();
+        }
+        platform::DeleteFileAt(paths_.TempConfig);
+        ShowStatus(c_, host_, "Failed.");
+        EnableAfterRun(c_, host_);
+        if (worker)
+            WaitPumping(host_, [&] { return worker->CleanupDone(); });
+    }
+
+    MainControls& c_;
+    IFormHost& host_;
+    CAviFile& writer_;
+    const RunPaths& paths_;
+    const int exceptions_;
+};
+
 } // namespace
 
 std::string RecordingFileName(const std::string& aviFileName) {
@@ -117,7 +170,11 @@ float GammaFromItem(const std::string& item) {
     while (end < item.size() &&
            (std::isdigit(static_cast<unsigned char>(item[end])) || item[end] == '.'))
         ++end;
-    return static_cast<float>(std::strtod(item.substr(0, end).c_str(), nullptr));
+    // Read with a decimal point whatever the user's locale (strtod would expect a comma
+    // under a German desktop), as a double narrowed to float.
+    double value = 0.0;
+    std::from_chars(item.data(), item.data() + end, value);
+    return static_cast<float>(value);
 }
 
 std::string AviFileName(const std::string& outDir, const std::string& modName,
@@ -163,6 +220,10 @@ public:
             return ErrorBox(host_, "You didn't select an AVI codec yet.");
         }
         DisableForRun(c_);
+        // Whatever leaves the run from here by an exception ends the game and the worker,
+        // closes the writer and gives the window back.
+        RunCleanup cleanup(c_, host_, writer_, paths_);
+        cleanup_ = &cleanup;
         bool recorded = false;
         for (int j = 0; j < c_.clbDemos.Count(); ++j) {
             if (!c_.clbDemos.Checked(j))
@@ -219,7 +280,9 @@ private:
         if (leftovers > 0) {
             if (host_.MessageBox(ScreenshotWarningText(leftovers, paths_.ModName), "Problem",
                                  MB_YESNO | MB_ICONWARNING) == IDYES)
-                host_.ShellExecute("open", "", "", paths_.ScreenshotDir, SW_SHOW);
+                // The folder as it is on disk: the count above found it in any letter case.
+                host_.ShellExecute("open", "", "", platform::ResolvePathCase(paths_.ScreenshotDir),
+                                   SW_SHOW);
             return false;
         }
         if (c_.clbDemos.CheckedCount() == 0)
@@ -255,7 +318,8 @@ private:
         // A native engine records into a file of a fixed name: one left by an interrupted
         // run is not this demo's.
         const EngineCapture capture(paths_);
-        auto game = LaunchGame(BuildGameCommandLine(paths_), paths_, status);
+        cleanup_->game = LaunchGame(BuildGameCommandLine(paths_), paths_, status);
+        auto& game = cleanup_->game;
         if (!game)
             return FailBeforeGame("Error launching Quake III Arena.");
 
@@ -269,6 +333,7 @@ private:
             writer_.SetGamma(GammaFromItem(c_.cbGammas.Text()));
 
         std::shared_ptr<TDirThread> worker = TDirThread::Create(queue_, ui_);
+        cleanup_->worker = worker;
         worker->SetDirectory(paths_.ScreenshotDir);
         worker->SetMask(paths_.ScreenshotMask);
         worker->Interval = 1000;
@@ -371,6 +436,7 @@ private:
     CAviFile& writer_;
     platform::MainThreadQueue& queue_;
     CollectorUi ui_;
+    RunCleanup* cleanup_ = nullptr; // while the window is disabled for the run
     RunPaths paths_;
     CaptureOptions options_;
     std::string ini_;

@@ -7,10 +7,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <stdexcept>
 
 #include "app/main_window.h"
+#include "app/program.h"
 #include "frames/avi_file.h"
 #include "platform/fs.h"
 #include "settings/ini.h"
@@ -217,6 +221,35 @@ TEST_F(MainWindowTest, UserInputReachesTheLogicAndTheSettingsFile) {
     window->Form().Controls.frmMain.SetEnabled(false);
     EXPECT_FALSE(window->isEnabled());
     window->Form().Controls.frmMain.SetEnabled(true);
+}
+
+// An error that escapes the event loop ends the program through the generic error box,
+// captioned with the application title like every other error box.
+TEST(ProgramTest, AnErrorThatEndsTheProgramIsCaptionedWithTheApplicationTitle) {
+    test::TempDir dir;
+    platform::SetProgramDirectoryForTesting(dir.path());
+    CAviFile writer;
+    QString caption, text;
+    bool thrown = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            caption = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+        for (QWidget* main : QApplication::topLevelWidgets())
+            if (main->objectName() == "frmMain" && main->isVisible() && !thrown)
+                // From a queued call inside the loop, as the timers must go on to answer.
+                thrown = QMetaObject::invokeMethod(
+                    main, [] { throw std::runtime_error("Lost the display"); },
+                    Qt::QueuedConnection);
+    });
+    timer.start(10);
+    EXPECT_EQ(RunProgram(writer), 1);
+    EXPECT_EQ(caption, "Vexograph | PUBLIC BETA v0.5");
+    EXPECT_EQ(text, "Lost the display.");
+    platform::SetProgramDirectoryForTesting("");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <clocale>
 #include <filesystem>
 
 #include "app/main_window.h"
@@ -155,6 +156,22 @@ TEST_F(RecordingTest, ScreenshotsLeftInTheFolderStopStartWithAQuestion) {
     ASSERT_EQ(w.shell.size(), 1u);
     EXPECT_EQ(w.shell[0].directory, mod + "/screenshots");
     EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(0));
+}
+
+// Under a German desktop the C library expects a decimal comma; the gamma item is still read
+// with its point: "1.4" turns the game's blue of 90 into 168.
+TEST_F(RecordingTest, GammaIsReadTheSameUnderACommaLocale) {
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/deps makes it)";
+    RecordingWindow& w = Open();
+    w.Form().Controls.cbGammas.SetItemIndex(14);
+    ASSERT_EQ(w.Form().Controls.cbGammas.Text(), "1.4 - gentle brighten");
+    Check(0);
+    PressStart();
+    std::setlocale(LC_ALL, "C");
+    const auto frames = test::DecodeFrames(out + "/baseq3_alpha.avi", 320, 240);
+    ASSERT_EQ(frames.size(), 10u);
+    EXPECT_EQ(static_cast<uint8_t>(frames[0][2]), 168); // blue, in RGB order
 }
 
 TEST_F(RecordingTest, AGameThatCannotStartEndsTheRunCleanly) {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLocale>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -129,6 +130,16 @@ TEST(CompressorDialogTest, UntouchedQualityIsKeptExactly) {
     slider->setValue(shown);
     Child<QPushButton>(&dialog, "btnOK")->click();
     EXPECT_EQ(vars.lQ, 7500);
+}
+
+// The numbers show in plain digits whatever the desktop's language (Arabic has its own).
+TEST(CompressorDialogTest, NumbersDoNotFollowTheDesktopLanguage) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+    COMPVARS vars = StoredRecord(FOURCC_DIB);
+    CompressorDialog dialog(vars, "Video Compression");
+    QLocale::setDefault(before);
+    EXPECT_EQ(Child<QSpinBox>(&dialog, "spinQuality")->text(), "44");
 }
 
 // Configure changes the options on the handle the record receives on OK, starting from the

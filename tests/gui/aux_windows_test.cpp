@@ -15,7 +15,9 @@
 #include "app/frm_help.h"
 #include "app/main_window.h"
 #include "frames/avi_file.h"
+#include "game/shortcuts.h"
 #include "platform/fs.h"
+#include "support/recording_window.h"
 #include "support/temp_dir.h"
 
 namespace vexo {
@@ -155,6 +157,31 @@ TEST_F(AuxWindowsTest, CodecInstallWithoutItsSetupFileFails) {
     window->Form().Label11DblClick();
     EXPECT_EQ(text, "Huffyuv codec install failed.");
     EXPECT_EQ(title, "Error");
+}
+
+TEST_F(AuxWindowsTest, BannersAndLogoAnswerTheLeftButtonOnce) {
+    test::RecordingWindow w(writer, queue);
+    w.show();
+    auto* donation = w.findChild<QWidget*>("imgPpBanner");
+    auto* banner = w.findChild<QWidget*>("imgAppBanner");
+    auto* logo = w.findChild<QWidget*>("Label11");
+    auto doubleClick = [](QWidget* widget, Qt::MouseButton button) { // as the system sends it
+        QTest::mouseClick(widget, button);
+        QTest::mousePress(widget, button);
+        QTest::mouseDClick(widget, button);
+        QTest::mouseRelease(widget, button);
+    };
+    doubleClick(donation, Qt::RightButton);
+    doubleClick(logo, Qt::RightButton);
+    EXPECT_TRUE(w.shell.empty() && w.boxes.empty());
+    doubleClick(donation, Qt::LeftButton);   // one click
+    QTest::mouseClick(logo, Qt::LeftButton); // nothing
+    QTest::mousePress(banner, Qt::LeftButton);
+    QTest::mouseRelease(banner, Qt::LeftButton, {}, QPoint(-5, -5)); // let go outside: nothing
+    doubleClick(logo, Qt::LeftButton); // the codec install, once (its file is missing)
+    ASSERT_EQ(w.shell.size(), 1u);
+    EXPECT_EQ(w.shell[0].file, kDonationAddress);
+    EXPECT_EQ(w.boxes.size(), 1u);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <stdexcept>
 
 #include "form/frm_main.h"
 #include "frames/avi_file.h"
@@ -78,7 +80,7 @@ protected:
 
     TempDir root, program, out;
     std::string base = root / "q3";
-    test::FakeHost host;
+    test::FakeHost host{&queue}; // its message handling runs the work the worker hands over
     CAviFile writer;
     platform::MainThreadQueue queue;
     std::unique_ptr<TfrmMain> form;
@@ -133,6 +135,44 @@ TEST_F(StartChecks, AStoredCodecThatCannotBeUsedStopsTheRun) {
     EXPECT_EQ(form->Controls.status.SimpleText(), "Failed.");
     EXPECT_TRUE(form->Controls.frmMain.Enabled());
     EXPECT_TRUE(form->Controls.clbDemos.Checked(0));
+}
+
+TEST_F(StartChecks, YesOpensTheScreenshotFolderAsItIsOnDisk) {
+    // A modification stored as "CPMA" is listed (and so selected) as "cpma".
+    WriteFile(base + "/CPMA/screenshots/shot0000.tga", "");
+    MainControls& c = form->Controls;
+    c.cbMods.SetItemIndex(c.cbMods.Add("cpma"));
+    host.boxReplies.push_back(IDYES);
+    EXPECT_EQ(Start().rfind("Found 1 screenshot(s) in \"cpma/screenshots\".", 0), 0u);
+    ASSERT_EQ(host.shell.size(), 1u);
+    EXPECT_EQ(host.shell[0].directory, base + "/CPMA/screenshots");
+}
+
+// An error that leaves a run while the game plays (here raised while the window's messages
+// are handled) ends the game and the worker, closes the writer and gives the window back.
+TEST_F(StartChecks, AnErrorInsideARunLeavesNothingRunning) {
+    const std::string pidFile = root / "game.pid";
+    WriteFile(base + "/quake3.exe", "#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 60\n");
+    fs::permissions(base + "/quake3.exe", fs::perms::owner_all);
+    MainControls& c = form->Controls;
+    c.cbRealtime.SetChecked(true); // the worker runs beside the game
+    c.clbDemos.SetChecked(0, true);
+    bool thrown = false;
+    host.onProcessMessages = [&] {
+        if (!thrown && host.title == "VEXO [ waiting... ]" && !test::ReadFile(pidFile).empty()) {
+            thrown = true;
+            throw std::runtime_error("Out of memory");
+        }
+    };
+    form->Guard([&] { form->btnStartClick(); });
+    const pid_t game = std::stoi(test::ReadFile(pidFile));
+    EXPECT_NE(::kill(game, SIGKILL), 0) << "the game still runs";
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "Out of memory.");
+    EXPECT_TRUE(c.frmMain.Enabled());
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(writer.FileName.empty()) << "the writer is still open";
+    EXPECT_FALSE(fs::exists(base + "/baseq3/vexo_temp.cfg"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 
 #include "settings/ini.h"
 #include "support/temp_dir.h"
@@ -124,6 +125,24 @@ TEST_F(IniTest, FailedWriteRaisesTheFileError) {
     EXPECT_THROW(WriteIniString(ini, "s", "k", "line\nbreak"), EIniFileException);
     EXPECT_EQ(ReadFile(ini), "[s]\nk=1\n");
     EXPECT_FALSE(std::filesystem::exists(ini + ".vexo-write"));
+}
+
+// A write keeps the file's mode and writes through a link into its target; a file that may
+// not be written is refused, not replaced (even root cannot write into /proc/sys).
+TEST_F(IniTest, WritesKeepModeAndLinksAndRefuseAFileThatMayNotBeWritten) {
+    namespace fs = std::filesystem;
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    const std::string linked = dir / "linked.ini", locked = dir / "locked.ini";
+    WriteFile(ini, "[s]\nk=1\n");
+    fs::permissions(ini, mode);
+    fs::create_symlink("vexo.ini", linked);
+    WriteIniInteger(linked, "s", "k", 2);
+    EXPECT_TRUE(fs::is_symlink(linked));
+    EXPECT_EQ(ReadFile(ini), "[s]\nk=2\n");
+    EXPECT_EQ(fs::status(ini).permissions(), mode);
+    fs::create_symlink("/proc/sys/kernel/osrelease", locked);
+    EXPECT_THROW(WriteIniInteger(locked, "s", "k", 3), EIniFileException);
+    EXPECT_TRUE(fs::is_symlink(locked));
 }
 
 TEST(ParseLeadingInteger, ReadsTheLeadingNumberOnly) {

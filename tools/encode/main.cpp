@@ -1,6 +1,7 @@
 // vexo-encode: turns a folder of screenshots into an AVI file without the game, through the
 // same frame collector and AVI writer the program uses; and completes an AVI file whose
 // writer was killed.
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -104,10 +105,11 @@ int main(int argc, char** argv) {
                 return Usage("--fps takes a whole number from 1 to 1000");
         } else if (a == "--gamma") {
             const char* v = value("--gamma");
-            char* end = nullptr;
+            const char* end = nullptr;
             if (!v)
                 return Usage(nullptr);
-            gamma = std::strtof(v, &end);
+            const auto parsed = std::from_chars(v, v + std::strlen(v), gamma); // "." in any locale
+            end = parsed.ec == std::errc() ? parsed.ptr : nullptr;
             if (!end || *end || end == v || !(gamma >= 0.0f && gamma <= 10.0f))
                 return Usage("--gamma takes a number from 0 to 10");
         } else if (a == "--fourcc") {

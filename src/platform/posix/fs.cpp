@@ -1,7 +1,7 @@
 #include "platform/fs.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,25 +14,18 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "util/no_case.h"
+
 namespace vexo::platform {
 
 namespace {
-
-char Lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 bool MatchFrom(const char* n, const char* p) {
     // Iterative matcher with single-star backtracking.
     const char* starP = nullptr;
     const char* starN = nullptr;
     while (*n) {
-        if (*p == '?' || (*p && *p != '*' && Lower(*p) == Lower(*n))) {
+        if (*p == '?' || (*p && *p != '*' && LowerAscii(*p) == LowerAscii(*n))) {
             ++n;
             ++p;
         } else if (*p == '*') {
@@ -59,6 +52,43 @@ bool StatOf(const std::string& path, struct stat& st) {
 
 std::mutex gProgramDirMutex;
 std::string gProgramDirOverride;
+
+// Where a write to a file really goes: the file itself, or the end of the chain of symbolic
+// links it is (a link to a missing file names the file to make).
+std::string LinkTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || n >= static_cast<ssize_t>(sizeof buffer))
+            return target;
+        const std::string link(buffer, static_cast<size_t>(n));
+        target = link[0] == '/' ? link : ExtractFilePath(target) + link;
+    }
+    return target; // a loop of links: the write below fails
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes text over an existing file in place, for files that cannot be replaced by a rename.
+bool OverwriteInPlace(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = WriteAll(fd, text);
+    return ::close(fd) == 0 && written;
+}
 
 } // namespace
 
@@ -247,8 +277,11 @@ FileStamp StampOf(const std::string& path) {
     struct stat st;
     if (!path.empty() && ::stat(ResolvePathCase(path).c_str(), &st) == 0) {
         stamp.valid = true;
+        stamp.device = st.st_dev;
+        stamp.inode = st.st_ino;
         stamp.size = st.st_size;
         stamp.modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        stamp.changedNs = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
     }
     return stamp;
 }
@@ -328,6 +361,36 @@ bool CreateDirectoryPath(const std::string& path) {
 std::string NormalizePath(const std::string& path) {
     std::string normal = std::filesystem::path(path).lexically_normal().string();
     return normal.empty() ? path : normal;
+}
+
+bool ReplaceFileText(const std::string& path, const std::string& text) {
+    const std::string target = LinkTarget(path);
+    struct stat st;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return false;
+    if (exists && !S_ISREG(st.st_mode))
+        return OverwriteInPlace(target, text); // a device or pipe cannot be renamed over
+
+    const std::string temp = target + ".vexo-write";
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) // a folder that takes no new file, around a file that may be written
+        return exists && OverwriteInPlace(target, text);
+    bool ok = true;
+    if (exists) {
+        // Owner first, as a change of owner clears the set-id bits. A user who is not root
+        // cannot give the file away; it then stays theirs, as any file they write.
+        [[maybe_unused]] const int owned = ::fchown(fd, st.st_uid, st.st_gid);
+        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    }
+    ok = WriteAll(fd, text) && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace vexo::platform

@@ -298,6 +298,12 @@ bool Process::ExitCode(int& code) {
     return true;
 }
 
+void Process::Terminate() {
+    // Not reaped yet, so the number still names this process.
+    if (Valid() && !Poll())
+        ::kill(pid_, SIGKILL);
+}
+
 void Process::Close() {
     if (pid_ > 0 && !Poll()) {
         const pid_t pid = pid_;
