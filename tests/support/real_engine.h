@@ -4,7 +4,6 @@
 // the whole test program, and the game's sound goes to SDL's dummy driver.
 #pragma once
 
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
