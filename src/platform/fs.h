@@ -93,6 +93,8 @@ std::string HomeDirectory();
 // $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (the home directory of
 // the account when HOME is unset).
 std::string UserConfigHome();
+// The same for the user's state files (logs): $XDG_STATE_HOME, else $HOME/.local/state.
+std::string UserStateHome();
 
 // An existing directory this process may create files in.
 bool IsWritableDirectory(const std::string& path);

@@ -328,9 +328,12 @@ std::string HomeDirectory() {
     return home;
 }
 
-std::string UserConfigHome() {
-    // Relative values are invalid by the XDG base directory rules and are ignored.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+namespace {
+
+// An XDG base folder: the variable when it holds an absolute path (relative values are
+// invalid by the XDG base directory rules and are ignored), else the default below home.
+std::string XdgHome(const char* variable, const char* belowHome) {
+    if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/') {
         std::string dir = xdg;
         while (dir.size() > 1 && dir.back() == '/')
             dir.pop_back();
@@ -343,7 +346,17 @@ std::string UserConfigHome() {
         home = HomeDirectory();
     while (home.size() > 1 && home.back() == '/')
         home.pop_back();
-    return (home == "/" ? "" : home) + "/.config";
+    return (home == "/" ? "" : home) + belowHome;
+}
+
+} // namespace
+
+std::string UserConfigHome() {
+    return XdgHome("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string UserStateHome() {
+    return XdgHome("XDG_STATE_HOME", "/.local/state");
 }
 
 bool IsWritableDirectory(const std::string& path) {
