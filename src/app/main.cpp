@@ -3,6 +3,7 @@
 
 #include "app/program.h"
 #include "frames/avi_file.h"
+#include "platform/log.h"
 #include "platform/memory.h"
 #include "settings/folders.h"
 
@@ -11,6 +12,7 @@ static vexo::CAviFile gAviFile;
 
 int main(int argc, char** argv) {
     vexo::platform::ReturnLargeBlocksWhenFreed();
+    vexo::platform::LogFfmpegErrors();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vexograph");
     // The desktop entry and the icon an installed program brings along.

@@ -9,6 +9,7 @@
 #include "frames/gamma.h"
 #include "frames/pixel_rows.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 
 namespace vexo {
 
@@ -519,6 +520,9 @@ bool CAviFile::WritePreparedFrame(PreparedFrame& frame, int32_t position, int32_
 }
 
 void CAviFile::Close(uint8_t code) {
+    if (code != AVI_OK)
+        platform::LogFailure("avi", std::string(StatusText(code)) +
+                                        (FileName.empty() ? "" : " (" + FileName + ")"));
     if (Stream)
         AVIStreamRelease(Stream);
     if (CompressedStream)

@@ -9,6 +9,7 @@
 #include "frames/tga.h"
 #include "platform/fs.h"
 #include "platform/game_capture.h"
+#include "platform/log.h"
 
 namespace vexo {
 
@@ -389,10 +390,11 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
             prepared = ownFrame_.get();
         reader_.Close();
     }
+    std::string why; // of the last failed read
     for (int attempt = 0; !image && !prepared && attempt < 20; ++attempt) {
         int32_t status = IMG_UNKNOWN;
         image = LoadTga(attempt == 0 ? path.c_str() : platform::ResolvePathCase(fullPath).c_str(),
-                        &status);
+                        &status, &why);
         if (image && status == IMG_OK)
             break;
         FreeImage(image);
@@ -408,6 +410,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         return true;
     }
     if (!image && !prepared) {
+        platform::LogFailure("collector", "cannot read the screenshot " + path + ": " + why);
         failed_ = true;
         Status("Failed.");
         ErrorBox("Error reading a generated TGA file.");
@@ -419,6 +422,8 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
                              : Writer->WriteFrame(image, position);
     FreeImage(image);
     if (!ok) {
+        platform::LogFailure("collector", "frame " + std::to_string(position) + " from " + path +
+                                              " was not written");
         failed_ = true;
         DropReadAhead();
         Status("Failed.");

@@ -4,12 +4,15 @@
 #include "frames/tga.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+
+#include "platform/log.h"
 
 namespace vexo {
 
@@ -198,19 +201,21 @@ const char* ImageStatusText(int32_t code) {
     return kStatusTexts[code];
 }
 
-TgaImage* LoadTga(const char* path, int32_t* status) {
-    int32_t ignored;
-    if (!status)
-        status = &ignored;
+namespace {
+
+// LoadTga without the why; *systemError receives errno where the file could not be opened.
+TgaImage* ReadTga(const char* path, int32_t* status, int* systemError) {
     *status = IMG_UNKNOWN;
 
     File f(path ? std::fopen(path, "rb") : nullptr);
     if (!f) {
+        *systemError = path ? errno : 0;
         *status = IMG_OPEN_READ;
         return nullptr;
     }
     const long length = FileLength(f.get());
     if (length < kMinimumFileSize) {
+        *systemError = length < 0 ? errno : 0;
         *status = length < 0 ? IMG_OPEN_READ : IMG_SIGNATURE;
         return nullptr;
     }
@@ -286,6 +291,21 @@ TgaImage* LoadTga(const char* path, int32_t* status) {
     }
     *status = IMG_OK;
     return image.release();
+}
+
+} // namespace
+
+TgaImage* LoadTga(const char* path, int32_t* status, std::string* why) {
+    int32_t ignored;
+    if (!status)
+        status = &ignored;
+    int systemError = 0;
+    TgaImage* image = ReadTga(path, status, &systemError);
+    if (why)
+        *why = image ? std::string()
+                     : ImageStatusText(*status) +
+                           (systemError ? " (" + platform::SystemErrorText(systemError) + ")" : "");
+    return image;
 }
 
 TgaBandReader::~TgaBandReader() {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace vexo {
@@ -32,8 +33,9 @@ enum : int32_t {
 const char* ImageStatusText(int32_t code);
 
 // Reads a TGA file. Returns a new image owned by the caller, or null; *status holds 0
-// exactly when an image is returned.
-TgaImage* LoadTga(const char* path, int32_t* status);
+// exactly when an image is returned. *why, if given, says why not: the status text, and
+// the system's reason where the file could not be opened.
+TgaImage* LoadTga(const char* path, int32_t* status, std::string* why = nullptr);
 // Reads a screenshot the way the game writes them (an uncompressed 24- or 32-bit TGA file)
 // a band of rows at a time, as the file stores them: blue, green, red(, alpha), rows in
 // file order. The band's buffer is kept from file to file. Any other file, and any failure,

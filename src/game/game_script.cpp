@@ -1,12 +1,14 @@
 #include "game/game_script.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "settings/folders.h"
 
 namespace vexo {
@@ -115,11 +117,17 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
                                const std::string& demoBaseName, const StatusFn& status) {
     Show(status, "Copying config file...");
-    if (!platform::CopyFileReplacing(paths.ConfigSource, paths.TempConfig))
+    if (!platform::CopyFileReplacing(paths.ConfigSource, paths.TempConfig)) {
+        platform::LogFailure("game", "cannot copy the config " + paths.ConfigSource + " to " +
+                                         paths.TempConfig + ": " +
+                                         platform::SystemErrorText(errno));
         return ScriptCopyFailed;
+    }
 
     Show(status, "Updating config...");
-    auto fail = [&paths] {
+    auto fail = [&paths](const std::string& why) {
+        platform::LogFailure("game",
+                             "cannot write the game script into " + paths.TempConfig + ": " + why);
         platform::DeleteFileAt(paths.TempConfig);
         return ScriptUpdateFailed;
     };
@@ -127,16 +135,17 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
     // commands of their own; a quote would do the same inside the demo command.
     if (!IsSafeDemoBaseName(demoBaseName) || HasLineBreak(options.CaptureRate) ||
         HasLineBreak(options.TimeScale))
-        return fail();
+        return fail("a line break or quote in the demo's name, the frame rate or the timescale");
 
     const std::string script = BuildGameScript(options, demoBaseName);
     std::FILE* f = std::fopen(platform::ResolvePathCase(paths.TempConfig).c_str(), "a");
     if (!f)
-        return fail();
+        return fail(platform::SystemErrorText(errno));
     const bool written = std::fwrite(script.data(), 1, script.size(), f) == script.size();
+    const int writeError = errno;
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed)
-        return fail();
+        return fail(platform::SystemErrorText(written ? errno : writeError));
     return ScriptOk;
 }
 
@@ -153,7 +162,12 @@ std::string BuildGameCommandLine(const RunPaths& paths) {
 std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
                                             const StatusFn& status) {
     Show(status, "Launching Quake III...");
-    return platform::StartProcess(commandLine, paths.BaseDir, platform::ProcessPriority::High);
+    std::string error;
+    std::optional<platform::Process> game =
+        platform::StartProcess(commandLine, paths.BaseDir, platform::ProcessPriority::High, &error);
+    if (!game)
+        platform::LogFailure("game", "cannot start the game in " + paths.BaseDir + ": " + error);
+    return game;
 }
 
 } // namespace vexo

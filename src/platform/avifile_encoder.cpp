@@ -48,7 +48,8 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
 
 // Frame threads are not used: they hold frames back, so a failing write would show on a
 // later frame than the one it belongs to.
-long OpenEncoderWith(const AviMux& mux, bool sliceThreads, int slices, CodecContextPtr& encoder) {
+long OpenEncoderWith(const AviMux& mux, bool sliceThreads, int slices, CodecContextPtr& encoder,
+                     int* error) {
     const AVCodec* codec = mux.codec;
     const Compression& c = mux.compression;
     const AVRational timeBase = mux.FrameTimeBase();
@@ -82,6 +83,8 @@ long OpenEncoderWith(const AviMux& mux, bool sliceThreads, int slices, CodecCont
     }
     const int ret = avcodec_open2(ctx, codec, &options);
     av_dict_free(&options);
+    if (ret < 0 && error)
+        *error = ret;
     return ret < 0 ? AVIERR_COMPRESSOR : AVIERR_OK;
 }
 
@@ -115,7 +118,7 @@ AVPixelFormat ChooseEncoderFormat(const AVCodec* codec, const EncoderSetup& setu
     return avcodec_find_best_pix_fmt_of_list(formats, native, bpp == 4, nullptr);
 }
 
-long OpenEncoder(const AviMux& mux, bool sliceThreads, CodecContextPtr& encoder) {
+long OpenEncoder(const AviMux& mux, bool sliceThreads, CodecContextPtr& encoder, int* error) {
     // Where the user left the slices to the encoder and the compressor has a number of its
     // own, frames large enough to split both ways get that number (the encoder is asked
     // again without it should it not do).
@@ -128,11 +131,11 @@ long OpenEncoder(const AviMux& mux, bool sliceThreads, CodecContextPtr& encoder)
         format && AV_CEIL_RSHIFT(mux.frameFormat.biWidth, format->log2_chroma_w) >= 2 &&
         AV_CEIL_RSHIFT(std::abs(mux.frameFormat.biHeight), format->log2_chroma_h) >= 2;
     if (setup.defaultSlices > 0 && !slicesChosen && splits) {
-        if (OpenEncoderWith(mux, sliceThreads, setup.defaultSlices, encoder) == AVIERR_OK)
+        if (OpenEncoderWith(mux, sliceThreads, setup.defaultSlices, encoder, nullptr) == AVIERR_OK)
             return AVIERR_OK;
         encoder.reset();
     }
-    return OpenEncoderWith(mux, sliceThreads, 0, encoder);
+    return OpenEncoderWith(mux, sliceThreads, 0, encoder, error);
 }
 
 bool IndependentFrames(const AVCodecContext* encoder, const EncoderSetup& setup) {

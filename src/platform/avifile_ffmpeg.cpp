@@ -15,7 +15,12 @@
 #include <cstring>
 
 #include "platform/avifile_internal.h"
+#include "platform/log.h"
 #include "platform/memory.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace vexo {
 
@@ -50,6 +55,9 @@ int WritePacket(AviMux& mux, AVPacket* packet) {
 
 namespace {
 
+using platform::FfmpegErrorText;
+using platform::LogFailure;
+
 // Writes the packets the encoder has ready (all of them when draining).
 long DrainEncoder(AviMux& mux, int32_t* bytesWritten) {
     AVPacket* packet = mux.packet.get();
@@ -57,8 +65,11 @@ long DrainEncoder(AviMux& mux, int32_t* bytesWritten) {
         int ret = avcodec_receive_packet(mux.encoder.get(), packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return AVIERR_OK;
-        if (ret < 0)
+        if (ret < 0) {
+            LogFailure("avi", "the encoder " + std::string(mux.codec->name) +
+                                  " made no frame: " + FfmpegErrorText(ret));
             return AVIERR_COMPRESSOR;
+        }
         av_packet_rescale_ts(packet, mux.encoder->time_base, mux.stream->time_base);
         packet->stream_index = mux.stream->index;
         const int size = packet->size;
@@ -77,18 +88,28 @@ long ConfigureEncoder(AviMux& mux, int bpp, AVPixelFormat native) {
     const int width = mux.frameFormat.biWidth;
     const int height = mux.frameFormat.biHeight;
     const AVCodec* codec = avcodec_find_encoder_by_name(c.setup.encoder.c_str());
-    if (!codec)
+    if (!codec) {
+        LogFailure("avi", "this FFmpeg has no encoder " + c.setup.encoder);
         return AVIERR_NOCOMPRESSOR;
+    }
     const AVPixelFormat encoderFormat = ChooseEncoderFormat(codec, c.setup, bpp);
-    if (encoderFormat == AV_PIX_FMT_NONE)
+    if (encoderFormat == AV_PIX_FMT_NONE) {
+        LogFailure("avi", "the encoder " + c.setup.encoder + " takes no picture format");
         return AVIERR_BADFORMAT;
+    }
     mux.bufferFormat = LayoutOf(encoderFormat) ? encoderFormat : native;
     mux.bufferStride = Align(width * LayoutOf(mux.bufferFormat)->bytesPerPixel, 64);
 
     mux.codec = codec;
     mux.encoderFormat = encoderFormat;
-    if (const long opened = OpenEncoder(mux, true, mux.encoder); opened != AVIERR_OK)
+    int error = 0;
+    if (const long opened = OpenEncoder(mux, true, mux.encoder, &error); opened != AVIERR_OK) {
+        LogFailure("avi", "cannot open the encoder " + c.setup.encoder + " for " +
+                              std::to_string(width) + "x" + std::to_string(height) + " " +
+                              av_get_pix_fmt_name(encoderFormat) +
+                              " frames: " + (error ? FfmpegErrorText(error) : "out of memory"));
         return opened;
+    }
     // A scaler's output is not a buffer a frame slot fills.
     mux.independentFrames =
         IndependentFrames(mux.encoder.get(), c.setup) && encoderFormat == mux.bufferFormat;
@@ -147,6 +168,8 @@ long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& 
     av_dict_free(&muxerOptions);
     avio_flush(mux.format->pb);
     if (ret < 0 || mux.format->pb->error < 0) {
+        LogFailure("avi", "cannot write the header of " + mux.path + ": " +
+                              FfmpegErrorText(ret < 0 ? ret : mux.format->pb->error));
         mux.broken = true;
         return AVIERR_FILEWRITE;
     }
@@ -306,12 +329,16 @@ long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* by
     frame->quality = (mux.encoder->flags & AV_CODEC_FLAG_QSCALE) ? mux.encoder->global_quality : 0;
     const int ret = avcodec_send_frame(mux.encoder.get(), frame);
     input.reset();
-    if (ret < 0)
+    if (ret < 0) {
+        LogFailure("avi", "the encoder " + std::string(mux.codec->name) + " refused frame " +
+                              std::to_string(position) + ": " + FfmpegErrorText(ret));
         return AVIERR_COMPRESSOR;
+    }
     return DrainEncoder(mux, bytesWritten);
 }
 
 void AVIFileInit() {
+    platform::LogFfmpegErrors();
     if (initCount.fetch_add(1) == 0)
         av_log_set_level(AV_LOG_ERROR);
 }

@@ -197,8 +197,10 @@ void WriteHeldSound(AviMux& mux);
 // compressor prefers, else one the frames need no conversion for, else the closest.
 AVPixelFormat ChooseEncoderFormat(const AVCodec* codec, const EncoderSetup& setup, int bpp);
 // Opens an encoder for the file's frames as its compression says. sliceThreads: split each
-// frame into slices on every core where the encoder can.
-long OpenEncoder(const AviMux& mux, bool sliceThreads, CodecContextPtr& encoder);
+// frame into slices on every core where the encoder can. When it cannot be opened, error
+// (if given) receives FFmpeg's code.
+long OpenEncoder(const AviMux& mux, bool sliceThreads, CodecContextPtr& encoder,
+                 int* error = nullptr);
 // Whether the open encoder's frames may be compressed by separate encoders, in any order.
 bool IndependentFrames(const AVCodecContext* encoder, const EncoderSetup& setup);
 

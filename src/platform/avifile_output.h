@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -41,6 +42,7 @@ private:
     static int64_t Seek(void* opaque, int64_t offset, int whence);
 
     int fd_ = -1;
+    std::string path_; // for the log
     AVIOContext* context_ = nullptr;
     int64_t position_ = 0; // where the next write goes
     int64_t end_ = 0;

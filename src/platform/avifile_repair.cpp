@@ -1,11 +1,13 @@
 // Repairing an AVI file that was never completed (its writer killed, or its trailer lost to a
 // failing disk): its packets are read back by libavformat's AVI demuxer, which finds them
 // without an index, and copied as they are into a fresh, complete file that replaces it.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/avifile_internal.h"
+#include "platform/log.h"
 
 namespace vexo {
 
@@ -38,9 +40,13 @@ long CopyPackets(AVFormatContext* in, const std::string& path, int32_t* frames) 
         av_dict_copy(&copy->metadata, source->metadata, 0);
         mapped[i] = copy->index;
     }
-    if (avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+    int ret = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (ret < 0) {
+        platform::LogFailure("repair",
+                             "cannot create " + path + ": " + platform::FfmpegErrorText(ret));
         return AVIERR_FILEOPEN;
-    int ret = avformat_write_header(out.get(), nullptr);
+    }
+    ret = avformat_write_header(out.get(), nullptr);
     int32_t copied = 0;
     PacketPtr packet(av_packet_alloc());
     if (!packet)
@@ -65,8 +71,11 @@ long CopyPackets(AVFormatContext* in, const std::string& path, int32_t* frames) 
         ret = out->pb->error;
     if (avio_closep(&out->pb) < 0 && ret >= 0)
         ret = AVERROR(EIO);
-    if (ret < 0)
+    if (ret < 0) {
+        platform::LogFailure("repair",
+                             "writing " + path + " failed: " + platform::FfmpegErrorText(ret));
         return AVIERR_FILEWRITE;
+    }
     if (frames)
         *frames = copied;
     return AVIERR_OK;
@@ -80,13 +89,21 @@ long AVIFileRepair(const char* path, int32_t* frames) {
     if (!path || !*path)
         return AVIERR_BADPARAM;
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path, av_find_input_format("avi"), nullptr) < 0)
+    if (const int ret = avformat_open_input(&opened, path, av_find_input_format("avi"), nullptr);
+        ret < 0) {
+        platform::LogFailure("repair", std::string("cannot read ") + path +
+                                           " as an AVI file: " + platform::FfmpegErrorText(ret));
         return AVIERR_FILEOPEN;
+    }
     std::unique_ptr<AVFormatContext, CloseInput> in(opened);
     const std::string repaired = std::string(path) + ".repairing";
     const long ret = CopyPackets(in.get(), repaired, frames);
     in.reset();
-    if (ret != AVIERR_OK || std::rename(repaired.c_str(), path) != 0) {
+    const bool replaced = ret == AVIERR_OK && std::rename(repaired.c_str(), path) == 0;
+    if (ret == AVIERR_OK && !replaced)
+        platform::LogFailure("repair", "cannot replace " + std::string(path) + " with " + repaired +
+                                           ": " + platform::SystemErrorText(errno));
+    if (!replaced) {
         std::remove(repaired.c_str());
         if (frames)
             *frames = 0;

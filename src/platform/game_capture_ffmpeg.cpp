@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/growing_file.h"
+#include "platform/log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -44,15 +45,10 @@ struct ScalerFreer {
 
 constexpr int kIoBufferSize = 256 * 1024;
 
-std::string FfmpegErrorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
-
 } // namespace
 
 struct GameCaptureReader::State {
+    std::string path;
     GrowingFile file;
     Waits waits;
     bool release = false;
@@ -169,12 +165,16 @@ GameCaptureReader::~GameCaptureReader() = default;
 
 std::unique_ptr<GameCaptureReader> GameCaptureReader::Open(const std::string& path, Waits waits,
                                                            bool release, std::string* error) {
+    LogFfmpegErrors();
     auto fail = [error](const std::string& why) {
+        if (why != "cancelled")
+            LogFailure("capture", "cannot read the game's recording: " + why);
         if (error)
             *error = why;
         return nullptr;
     };
     auto s = std::make_unique<State>();
+    s->path = path;
     s->waits = std::move(waits);
     s->release = release;
     if (!s->packet || !s->frame)
@@ -236,6 +236,7 @@ GameCaptureReader::Item GameCaptureReader::Next() {
             if (s.cancelled)
                 return Item::Cancelled;
             s.error = s.error.empty() ? FfmpegErrorText(ret) : s.error;
+            LogFailure("capture", "reading the game's recording " + s.path + " failed: " + s.error);
             return Item::Error;
         }
         if (packet->stream_index == s.videoIndex) {

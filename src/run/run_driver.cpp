@@ -1,6 +1,7 @@
 #include "run/run_driver.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -15,6 +16,7 @@
 #include "game/engine.h"
 #include "game/game_script.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/process.h"
 #include "settings/codec_settings.h"
 #include "settings/ini.h"
@@ -355,8 +357,11 @@ private:
         game->Close();
         worker->GameEnded();
         platform::DeleteFileAt(paths_.TempConfig);
-        if (exitCode != 0)
+        if (exitCode != 0) {
+            platform::LogFailure("run", item + ": the game ended with exit code " +
+                                            std::to_string(exitCode));
             return FailAfterGame(*worker, recording, target);
+        }
 
         host_.SetApplicationTitle(kMainCaption);
         if (!c_.cbRealtime.Checked())
@@ -370,6 +375,7 @@ private:
 
     // Failure course A: the game was not started; nothing was recorded.
     bool FailBeforeGame(const std::string& text) {
+        platform::LogFailure("run", "the game was not started: " + text);
         ShowStatus("Failed.");
         EnableAfterRun(c_, host_);
         platform::DeleteFileAt(paths_.TempConfig);
@@ -396,6 +402,9 @@ private:
     // The game ended well but recorded nothing: waiting longer would not help.
     bool FailWithoutFrames(TDirThread& worker, const std::string& recording,
                            const std::string& item) {
+        platform::LogFailure("run", item + ": the game wrote no screenshots into " +
+                                        paths_.ScreenshotDir + " and no recording " +
+                                        paths_.CaptureFile);
         ShowStatus("Failed.");
         EnableAfterRun(c_, host_);
         writer_.Close(0);
@@ -415,8 +424,11 @@ private:
         worker.Terminate();
         if (worker.Failed())
             KeepFailedRecording(worker, recording, target);
-        else if (!platform::MoveFileReplacing(recording, target))
+        else if (!platform::MoveFileReplacing(recording, target)) {
+            platform::LogFailure("run", "cannot rename " + recording + " to " + target + ": " +
+                                            platform::SystemErrorText(errno));
             ErrorBox(host_, NotSavedText(target, recording));
+        }
         c_.clbDemos.SetChecked(j, false);
         // The worker's clean-up deletes the screenshots it took; it must be over before the
         // next game writes screenshots of the same names.

@@ -1,8 +1,10 @@
 #include "settings/ini.h"
 
 #include <cctype>
+#include <cerrno>
 #include <limits>
 
+#include "platform/log.h"
 #include "platform/profile.h"
 #include "settings/folders.h"
 
@@ -96,8 +98,15 @@ void DeferSettingsWriteErrors::ThrowFirst() {
 
 void WriteIniString(const std::string& file, const std::string& section, const std::string& key,
                     const std::string& value) {
+    errno = 0;
     if (platform::WriteProfileString(file, section, key, value))
         return;
+    // A deferred failure is logged once, with the first.
+    if (!gDeferred || !gDeferred->first_)
+        platform::LogFailure("settings", "cannot write " + key + " in [" + section + "] of " +
+                                             file + ": " +
+                                             (errno ? platform::SystemErrorText(errno)
+                                                    : "a character the file cannot keep there"));
     if (!gDeferred)
         throw EIniFileException(file);
     if (!gDeferred->first_)

@@ -6,13 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
 #include "platform/avifile.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/main_queue.h"
 #include "platform/memory.h"
 #include "platform/vfw.h"
@@ -36,6 +39,35 @@ const char kUsage[] =
     "                   into a complete AVI file with every frame it holds (nothing is\n"
     "                   re-encoded)\n";
 
+// The causes the log has given since the last error: printed under it, one a line. The log
+// file keeps them too.
+class Causes {
+public:
+    Causes() {
+        vexo::platform::SetLogToStandardError(false);
+        vexo::platform::SetLogListener([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~Causes() { vexo::platform::SetLogListener({}); }
+    Causes(const Causes&) = delete;
+    Causes& operator=(const Causes&) = delete;
+
+    // Prints an error line and the causes logged before it.
+    void Print(const std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fprintf(stderr, "%s\n", error.c_str());
+        for (const std::string& line : lines_)
+            std::fprintf(stderr, "  %s\n", line.c_str());
+        lines_.clear();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
 int Usage(const char* problem) {
     if (problem)
         std::fprintf(stderr, "vexo-encode: %s\n", problem);
@@ -44,7 +76,7 @@ int Usage(const char* problem) {
 }
 
 // Completes an AVI file that was never finished.
-int Repair(const std::string& path) {
+int Repair(const std::string& path, Causes& causes) {
     if (!vexo::platform::FileExists(path)) {
         std::fprintf(stderr, "vexo-encode: %s not found\n", path.c_str());
         return 2;
@@ -54,14 +86,12 @@ int Repair(const std::string& path) {
     const long ret = vexo::AVIFileRepair(path.c_str(), &frames);
     vexo::AVIFileExit();
     if (ret == vexo::AVIERR_FILEOPEN) {
-        std::fprintf(stderr, "vexo-encode: %s cannot be read as an AVI file\n", path.c_str());
+        causes.Print("vexo-encode: " + path + " cannot be read as an AVI file");
         return 1;
     }
     if (ret != vexo::AVIERR_OK) {
-        std::fprintf(stderr,
-                     "vexo-encode: the repaired copy of %s cannot be written; the file "
-                     "is left as it was\n",
-                     path.c_str());
+        causes.Print("vexo-encode: the repaired copy of " + path +
+                     " cannot be written; the file is left as it was");
         return 1;
     }
     std::fprintf(stderr, "Repaired %s: %d frames\n", path.c_str(), frames);
@@ -83,6 +113,7 @@ bool ParseInt(const char* text, long min, long max, int& out) {
 int main(int argc, char** argv) {
     using namespace vexo;
     platform::ReturnLargeBlocksWhenFreed();
+    Causes causes;
     int fps = 25;
     float gamma = 1.0f;
     int interval = 1000;
@@ -154,7 +185,7 @@ int main(int argc, char** argv) {
     if (!repair.empty()) {
         if (argc != 3)
             return Usage("--repair takes one AVI file and nothing else");
-        return Repair(repair);
+        return Repair(repair, causes);
     }
     if (dir.empty() || out.empty())
         return Usage("DIR and OUT.avi are needed");
@@ -198,7 +229,7 @@ int main(int argc, char** argv) {
 
     const int present = platform::CountMatchingFiles(dir + platform::kPathSep + mask);
     if (!writer.Open(out, 640, 480, fps, 1)) {
-        std::fprintf(stderr, "vexo-encode: cannot create %s\n", out.c_str());
+        causes.Print("vexo-encode: cannot create " + out);
         writer.Close(0);
         return 1;
     }
@@ -208,9 +239,9 @@ int main(int argc, char** argv) {
     bool failed = false;
     CollectorUi ui;
     ui.Status = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    ui.ErrorBox = [&failed](const std::string& text) {
+    ui.ErrorBox = [&failed, &causes](const std::string& text) {
         failed = true;
-        std::fprintf(stderr, "Error: %s\n", text.c_str());
+        causes.Print("Error: " + text);
     };
     auto collector = TDirThread::Create(queue, ui);
     collector->SetDirectory(dir);

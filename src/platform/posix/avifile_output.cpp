@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/log.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/mem.h>
@@ -22,8 +24,12 @@ bool AviOutput::Create(const char* path) {
     // file is completed with the packets before it.
     std::signal(SIGXFSZ, SIG_IGN);
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0)
+    if (fd_ < 0) {
+        platform::LogFailure("avi", std::string("cannot create ") + path + ": " +
+                                        platform::SystemErrorText(errno));
         return false;
+    }
+    path_ = path;
     position_ = end_ = reservedEnd_ = 0;
     reserving_ = true;
     constexpr int kBufferSize = 1 << 16;
@@ -44,8 +50,11 @@ int AviOutput::Reserve(int64_t end) {
     if (!reserving_ || end <= reservedEnd_)
         return 0;
     const int err = ::posix_fallocate(fd_, reservedEnd_, end - reservedEnd_);
-    if (err == ENOSPC || err == EFBIG || err == EDQUOT)
+    if (err == ENOSPC || err == EFBIG || err == EDQUOT) {
+        platform::LogFailure("avi", "no room for " + path_ + " to grow to " + std::to_string(end) +
+                                        " bytes: " + platform::SystemErrorText(err));
         return AVERROR(err);
+    }
     if (err == 0)
         reservedEnd_ = end;
     else
@@ -76,8 +85,12 @@ int AviOutput::Write(void* opaque, uint8_t* data, int size) {
                                    self->position_ + done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return AVERROR(n < 0 ? errno : EIO);
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            platform::LogFailure("avi", "writing " + self->path_ +
+                                            " failed: " + platform::SystemErrorText(error));
+            return AVERROR(error);
+        }
         done += static_cast<int>(n);
     }
     self->position_ += done;
