@@ -71,6 +71,11 @@ private:
     int exitCode_ = 0;
 };
 
+// The program a name stands for: the name itself when it holds a separator, else the first
+// file of that name along PATH; only a file the system would run counts. Empty when there is
+// none.
+std::string FindProgram(const std::string& name);
+
 // Starts the program a command line names (SplitCommandLine), with the program's own
 // environment, in workingDirectory (case resolved like every path of the program). The new
 // process inherits no open file besides standard input, output and error; with

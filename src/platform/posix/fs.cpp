@@ -336,6 +336,11 @@ std::string UserConfigHome() {
             dir.pop_back();
         return dir;
     }
+    const std::string home = UserHomeDirectory();
+    return (home == "/" ? "" : home) + "/.config";
+}
+
+std::string UserHomeDirectory() {
     std::string home;
     if (const char* env = std::getenv("HOME"); env && env[0] == '/')
         home = env;
@@ -343,7 +348,7 @@ std::string UserConfigHome() {
         home = HomeDirectory();
     while (home.size() > 1 && home.back() == '/')
         home.pop_back();
-    return (home == "/" ? "" : home) + "/.config";
+    return home;
 }
 
 bool IsWritableDirectory(const std::string& path) {

@@ -32,16 +32,8 @@ bool IsRegularFile(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The file a candidate executable text names, or an empty text.
-std::string FindExecutableFile(const std::string& candidate) {
-    if (candidate.empty())
-        return {};
-    if (candidate.find('/') != std::string::npos) {
-        std::string resolved = ResolvePathCase(candidate);
-        return IsRegularFile(resolved) ? resolved : std::string();
-    }
-    if (IsRegularFile(candidate))
-        return candidate;
+// The first file named name in the directories of PATH that passes accept, or an empty text.
+template <typename Accept> std::string FindAlongPath(const std::string& name, Accept accept) {
     const char* path = std::getenv("PATH");
     if (!path)
         return {};
@@ -52,13 +44,25 @@ std::string FindExecutableFile(const std::string& candidate) {
         if (next == std::string::npos)
             next = dirs.size();
         // An empty entry stands for the current directory.
-        std::string full =
-            next == pos ? "./" + candidate : dirs.substr(pos, next - pos) + "/" + candidate;
-        if (IsRegularFile(full))
+        std::string full = next == pos ? "./" + name : dirs.substr(pos, next - pos) + "/" + name;
+        if (accept(full))
             return full;
         pos = next + 1;
     }
     return {};
+}
+
+// The file a candidate executable text names, or an empty text.
+std::string FindExecutableFile(const std::string& candidate) {
+    if (candidate.empty())
+        return {};
+    if (candidate.find('/') != std::string::npos) {
+        std::string resolved = ResolvePathCase(candidate);
+        return IsRegularFile(resolved) ? resolved : std::string();
+    }
+    if (IsRegularFile(candidate))
+        return candidate;
+    return FindAlongPath(candidate, IsRegularFile);
 }
 
 // Splits the arguments after the executable at blanks; double quotes group blanks into one
@@ -168,6 +172,12 @@ void CloseDescriptorsFrom(int first, int last, int maxFd) {
 }
 
 } // namespace
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos)
+        return IsExecutableFile(name) ? name : std::string();
+    return FindAlongPath(name, IsExecutableFile);
+}
 
 std::optional<CommandLineParts> SplitCommandLine(const std::string& commandLine) {
     size_t start = 0;
