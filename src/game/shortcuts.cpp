@@ -6,6 +6,7 @@
 #include "game/engine.h"
 #include "game/lists.h"
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "settings/folders.h"
 
 namespace vexo {
@@ -59,8 +60,12 @@ void btnRunModClick(MainControls& c, IFormHost& host) {
         EngineArguments(engine, base) +
         GameParameters(c.cbMods.Text(), c.cbModes.ItemIndex(), c.cbWindowed.Checked());
     ShowStatus(c, host, "Launching modification...");
-    host.ShellExecute("open", OnDisk(engine.PathIn(base, platform::kPathSep)), params, OnDisk(base),
-                      SW_SHOW);
+    const std::string game = OnDisk(engine.PathIn(base, platform::kPathSep));
+    if (platform::IsWindowsProgram(game)) // run by Wine, as a recording starts it
+        host.ShellExecute("open", platform::kWindowsProgramLoader, "\"" + game + "\" " + params,
+                          OnDisk(base), SW_SHOW);
+    else
+        host.ShellExecute("open", game, params, OnDisk(base), SW_SHOW);
     host.Sleep(400);
     ShowStatus(c, host, "Ready.");
 }

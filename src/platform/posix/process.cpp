@@ -179,6 +179,16 @@ std::string FindProgram(const std::string& name) {
     return FindAlongPath(name, IsExecutableFile);
 }
 
+bool IsWindowsProgram(const std::string& path) {
+    char magic[2] = {};
+    const int fd = ::open(ResolvePathCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::read(fd, magic, sizeof magic);
+    ::close(fd);
+    return n == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
+
 std::optional<CommandLineParts> SplitCommandLine(const std::string& commandLine) {
     size_t start = 0;
     while (start < commandLine.size() && IsBlank(commandLine[start]))
@@ -344,9 +354,17 @@ std::optional<Process> StartProcess(const std::string& commandLine,
     if (!parts)
         return fail("No such file: " + commandLine);
 
-    const std::string executable = MakeAbsolute(parts->Executable);
+    std::string executable = MakeAbsolute(parts->Executable);
     std::vector<std::string> argStore;
-    argStore.push_back(executable);
+    if (IsWindowsProgram(executable)) {
+        // Wine runs it with the same arguments, in the same working directory.
+        const std::string wine = FindProgram(kWindowsProgramLoader);
+        if (wine.empty())
+            return fail("Wine is needed to start the Windows program " + executable);
+        argStore.push_back(executable);
+        executable = MakeAbsolute(wine);
+    }
+    argStore.insert(argStore.begin(), executable);
     argStore.insert(argStore.end(), parts->Args.begin(), parts->Args.end());
     std::vector<char*> argv;
     for (std::string& a : argStore)
