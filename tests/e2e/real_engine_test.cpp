@@ -1,12 +1,17 @@
 // End to end with a real engine: the main window records a demo through Debian's ioquake3
-// with OpenArena's data, and FFmpeg's own tools compare the AVI with the engine's own
-// recording of the same demo.
+// with OpenArena's data, laid out as the engine's release has it and as Debian's packages
+// install it, and FFmpeg's own tools compare the AVI with the engine's own recording of the
+// same demo.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sys/stat.h>
 
 #include "game/game_script.h"
+#include "settings/ini.h"
 #include "support/game_tree.h"
 #include "support/real_engine.h"
 
@@ -16,17 +21,16 @@ namespace {
 namespace fs = std::filesystem;
 using test::Capture;
 
-class RealEngineTest : public ::testing::Test {
+// The real window over the real engine, the engine's own recording of a demo to compare with,
+// and FFmpeg's tools as the judges. mod is the folder the engine writes into.
+class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!test::RealEngineInstalled())
             GTEST_SKIP() << "ioquake3 and openarena are not installed (scripts/deps installs them)";
         ASSERT_TRUE(test::VirtualDisplay::Start()) << "Xvfb could not be started";
-        base = test::LayOutOpenArena(root);
-        mod = base + "/baseoa";
         fs::create_directories(out);
         test::WriteFile(program / "configs/default.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG));
-        test::WriteFile(program / "vexo.ini", "[paths]\nquake=" + base + "\noutput=" + out + "\n");
         platform::SetProgramDirectoryForTesting(program.path());
     }
     void TearDown() override {
@@ -55,8 +59,9 @@ protected:
         ASSERT_TRUE(w.boxes.empty()) << w.boxes[0].text;
         EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
     }
-    // The engine's own recording of the demo with the same config and script.
-    std::string Reference() {
+    // The engine's own recording of the demo with the same config and script; engine is the
+    // start of its command line, up to the paths it is told.
+    std::string Reference(const std::string& engine) {
         CaptureOptions options;
         options.ModeIndex = 3;
         options.Windowed = true;
@@ -66,10 +71,9 @@ protected:
         std::string script = BuildGameScript(options, "short", true);
         script.replace(script.find("vexo_capture"), 12, "reference");
         test::WriteFile(mod + "/reference.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG) + script);
-        const std::string command = "cd '" + base + "' && ./ioquake3.x86_64 +set fs_basepath '" +
-                                    base + "' +set fs_homepath '" + base +
-                                    "' +set com_basegame baseoa +set fs_game baseoa "
-                                    "+exec reference >/dev/null 2>&1";
+        const std::string command =
+            engine +
+            " +set com_basegame baseoa +set fs_game baseoa +exec reference >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0);
         fs::remove(mod + "/reference.cfg");
         return mod + "/videos/reference.avi";
@@ -112,11 +116,29 @@ protected:
     }
 
     test::TempDir root, program;
-    std::string base, mod;
+    std::string mod;
     std::string out = root / "videos";
     CAviFile writer;
     platform::MainThreadQueue queue;
     std::unique_ptr<test::RecordingWindow> window;
+};
+
+// OpenArena as the engine's own release lays it out, in a directory with a blank in its name.
+class RealEngineTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        base = test::LayOutOpenArena(root);
+        mod = base + "/baseoa";
+        test::WriteFile(program / "vexo.ini", "[paths]\nquake=" + base + "\noutput=" + out + "\n");
+    }
+    std::string Reference() {
+        return EngineTest::Reference("cd '" + base + "' && ./ioquake3.x86_64 +set fs_basepath '" +
+                                     base + "' +set fs_homepath '" + base + "'");
+    }
+    std::string base;
 };
 
 TEST_F(RealEngineTest, ADemoBecomesTheEnginesFramesAndSoundWithRealtimeOffAndOn) {
@@ -173,6 +195,76 @@ TEST_F(RealEngineTest, AMissingDemoAndACommaTimescaleEndTheirRuns) {
     EXPECT_GT(frames, 240);
     EXPECT_LT(frames, 300);
     ExpectNothingLeftBehind();
+}
+
+// OpenArena exactly as apt-get install openarena lays it out: the data in /usr/lib/openarena,
+// the engine /usr/lib/ioquake3/ioquake3, the player's own files in ~/.openarena of a
+// temporary HOME. No settings file names the game directory.
+class PackagedOpenArenaTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ::setenv("HOME", home.path().c_str(), 1);
+        homeSet = true;
+        mod = home / ".openarena/baseoa";
+        fs::create_directories(mod + "/demos");
+        fs::copy_file(std::string(VEXO_TEST_DATA) + "/openarena/short.dm_71",
+                      mod + "/demos/short.dm_71");
+        test::WriteFile(program / "vexo.ini", "[paths]\noutput=" + out + "\n");
+    }
+    void TearDown() override {
+        EngineTest::TearDown();
+        if (homeSet)
+            ::setenv("HOME", savedHome.c_str(), 1);
+    }
+    // Every entry below dir with its inode, size and modification time: a file made, changed
+    // or removed there (even one made and removed again) changes it.
+    static std::map<std::string, std::string> Stamps(const std::string& dir) {
+        std::map<std::string, std::string> stamps;
+        auto stamp = [&](const std::string& path) {
+            struct stat st {};
+            ::lstat(path.c_str(), &st);
+            stamps[path] = std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." +
+                           std::to_string(st.st_mtim.tv_nsec);
+        };
+        stamp(dir);
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            stamp(entry.path().string());
+        return stamps;
+    }
+    static std::set<std::string> Files(const std::string& dir) {
+        std::set<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            if (!entry.is_directory())
+                files.insert(fs::relative(entry.path(), dir).string());
+        return files;
+    }
+
+    test::TempDir home;
+    std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
+    bool homeSet = false;
+};
+
+TEST_F(PackagedOpenArenaTest, AHomeDemoIsFoundAndRecordedWithNothingWrittenBelowTheGame) {
+    const auto gameBefore = Stamps("/usr/lib/openarena");
+    const std::string reference =
+        Reference("/usr/lib/ioquake3/ioquake3 +set fs_basepath /usr/lib/openarena "
+                  "+set fs_homepath '" +
+                  home / ".openarena" + "'");
+    const auto homeBefore = Files(home / ".openarena"); // what the engine keeps there itself
+    Record(true);
+    const MainControls& c = window->Form().Controls;
+    EXPECT_EQ(c.edBasePath.Text(), "/usr/lib/openarena"); // found, not stored
+    EXPECT_EQ(ReadIniString(program / "vexo.ini", "paths", "quake", "<none>"), "<none>");
+    EXPECT_EQ(c.cbMods.Text(), "baseoa");
+    EXPECT_EQ(c.clbDemos.ItemText(0), "short.dm_71");
+    ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
+    ExpectNothingLeftBehind();
+    EXPECT_EQ(Files(home / ".openarena"), homeBefore);
+    EXPECT_EQ(Stamps("/usr/lib/openarena"), gameBefore);
 }
 
 } // namespace
