@@ -61,11 +61,14 @@ void btnRunModClick(MainControls& c, IFormHost& host) {
         GameParameters(c.cbMods.Text(), c.cbModes.ItemIndex(), c.cbWindowed.Checked());
     ShowStatus(c, host, "Launching modification...");
     const std::string game = OnDisk(engine.PathIn(base, platform::kPathSep));
-    if (platform::IsWindowsProgram(game)) // run by Wine, as a recording starts it
-        host.ShellExecute("open", platform::kWindowsProgramLoader, "\"" + game + "\" " + params,
-                          OnDisk(base), SW_SHOW);
-    else
+    if (platform::IsWindowsProgram(game)) { // run by Wine, as a recording starts it
+        std::string quoted = "\"";
+        quoted.append(game).append("\" ");
+        host.ShellExecute("open", platform::kWindowsProgramLoader, quoted + params, OnDisk(base),
+                          SW_SHOW);
+    } else {
         host.ShellExecute("open", game, params, OnDisk(base), SW_SHOW);
+    }
     host.Sleep(400);
     ShowStatus(c, host, "Ready.");
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "platform/process.h"
 #include "support/game_tree.h"
@@ -11,34 +10,27 @@
 namespace vexo {
 namespace {
 
-namespace fs = std::filesystem;
-
-// One Wine prefix for the whole test program, in a temporary directory: the first start of a
-// fresh prefix takes seconds. The prefix's server is ended before the directory goes.
+// One Wine prefix for the test program, in a temporary directory (a fresh prefix takes
+// seconds to start); its server is ended before the directory goes.
 class WinePrefix : public ::testing::Environment {
-public:
     void SetUp() override {
         ::setenv("WINEPREFIX", (dir / "prefix").c_str(), 1);
         ::setenv("WINEDEBUG", "-all", 1);
         ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1); // no Mono or Gecko installer
     }
-    void TearDown() override {
-        if (!platform::FindProgram("wineserver").empty())
-            std::system("wineserver -k >/dev/null 2>&1");
-    }
+    void TearDown() override { std::system("wineserver -k >/dev/null 2>&1"); }
     test::TempDir dir;
 };
 ::testing::Environment* const wine = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 
 class WineGameTest : public test::GameTreeTest {
-protected:
     void SetUp() override {
         if (std::string(VEXO_STAND_IN_GAME_WINDOWS).empty())
             GTEST_SKIP() << "mingw-w64 is not installed (scripts/deps installs it)";
         if (platform::FindProgram("wine").empty())
             GTEST_SKIP() << "wine is not installed (scripts/deps installs it)";
-        fs::copy_file(VEXO_STAND_IN_GAME_WINDOWS, base + "/quake3.exe",
-                      fs::copy_options::overwrite_existing);
+        std::filesystem::copy_file(VEXO_STAND_IN_GAME_WINDOWS, base + "/quake3.exe",
+                                   std::filesystem::copy_options::overwrite_existing);
     }
 };
 
@@ -52,7 +44,7 @@ TEST_F(WineGameTest, TheWindowsGamesScreenshotsBecomeTheFrames) {
     EXPECT_EQ(FrameNumbers(out + "/baseq3_alpha.avi"), Sequence(10));
     EXPECT_EQ(FrameNumbers(out + "/baseq3_charlie.avi"), Sequence(10));
     EXPECT_EQ(Screenshots(), 0);
-    EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
+    EXPECT_FALSE(std::filesystem::exists(mod + "/vexo_temp.cfg"));
 }
 
 } // namespace

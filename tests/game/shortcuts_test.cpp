@@ -58,7 +58,7 @@ TEST_F(ShortcutsTest, RunStartsTheGameWithTheModification) {
     WriteFile(game / "quake3.exe", "MZ\x90");
     form->btnRunModClick();
     ExpectOpened("wine",
-                 "\"" + game / "quake3.exe" +
+                 std::string("\"") + game / "quake3.exe" +
                      "\" +set fs_game baseq3 +set r_mode 0 +set r_fullscreen 1 "
                      "+set cg_draw2D 1 +set cg_drawGun 1 ",
                  game.path());
