@@ -111,10 +111,11 @@ enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 
 // Copies ConfigSource over TempConfig (status "Copying config file...") and appends the game
 // script to it (status "Updating config..."). A packaged game's modification folder in its
-// home is made first where it is missing, as the engine itself would make it. ScriptCopyFailed when
-// the copy fails; ScriptUpdateFailed when the copy cannot be opened, written or closed, or when the
-// demo name or a capture text cannot be written safely. After a ScriptUpdateFailed no temporary
-// config is left behind, so the game is never started on a half-written script.
+// home is made first where it is missing, as the engine itself would make it.
+// ScriptCopyFailed when the copy fails; ScriptUpdateFailed when the copy cannot be opened,
+// written or closed, or when the demo name or a capture text cannot be written safely. After
+// a ScriptUpdateFailed no temporary config is left behind, so the game is never started on a
+// half-written script.
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
                                const std::string& demoBaseName, const StatusFn& status);
 
