@@ -50,10 +50,10 @@ public:
     explicit EngineCapture(const RunPaths& paths)
         : file_(paths.CaptureFile), folder_(paths.CaptureDir),
           folderExisted_(platform::DirectoryExists(folder_)) {
-        platform::DeleteFileAt(file_);
+        DeleteFiles();
     }
     ~EngineCapture() {
-        platform::DeleteFileAt(file_);
+        DeleteFiles();
         if (!folderExisted_)
             platform::RemoveEmptyDirectory(folder_);
     }
@@ -61,6 +61,14 @@ public:
     EngineCapture& operator=(const EngineCapture&) = delete;
 
 private:
+    // The recording, the files it goes on in past 2 GB (its name with "_" appended) and the
+    // index the engine keeps beside each while it writes (".index.dat" appended).
+    void DeleteFiles() const {
+        const std::string name = file_.substr(file_.find_last_of(kSep) + 1);
+        for (const std::string& found : platform::FindMatches(folder_ + kSep + name + "*", false))
+            platform::DeleteFileAt(folder_ + kSep + found);
+    }
+
     std::string file_;
     std::string folder_;
     bool folderExisted_;
