@@ -289,16 +289,17 @@ TEST_F(CollectorTest, TheIdleCountIsNeverReset) {
 TEST_F(CollectorTest, AnEnginesRecordingIsTakenAcrossTheFilesItGoesOnIn) {
     const std::string capture = dir / "videos/vexo_capture.avi";
     fs::create_directories(dir / "videos");
-    auto make = [](const std::string& file, const char* color, int frames) {
+    auto make = [](const std::string& file, const char* color, int frames, const char* video) {
         const std::string command =
             "ffmpeg -v error -nostdin -f lavfi -i color=" + std::string(color) +
             ":size=32x16:rate=25 -f lavfi -i sine=sample_rate=22050 -frames:v " +
-            std::to_string(frames) + " -t " + std::to_string(frames / 25.0) +
-            " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2 -f avi '" + file + "'";
+            std::to_string(frames) + " -t " + std::to_string(frames / 25.0) + " " + video +
+            " -c:a pcm_s16le -ac 2 -f avi '" + file + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);
     };
-    make(capture, "red", 3);
-    make(capture + "_", "blue", 2);
+    // Uncompressed frames, then Motion JPEG (an engine's other choice).
+    make(capture, "red", 3, "-c:v rawvideo -pix_fmt bgr24");
+    make(capture + "_", "blue", 2, "-c:v mjpeg -pix_fmt yuvj420p");
     ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
     auto collector = Make();
     collector->SetCaptureFile(capture);
