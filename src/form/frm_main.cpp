@@ -1,5 +1,6 @@
 #include "form/frm_main.h"
 
+#include "game/discovery.h"
 #include "settings/ini.h"
 #include "settings/load_settings.h"
 
@@ -42,7 +43,7 @@ void TfrmMain::FormCreate() {
     // A settings file that cannot be written does not leave the window half loaded: every
     // control gets its value and the lists are built; the error is shown once, at the end.
     DeferSettingsWriteErrors deferred;
-    LoadSettings(Controls);
+    LoadSettings(Controls, FindInstalledGame);
     Controls.cbModes.SetItemIndex(3);
     Controls.cbGammas.SetItemIndex(10);
     ShowStatus("Ready.");

@@ -439,25 +439,44 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
 }
 
 bool TDirThread::TakeCapture() {
-    const std::string name = captureFile_.substr(captureFile_.find_last_of(platform::kPathSep) + 1);
-    platform::GameCaptureReader::Waits waits;
-    waits.writerDone = [this] { return gameEnded_.load(); };
-    waits.cancelled = [this] { return terminated_.load(); };
-    waits.pause = [this] { Pause(kCaptureWaitMs); };
-    std::string error;
-    // Read while the game writes it, the file gives back the disk space of what has been
-    // taken, so that it holds little more than the frames not yet taken.
-    const std::unique_ptr<platform::GameCaptureReader> capture =
-        platform::GameCaptureReader::Open(captureFile_, std::move(waits), Consume, &error);
-    if (!capture)
-        return true; // no capture the game got to write: no frames from it
-    // The game's sound goes with its frames, unchanged, as the video's second stream.
-    const platform::CaptureSound* sound = capture->Sound();
-    const bool withSound =
-        Writer && sound &&
-        Writer->AddSound(sound->samplesPerSecond, sound->channels, sound->bitsPerSample);
+    // The engine ends a recording file before it grows past 2 GB and goes on in a new one,
+    // named after the last with "_" appended: they are taken in turn.
+    bool withSound = false;
+    bool first = true;
+    for (std::string file = captureFile_; first || platform::FileExists(file); file += '_') {
+        const std::string next = file + '_';
+        platform::GameCaptureReader::Waits waits;
+        // A file is complete once the game has ended or has gone on in the next one.
+        waits.writerDone = [this, next] { return gameEnded_ || platform::FileExists(next); };
+        waits.cancelled = [this] { return terminated_.load(); };
+        waits.pause = [this] { Pause(kCaptureWaitMs); };
+        std::string error;
+        // Read while the game writes it, the file gives back the disk space of what has
+        // been taken, so that it holds little more than the frames not yet taken.
+        const std::unique_ptr<platform::GameCaptureReader> capture =
+            platform::GameCaptureReader::Open(file, std::move(waits), Consume, &error);
+        if (!capture)
+            return true; // no capture the game got to write: no frames from it
+        // The game's sound goes with its frames, unchanged, as the video's second stream.
+        const platform::CaptureSound* sound = capture->Sound();
+        if (first)
+            withSound =
+                Writer && sound &&
+                Writer->AddSound(sound->samplesPerSecond, sound->channels, sound->bitsPerSample);
+        first = false;
+        if (!TakeCaptureFile(*capture, file.substr(file.find_last_of(platform::kPathSep) + 1),
+                             withSound))
+            return false;
+        if (terminated_)
+            return true;
+    }
+    return true;
+}
+
+bool TDirThread::TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
+                                 bool withSound) {
     for (;;) {
-        switch (capture->Next()) {
+        switch (capture.Next()) {
         case platform::GameCaptureReader::Item::Picture: {
             if (!Writer) {
                 failed_ = true;
@@ -468,7 +487,7 @@ bool TDirThread::TakeCapture() {
             const int32_t position = frameCounter_++;
             Status("Writing frame " + std::to_string(position) + " (" + name + ") ...");
             Title("VEXO [ " + name + " ]");
-            if (!Writer->WritePicture(capture->Picture(), position)) {
+            if (!Writer->WritePicture(capture.Picture(), position)) {
                 failed_ = true;
                 Status("Failed.");
                 ErrorBox("Error writing AVI frame to output file.");
@@ -479,7 +498,7 @@ bool TDirThread::TakeCapture() {
             break;
         }
         case platform::GameCaptureReader::Item::Sound:
-            if (withSound && !Writer->WriteSound(capture->SoundData(), capture->SoundBytes())) {
+            if (withSound && !Writer->WriteSound(capture.SoundData(), capture.SoundBytes())) {
                 failed_ = true;
                 Status("Failed.");
                 ErrorBox("Error writing AVI frame to output file.");

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frames/avi_file.h"
+#include "platform/game_capture.h"
 #include "platform/main_queue.h"
 #include "util/no_case.h"
 
@@ -104,6 +105,8 @@ private:
     // Takes every frame and piece of sound of the engine's capture file, as the game writes
     // them, until the game has ended and the file is read to its end. False on a failure.
     bool TakeCapture();
+    bool TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
+                         bool withSound);
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested
     void Status(const std::string& text);

@@ -31,9 +31,15 @@ std::string DirectoryPartOfFile(const std::string& file, char sep);
 std::string DirectoryOfChosenFile(const std::string& file, char sep);
 
 // True when base is an existing directory holding a base game's pak0.pk3 (baseq3, or
-// OpenArena's baseoa) and a game engine (FindEngineExecutable). Tested in that order; the
-// first failure decides.
+// OpenArena's baseoa) and a game engine (FindEngineExecutable), or, for a packaged game
+// without one, when the system has the engine to run it. Tested in that order; the first
+// failure decides.
 bool IsGameDirectory(const std::string& base);
+
+// Where the registry has nothing to say: the first game directory among the places Linux
+// players have the game (the directories of the system's packages, then games unpacked into
+// the home such as ~/ioquake3 or ~/Quake3). Empty when there is none, and on Windows.
+std::string FindInstalledGame();
 
 // The locate button: asks for quake3.exe, puts its directory into edBasePath and stores it
 // in the settings file when it holds the game; refuses it with an error box otherwise.

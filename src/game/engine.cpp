@@ -1,6 +1,7 @@
 #include "game/engine.h"
 
 #include "platform/fs.h"
+#include "platform/process.h"
 
 namespace vexo {
 
@@ -19,7 +20,36 @@ const char* const kEngineNames[] = {
 
 const char* const kOriginalExecutable = "quake3.exe";
 
+// Debian's package of the engine; packaged games (openarena, quake3) start it.
+const char* const kSystemEngine = "/usr/lib/ioquake3/ioquake3";
+const char* const kSystemEngineName = "ioquake3";
+
+std::string& SystemRoot() {
+    static std::string root;
+    return root;
+}
+
 } // namespace
+
+std::string SystemPath(const std::string& path) {
+    return SystemRoot() + path;
+}
+
+void SetSystemRootForTesting(const std::string& root) {
+    SystemRoot() = root;
+}
+
+std::string FindSystemEngine() {
+    if (platform::IsExecutableFile(SystemPath(kSystemEngine)))
+        return SystemPath(kSystemEngine);
+    return SystemRoot().empty() ? platform::FindProgram(kSystemEngineName) : std::string();
+}
+
+std::string PackagedGameHome(const std::string& baseGame) {
+    const std::string home = platform::UserHomeDirectory();
+    return (home == "/" ? "" : home) + platform::kPathSep +
+           (baseGame == "baseoa" ? ".openarena" : ".q3a");
+}
 
 const char* const* EngineNames() {
     return kEngineNames;
@@ -54,7 +84,26 @@ GameEngine FindGameEngine(const std::string& base) {
     const std::string game = FindBaseGame(base);
     if (!game.empty())
         engine.BaseGame = game;
+#ifndef _WIN32
+    if (executable.empty() && !game.empty()) {
+        engine.SystemEngine = FindSystemEngine();
+        if (engine.Packaged()) {
+            engine.Executable = engine.SystemEngine.substr(engine.SystemEngine.rfind('/') + 1);
+            engine.Native = true;
+            engine.Home = PackagedGameHome(game);
+        }
+    }
+#endif
     return engine;
+}
+
+std::vector<std::string> GameFolders(const std::string& base) {
+    const GameEngine engine = FindGameEngine(base);
+    std::vector<std::string> folders;
+    if (engine.Packaged() && engine.Home != base)
+        folders.push_back(engine.Home);
+    folders.push_back(base);
+    return folders;
 }
 
 std::string EngineFilter() {
@@ -70,12 +119,15 @@ std::string EngineFilter() {
 std::string EngineArguments(const GameEngine& engine, const std::string& base) {
     if (!engine.Native)
         return {};
-    // The game directory in quotes, as it may hold blanks.
-    std::string dir = "\"";
-    dir.append(platform::ResolvePathCase(base)).append("\"");
+    // The directories in quotes, as they may hold blanks.
+    auto quoted = [](const std::string& dir) {
+        std::string text = "\"";
+        text.append(platform::ResolvePathCase(dir)).append("\"");
+        return text;
+    };
     std::string args;
-    args.append("+set fs_basepath ").append(dir).append(" +set fs_homepath ").append(dir);
-    args.append(" ");
+    args.append("+set fs_basepath ").append(quoted(base));
+    args.append(" +set fs_homepath ").append(quoted(engine.HomeFor(base))).append(" ");
     if (engine.Standalone())
         args.append("+set com_basegame ").append(engine.BaseGame).append(" ");
     return args;

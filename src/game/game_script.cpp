@@ -31,17 +31,33 @@ RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
                        const std::string& outDir, char sep, const GameEngine& engine) {
     RunPaths p;
     p.BaseDir = baseDir;
-    p.GameExe = baseDir + sep + engine.Executable;
+    p.GameExe = engine.PathIn(baseDir, sep);
     p.ModName = modName;
     p.ModDir = baseDir + sep + modName;
+    p.HomeDir = engine.HomeFor(baseDir);
+    p.HomeModDir = p.HomeDir + sep + modName;
+    if (p.HomeModDir != p.ModDir)
+        p.ModDirs.push_back(p.HomeModDir);
+    p.ModDirs.push_back(p.ModDir);
     p.ConfigSource = FindConfigFile(FoldersFor(programDir), configItem, sep);
-    p.TempConfig = p.ModDir + sep + kTempConfigBaseName + ".cfg";
-    p.ScreenshotDir = p.ModDir + sep + "screenshots";
+    p.TempConfig = p.HomeModDir + sep + kTempConfigBaseName + ".cfg";
+    p.ScreenshotDir = p.HomeModDir + sep + "screenshots";
     p.ScreenshotMask = kScreenshotMask;
     p.OutDir = outDir;
     p.Engine = engine;
-    p.CaptureFile = EngineCapturePath(p.ModDir, sep);
+    p.CaptureDir = EngineCaptureDirectory(p.HomeModDir, sep);
+    p.CaptureFile = EngineCapturePath(p.HomeModDir, sep);
     return p;
+}
+
+bool ModDirectoryExists(const RunPaths& paths) {
+    return std::any_of(paths.ModDirs.begin(), paths.ModDirs.end(), platform::DirectoryExists);
+}
+
+bool DemoFileExists(const RunPaths& paths, const std::string& demoItem, char sep) {
+    return std::any_of(paths.ModDirs.begin(), paths.ModDirs.end(), [&](const std::string& dir) {
+        return platform::FileExists(dir + sep + "demos" + sep + demoItem);
+    });
 }
 
 std::string DemoBaseName(const std::string& demoItem) {
@@ -117,6 +133,8 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
                                const std::string& demoBaseName, const StatusFn& status) {
     Show(status, "Copying config file...");
+    if (paths.Engine.Packaged() && !platform::DirectoryExists(paths.HomeModDir))
+        platform::CreateDirectoryPath(paths.HomeModDir);
     if (!platform::CopyFileReplacing(paths.ConfigSource, paths.TempConfig)) {
         platform::LogFailure("game", "cannot copy the config " + paths.ConfigSource + " to " +
                                          paths.TempConfig + ": " +
@@ -152,7 +170,10 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
 std::string BuildGameCommandLine(const RunPaths& paths) {
     std::string mod = paths.ModName;
     if (paths.Engine.Native) {
-        const std::string onDisk = platform::ResolvePathCase(paths.ModDir);
+        // The modification's folder as found on disk, in the home first.
+        std::string onDisk = platform::ResolvePathCase(paths.ModDirs.front());
+        if (!platform::DirectoryExists(onDisk))
+            onDisk = platform::ResolvePathCase(paths.ModDir);
         mod = onDisk.substr(onDisk.size() - std::min(onDisk.size(), mod.size()));
     }
     return paths.GameExe + " " + EngineArguments(paths.Engine, paths.BaseDir) + "+set fs_game " +

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "game/engine.h"
 #include "platform/process.h"
@@ -32,19 +33,34 @@ struct CaptureOptions {
 
 // All path strings of one Start, joined by plain concatenation: nothing is added or removed
 // beyond the separators shown, so a base directory ending in a separator gives a doubled one.
+// What the program reads lies in ModDirs; what it writes for the engine, and what the engine
+// writes, lies in HomeModDir: the modification directory itself, except for a packaged game,
+// whose game directory is never written to.
 struct RunPaths {
-    std::string BaseDir;        // the base directory text, as typed
-    std::string GameExe;        // BaseDir + sep + the engine's file name ("quake3.exe")
-    std::string ModName;        // the selected modification item
-    std::string ModDir;         // BaseDir + sep + ModName
-    std::string ConfigSource;   // the config item in the first config folder holding it
-    std::string TempConfig;     // ModDir + sep + "vexo_temp.cfg"
-    std::string ScreenshotDir;  // ModDir + sep + "screenshots"
-    std::string ScreenshotMask; // "shot*.tga"
-    std::string OutDir;         // the output directory text, as shown
-    GameEngine Engine;          // the engine GameExe names
-    std::string CaptureFile;    // where a native engine's own recording lands
+    std::string BaseDir;              // the base directory text, as typed
+    std::string GameExe;              // BaseDir + sep + the engine's file name ("quake3.exe"),
+                                      // or the system's engine of a packaged game
+    std::string ModName;              // the selected modification item
+    std::string ModDir;               // BaseDir + sep + ModName
+    std::string HomeDir;              // where the engine writes: BaseDir, or a packaged home
+    std::string HomeModDir;           // HomeDir + sep + ModName
+    std::vector<std::string> ModDirs; // the modification's folders read: HomeModDir first
+                                      // when it differs, then ModDir
+    std::string ConfigSource;         // the config item in the first config folder holding it
+    std::string TempConfig;           // HomeModDir + sep + "vexo_temp.cfg"
+    std::string ScreenshotDir;        // HomeModDir + sep + "screenshots"
+    std::string ScreenshotMask;       // "shot*.tga"
+    std::string OutDir;               // the output directory text, as shown
+    GameEngine Engine;                // the engine GameExe names
+    std::string CaptureDir;           // HomeModDir + sep + "videos"
+    std::string CaptureFile;          // where a native engine's own recording lands
 };
+
+// True when one of the modification's folders exists.
+bool ModDirectoryExists(const RunPaths& paths);
+// True when a demo list item names a file in the "demos" folder of one of the modification's
+// folders (joined by sep).
+bool DemoFileExists(const RunPaths& paths, const std::string& demoItem, char sep);
 
 // programDir carries its trailing separator; the config item is looked up in that program's
 // config folders, the user's before the installed one. sep is the separator the paths are
@@ -94,10 +110,12 @@ std::string EngineFrameRate(const std::string& captureRate, const std::string& t
 enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 
 // Copies ConfigSource over TempConfig (status "Copying config file...") and appends the game
-// script to it (status "Updating config..."). ScriptCopyFailed when the copy fails;
-// ScriptUpdateFailed when the copy cannot be opened, written or closed, or when the demo
-// name or a capture text cannot be written safely. After a ScriptUpdateFailed no temporary
-// config is left behind, so the game is never started on a half-written script.
+// script to it (status "Updating config..."). A packaged game's modification folder in its
+// home is made first where it is missing, as the engine itself would make it.
+// ScriptCopyFailed when the copy fails; ScriptUpdateFailed when the copy cannot be opened,
+// written or closed, or when the demo name or a capture text cannot be written safely. After
+// a ScriptUpdateFailed no temporary config is left behind, so the game is never started on a
+// half-written script.
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
                                const std::string& demoBaseName, const StatusFn& status);
 

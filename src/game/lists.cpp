@@ -34,8 +34,12 @@ std::string ModDirectoryPath(const std::string& base, const std::string& mod, ch
     return base + sep + mod;
 }
 
-std::string DemosDirectoryPath(const std::string& base, const std::string& mod, char sep) {
-    return ModDirectoryPath(base, mod, sep) + sep + "demos";
+std::vector<std::string> ModDirectoryPaths(const std::string& base, const std::string& mod,
+                                           char sep) {
+    std::vector<std::string> dirs;
+    for (const std::string& folder : GameFolders(base))
+        dirs.push_back(ModDirectoryPath(folder, mod, sep));
+    return dirs;
 }
 
 std::string ConfigDirectoryPath(const std::string& programDir) {
@@ -96,7 +100,11 @@ void edBasePathChange(MainControls& c) {
     const std::string ini = SettingsFilePath();
 
     c.cbMods.Clear();
-    for (const std::string& mod : ListModifications(c.edBasePath.Text()))
+    std::vector<std::string> mods;
+    for (const std::string& folder : GameFolders(c.edBasePath.Text()))
+        for (const std::string& mod : ListModifications(folder))
+            AddUnique(mods, mod);
+    for (const std::string& mod : mods)
         c.cbMods.Add(mod);
     // The base game stands in for a modification not chosen yet: baseq3, or OpenArena's baseoa.
     const std::string baseGame = FindBaseGame(c.edBasePath.Text());
@@ -120,16 +128,24 @@ void cbModsChange(MainControls& c) {
     if (c.cbMods.ItemIndex() < 0)
         return;
     const std::string mod = c.cbMods.Text();
-    const std::string modDir = ModDirectoryPath(c.edBasePath.Text(), mod, kPathSep);
+    const std::vector<std::string> modDirs = ModDirectoryPaths(c.edBasePath.Text(), mod, kPathSep);
 
+    // A demo in both of a packaged game's folders is listed once: the engine plays the one in
+    // the home, which it looks into first.
     c.clbDemos.Clear();
-    for (const std::string& demo : ListDemos(modDir))
+    std::vector<std::string> demos;
+    for (const std::string& modDir : modDirs)
+        for (const std::string& demo : ListDemos(modDir))
+            if (std::none_of(demos.begin(), demos.end(),
+                             [&](const std::string& d) { return EqualNoCase(d, demo); }))
+                demos.push_back(demo);
+    for (const std::string& demo : demos)
         c.clbDemos.Add(demo);
     const bool any = c.clbDemos.Count() > 0;
     c.clbDemos.SetColor(any ? TColor::clWindow : TColor::clBtnFace);
     c.clbDemos.SetEnabled(any);
 
-    c.btnOpenModDir.SetEnabled(DirectoryExists(modDir));
+    c.btnOpenModDir.SetEnabled(std::any_of(modDirs.begin(), modDirs.end(), DirectoryExists));
     WriteIniString(SettingsFilePath(), "settings", "lastmod", mod);
 }
 

@@ -12,8 +12,10 @@ namespace vexo {
 
 // base + sep + mod
 std::string ModDirectoryPath(const std::string& base, const std::string& mod, char sep);
-// base + sep + mod + sep + "demos"
-std::string DemosDirectoryPath(const std::string& base, const std::string& mod, char sep);
+// The modification's folders the lists read, as GameFolders gives them: base + sep + mod,
+// after the same in a packaged game's home.
+std::vector<std::string> ModDirectoryPaths(const std::string& base, const std::string& mod,
+                                           char sep);
 // The config folder the user edits of a program in programDir (which ends with its
 // separator): programDir + "configs", or the user's own for an installed program.
 std::string ConfigDirectoryPath(const std::string& programDir);
@@ -34,9 +36,11 @@ std::vector<std::string> ListDemos(const std::string& modDir);
 // The lower-cased "*.cfg" files in the program's config folders, each name once.
 std::vector<std::string> ListConfigs();
 
-// Rebuilds the three lists for the text of edBasePath and restores the stored selections.
+// Rebuilds the three lists for the text of edBasePath (and a packaged game's home) and
+// restores the stored selections.
 void edBasePathChange(MainControls& c);
-// Rebuilds the demo list of the selected modification and stores it as "lastmod".
+// Rebuilds the demo list of the selected modification, from each of its folders, and stores
+// it as "lastmod".
 void cbModsChange(MainControls& c);
 // Shows the selected demo's name in edDemoName.
 void clbDemosClick(MainControls& c);

@@ -1,9 +1,12 @@
 #include "game/shortcuts.h"
 
+#include <algorithm>
+
 #include "game/discovery.h"
 #include "game/engine.h"
 #include "game/lists.h"
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "settings/folders.h"
 
 namespace vexo {
@@ -57,8 +60,15 @@ void btnRunModClick(MainControls& c, IFormHost& host) {
         EngineArguments(engine, base) +
         GameParameters(c.cbMods.Text(), c.cbModes.ItemIndex(), c.cbWindowed.Checked());
     ShowStatus(c, host, "Launching modification...");
-    host.ShellExecute("open", OnDisk(base + platform::kPathSep + engine.Executable), params,
-                      OnDisk(base), SW_SHOW);
+    const std::string game = OnDisk(engine.PathIn(base, platform::kPathSep));
+    if (platform::IsWindowsProgram(game)) { // run by Wine, as a recording starts it
+        std::string quoted = "\"";
+        quoted.append(game).append("\" ");
+        host.ShellExecute("open", platform::kWindowsProgramLoader, quoted + params, OnDisk(base),
+                          SW_SHOW);
+    } else {
+        host.ShellExecute("open", game, params, OnDisk(base), SW_SHOW);
+    }
     host.Sleep(400);
     ShowStatus(c, host, "Ready.");
 }
@@ -66,10 +76,13 @@ void btnRunModClick(MainControls& c, IFormHost& host) {
 void btnOpenModDirClick(MainControls& c, IFormHost& host) {
     if (c.cbMods.ItemIndex() < 0)
         return;
-    const std::string dir =
-        ModDirectoryPath(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep);
+    // A packaged game's modification folder in the home, where the player's own files are,
+    // when it is there.
+    const std::vector<std::string> dirs =
+        ModDirectoryPaths(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep);
+    const auto found = std::find_if(dirs.begin(), dirs.end(), platform::DirectoryExists);
     ShowStatus(c, host, "Opening modification directory...");
-    Open(host, dir);
+    Open(host, found == dirs.end() ? dirs.back() : *found);
     host.Sleep(250);
     ShowStatus(c, host, "Ready.");
 }
@@ -98,8 +111,14 @@ void btnOpenConfigDirClick(MainControls& c, IFormHost& host) {
 void btnOpenDemosDirClick(MainControls& c, IFormHost& host) {
     if (c.cbMods.ItemIndex() < 0)
         return;
-    const std::string dir =
-        DemosDirectoryPath(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep);
+    // The first demos folder there is, a packaged game's home first.
+    std::string dir;
+    for (const std::string& modDir :
+         ModDirectoryPaths(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep)) {
+        dir = modDir + platform::kPathSep + "demos";
+        if (platform::DirectoryExists(dir))
+            break;
+    }
     ShowStatus(c, host, "Opening demos directory...");
     if (platform::DirectoryExists(dir))
         Open(host, dir);

@@ -88,6 +88,9 @@ std::string ExtractFilePath(const std::string& path);
 
 // The user's home directory, without a trailing separator.
 std::string HomeDirectory();
+// The home directory programs keep their per-user files in (the game engines among them),
+// without a trailing separator: $HOME when it is an absolute path, else HomeDirectory().
+std::string UserHomeDirectory();
 
 // The base folder of the user's configuration files, without a trailing separator:
 // $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (the home directory of

@@ -71,12 +71,25 @@ private:
     int exitCode_ = 0;
 };
 
+// The program a name stands for: the name itself when it holds a separator, else the first
+// file of that name along PATH; only a file the system would run counts. Empty when there is
+// none.
+std::string FindProgram(const std::string& name);
+
+// True for a Windows program: a file that begins with "MZ". Such a program (quake3.exe copied
+// from a Windows installation) runs here through Wine.
+bool IsWindowsProgram(const std::string& path);
+// The program that runs Windows programs, looked for along PATH.
+inline constexpr const char* kWindowsProgramLoader = "wine";
+
 // Starts the program a command line names (SplitCommandLine), with the program's own
-// environment, in workingDirectory (case resolved like every path of the program). The new
-// process inherits no open file besides standard input, output and error; with
-// ProcessPriority::High it runs at a raised priority where the system allows it, at the
-// normal one otherwise. Nothing when the process could not be started (no such file, not
-// executable, no such working directory); error, when given, then tells why.
+// environment, in workingDirectory (case resolved like every path of the program). A Windows
+// program is started through Wine, with the same arguments and working directory; without
+// Wine it cannot be started. The new process inherits no open file besides standard input,
+// output and error; with ProcessPriority::High it runs at a raised priority where the system
+// allows it, at the normal one otherwise. Nothing when the process could not be started (no
+// such file, not executable, no Wine for a Windows program, no such working directory);
+// error, when given, then tells why.
 std::optional<Process> StartProcess(const std::string& commandLine,
                                     const std::string& workingDirectory, ProcessPriority priority,
                                     std::string* error = nullptr);

@@ -50,12 +50,12 @@ template <typename Done> void WaitPumping(IFormHost& host, Done done) {
 class EngineCapture {
 public:
     explicit EngineCapture(const RunPaths& paths)
-        : file_(paths.CaptureFile), folder_(EngineCaptureDirectory(paths.ModDir, kSep)),
+        : file_(paths.CaptureFile), folder_(paths.CaptureDir),
           folderExisted_(platform::DirectoryExists(folder_)) {
-        platform::DeleteFileAt(file_);
+        DeleteFiles();
     }
     ~EngineCapture() {
-        platform::DeleteFileAt(file_);
+        DeleteFiles();
         if (!folderExisted_)
             platform::RemoveEmptyDirectory(folder_);
     }
@@ -63,6 +63,14 @@ public:
     EngineCapture& operator=(const EngineCapture&) = delete;
 
 private:
+    // The recording, the files it goes on in past 2 GB (its name with "_" appended) and the
+    // index the engine keeps beside each while it writes (".index.dat" appended).
+    void DeleteFiles() const {
+        const std::string name = file_.substr(file_.find_last_of(kSep) + 1);
+        for (const std::string& found : platform::FindMatches(folder_ + kSep + name + "*", false))
+            platform::DeleteFileAt(folder_ + kSep + found);
+    }
+
     std::string file_;
     std::string folder_;
     bool folderExisted_;
@@ -271,11 +279,11 @@ private:
             return fail("You didn't select a config to use.");
         if (!platform::DirectoryExists(paths_.BaseDir))
             return fail("Quake III directory does not exist.");
-        if (FindEngineExecutable(paths_.BaseDir).empty() || FindBaseGame(paths_.BaseDir).empty())
+        if (!platform::FileExists(paths_.GameExe) || FindBaseGame(paths_.BaseDir).empty())
             return fail("Quake III not found in selected directory.");
         if (!platform::DirectoryExists(paths_.OutDir))
             return fail("Output directory does not exist.");
-        if (!platform::DirectoryExists(paths_.ModDir))
+        if (!ModDirectoryExists(paths_))
             return fail("Selected MOD directory does not exist.");
         const int leftovers =
             platform::CountMatchingFiles(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask);
@@ -309,7 +317,7 @@ private:
             break;
         }
         // A game asked for a demo that is not there waits in its menu for a user.
-        if (!platform::FileExists(paths_.ModDir + kSep + "demos" + kSep + item))
+        if (!DemoFileExists(paths_, item, kSep))
             return FailBeforeGame(DemoGoneText(item));
         // Screenshots still in the folder now were left by an earlier demo of this run
         // whose collector failed: they are not this demo's frames.

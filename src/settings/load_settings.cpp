@@ -9,7 +9,7 @@
 
 namespace vexo {
 
-void LoadSettings(MainControls& c) {
+void LoadSettings(MainControls& c, const std::function<std::string()>& installedGame) {
     const std::string ini = SettingsFilePath();
     c.cbWindowed.SetChecked(ReadIniBool(ini, "settings", "windowed", true));
     c.cbRealtime.SetChecked(ReadIniBool(ini, "settings", "realtime", false));
@@ -19,11 +19,14 @@ void LoadSettings(MainControls& c) {
     c.edFps.SetText(std::to_string(ReadIniInteger(ini, "settings", "fps", 35)));
     c.edTimeScale.SetText(ReadIniString(ini, "settings", "timescale", "1.0"));
 
-    // The game directory: the settings file, else the game's registry entry.
+    // The game directory: the settings file, else the game's registry entry, else an
+    // installation found where the system's packages put it. Only the first is stored.
     c.edBasePath.SetText(ReadIniString(ini, "paths", "quake", ""));
     if (c.edBasePath.Text().empty())
         c.edBasePath.SetText(
             platform::ReadRegistryString("SOFTWARE\\Id\\Quake III Arena", "INSTALLPATH"));
+    if (c.edBasePath.Text().empty() && installedGame)
+        c.edBasePath.SetText(installedGame());
     if (c.edBasePath.OnChange)
         c.edBasePath.OnChange();
 

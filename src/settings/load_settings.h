@@ -2,13 +2,17 @@
 // that store an option the moment the user changes it.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "form/main_controls.h"
 
 namespace vexo {
 
 // Steps 1 to 12 of the start-up load. The control change rule applies: every value that
-// changes a control runs its handler (bound by the caller).
-void LoadSettings(MainControls& c);
+// changes a control runs its handler (bound by the caller). installedGame, when given, is
+// asked for a game directory where the settings file and the registry name none.
+void LoadSettings(MainControls& c, const std::function<std::string()>& installedGame = {});
 
 void cbWindowedClick(MainControls& c);
 void cbRealtimeClick(MainControls& c);

@@ -18,6 +18,7 @@
 #include "frames/avi_file.h"
 #include "platform/fs.h"
 #include "settings/ini.h"
+#include "support/system_games.h"
 #include "support/temp_dir.h"
 
 namespace vexo {
@@ -111,6 +112,7 @@ protected:
         return w;
     }
 
+    test::SystemGames system; // no game installed on this machine is found
     test::TempDir dir;
     CAviFile writer;
     platform::MainThreadQueue queue;

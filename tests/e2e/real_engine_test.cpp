@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "game/game_script.h"
+#include "settings/ini.h"
 #include "support/game_tree.h"
 #include "support/real_engine.h"
 
@@ -55,8 +56,12 @@ protected:
         ASSERT_TRUE(w.boxes.empty()) << w.boxes[0].text;
         EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
     }
-    // The engine's own recording of the demo with the same config and script.
-    std::string Reference() {
+    // The engine's own recording of the demo with the same config and script. engine: its
+    // command line up to the game's paths; by default the release layout's.
+    std::string Reference(std::string engine = "") {
+        if (engine.empty())
+            engine = "cd '" + base + "' && ./ioquake3.x86_64 +set fs_basepath '" + base +
+                     "' +set fs_homepath '" + base + "'";
         CaptureOptions options;
         options.ModeIndex = 3;
         options.Windowed = true;
@@ -66,13 +71,15 @@ protected:
         std::string script = BuildGameScript(options, "short", true);
         script.replace(script.find("vexo_capture"), 12, "reference");
         test::WriteFile(mod + "/reference.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG) + script);
-        const std::string command = "cd '" + base + "' && ./ioquake3.x86_64 +set fs_basepath '" +
-                                    base + "' +set fs_homepath '" + base +
-                                    "' +set com_basegame baseoa +set fs_game baseoa "
-                                    "+exec reference >/dev/null 2>&1";
+        const std::string command =
+            engine +
+            " +set com_basegame baseoa +set fs_game baseoa +exec reference >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0);
         fs::remove(mod + "/reference.cfg");
-        return mod + "/videos/reference.avi";
+        const std::string reference = root / "reference.avi";
+        fs::rename(mod + "/videos/reference.avi", reference);
+        fs::remove_all(mod + "/videos");
+        return reference;
     }
     static std::string Probe(const std::string& avi, const std::string& stream,
                              const std::string& entries) {
@@ -107,7 +114,7 @@ protected:
     }
     void ExpectNothingLeftBehind() {
         EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
-        EXPECT_FALSE(fs::exists(mod + "/videos/vexo_capture.avi"));
+        EXPECT_FALSE(fs::exists(mod + "/videos")); // the engine made it for its recording
         EXPECT_EQ(platform::CountMatchingFiles(mod + "/screenshots/shot*.tga"), 0);
     }
 
@@ -173,6 +180,49 @@ TEST_F(RealEngineTest, AMissingDemoAndACommaTimescaleEndTheirRuns) {
     EXPECT_GT(frames, 240);
     EXPECT_LT(frames, 300);
     ExpectNothingLeftBehind();
+}
+
+// OpenArena exactly as apt-get install openarena lays it out: the data in /usr/lib/openarena,
+// the engine /usr/lib/ioquake3/ioquake3, the player's files in ~/.openarena of a temporary
+// HOME. No settings file names the game directory.
+class PackagedOpenArenaTest : public RealEngineTest {
+protected:
+    void SetUp() override {
+        RealEngineTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ::setenv("HOME", home.path().c_str(), 1);
+        mod = home / ".openarena/baseoa";
+        fs::create_directories(mod + "/demos");
+        fs::copy_file(base + "/baseoa/demos/short.dm_71", mod + "/demos/short.dm_71");
+        test::WriteFile(program / "vexo.ini", "[paths]\noutput=" + out + "\n");
+    }
+    void TearDown() override {
+        ::setenv("HOME", savedHome.c_str(), 1);
+        RealEngineTest::TearDown();
+    }
+    std::string HomeFiles() { return Capture("cd '" + mod + "/..' && find . -type f | sort"); }
+    const std::string savedHome = std::getenv("HOME");
+    test::TempDir home;
+};
+
+TEST_F(PackagedOpenArenaTest, AHomeDemoIsFoundAndRecordedWithNothingWrittenBelowTheGame) {
+    test::WriteFile(root / "start", "");
+    const std::string reference =
+        Reference("/usr/lib/ioquake3/ioquake3 +set fs_basepath /usr/lib/openarena "
+                  "+set fs_homepath '" +
+                  home / ".openarena'");
+    const std::string engineFiles = HomeFiles(); // what the engine keeps there itself
+    Record(true);
+    const MainControls& c = window->Form().Controls;
+    EXPECT_EQ(c.edBasePath.Text(), "/usr/lib/openarena"); // found by itself, not stored
+    EXPECT_EQ(ReadIniString(program / "vexo.ini", "paths", "quake", "-"), "-");
+    EXPECT_EQ(c.clbDemos.ItemText(0), "short.dm_71");
+    ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
+    ExpectNothingLeftBehind();
+    EXPECT_EQ(HomeFiles(), engineFiles);
+    // A file made there, even one removed again, would have changed its folder.
+    EXPECT_EQ(Capture("find /usr/lib/openarena -newer '" + root / "start" + "'"), "");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "fault_fixture.h"
 #include "form/frm_main.h"
 #include "settings/ini.h"
+#include "support/system_games.h"
 
 namespace vexo::faults {
 namespace {
@@ -21,6 +22,7 @@ protected:
     }
     std::string Ini() const { return dir / "vexo.ini"; }
 
+    test::SystemGames system; // no game installed on this machine is found
     TempDir dir;
     test::FakeHost host;
     CAviFile writer;

@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "settings/ini.h"
 #include "support/fake_host.h"
+#include "support/system_games.h"
 #include "support/temp_dir.h"
 
 namespace vexo {
@@ -31,6 +32,7 @@ protected:
         return ReadIniString(Ini(), section, key, "<missing>");
     }
 
+    test::SystemGames system; // no game installed on this machine is found
     TempDir dir;
     FakeHost host;
     CAviFile writer;

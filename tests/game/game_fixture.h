@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "settings/ini.h"
 #include "support/fake_host.h"
+#include "support/system_games.h"
 #include "support/temp_dir.h"
 
 namespace vexo::test {
@@ -41,6 +42,7 @@ protected:
         return items;
     }
 
+    SystemGames system; // no game of this machine shows up in the lists
     TempDir program, game;
     FakeHost host;
     CAviFile writer;

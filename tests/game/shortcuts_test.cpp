@@ -53,6 +53,15 @@ TEST_F(ShortcutsTest, RunStartsTheGameWithTheModification) {
                  game.path());
     EXPECT_EQ(statuses, (Strings{"Launching modification...", "Ready."}));
     EXPECT_EQ(host.sleeps, (std::vector<int>{400}));
+
+    // A quake3.exe copied from Windows is handed to Wine, with the same parameters.
+    WriteFile(game / "quake3.exe", "MZ\x90");
+    form->btnRunModClick();
+    ExpectOpened("wine",
+                 std::string("\"") + game / "quake3.exe" +
+                     "\" +set fs_game baseq3 +set r_mode 0 +set r_fullscreen 1 "
+                     "+set cg_draw2D 1 +set cg_drawGun 1 ",
+                 game.path());
 }
 
 TEST_F(ShortcutsTest, FoldersAndConfigsAreHandedOverAsTheyAreOnDisk) {

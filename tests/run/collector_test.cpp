@@ -284,6 +284,40 @@ TEST_F(CollectorTest, TheIdleCountIsNeverReset) {
     EXPECT_EQ(Count("Sensing..."), 3);
 }
 
+// The engine's own recording, gone on past 2 GB in a second file: both files' frames and
+// sound, in order.
+TEST_F(CollectorTest, AnEnginesRecordingIsTakenAcrossTheFilesItGoesOnIn) {
+    const std::string capture = dir / "videos/vexo_capture.avi";
+    fs::create_directories(dir / "videos");
+    auto make = [](const std::string& file, const char* color, int frames, const char* video) {
+        const std::string command =
+            "ffmpeg -v error -nostdin -f lavfi -i color=" + std::string(color) +
+            ":size=32x16:rate=25 -f lavfi -i sine=sample_rate=22050 -frames:v " +
+            std::to_string(frames) + " -t " + std::to_string(frames / 25.0) + " " + video +
+            " -c:a pcm_s16le -ac 2 -f avi '" + file + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    };
+    // Uncompressed frames, then Motion JPEG (an engine's other choice).
+    make(capture, "red", 3, "-c:v rawvideo -pix_fmt bgr24");
+    make(capture + "_", "blue", 2, "-c:v mjpeg -pix_fmt yuvj420p");
+    ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
+    auto collector = Make();
+    collector->SetCaptureFile(capture);
+    collector->GameEnded();
+    collector->Resume();
+    RunToEnd(*collector);
+    writer.Close(0);
+    EXPECT_TRUE(boxes.empty());
+    const std::vector<std::string> frames = test::DecodeFrames(avi, 32, 16);
+    ASSERT_EQ(frames.size(), 5u);
+    for (size_t i = 0; i < frames.size(); ++i) // red, then blue: the first pixel's red byte
+        EXPECT_EQ(static_cast<uint8_t>(frames[i][0]) > 128, i < 3) << i;
+    EXPECT_EQ(test::Capture("ffprobe -v error -select_streams a:0 -show_entries "
+                            "stream=codec_name -of csv=p=0 '" +
+                            avi + "'"),
+              "pcm_s16le\n");
+}
+
 TEST_F(CollectorTest, AnEmptyFolderKeepsItWaitingWithoutSensing) {
     ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
     auto collector = Make(10);

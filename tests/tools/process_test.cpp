@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -119,6 +120,24 @@ TEST(ProcessTest, StartFailuresAreReportedNotRunAsExitCodes) {
 
     WriteScript(dir / "ok", "exit 0");
     EXPECT_FALSE(StartProcess(dir / "ok", dir / "no such dir", ProcessPriority::High));
+}
+
+TEST(ProcessTest, AWindowsProgramRunsThroughWineWithTheSameCommandLine) {
+    TempDir dir;
+    const std::string base = dir / "Quake III Arena", path = std::getenv("PATH");
+    WriteFile(base + "/quake3.exe", std::string("MZ\x90\0", 4)); // copied without exec bit
+    WriteScript(dir / "bin/wine", "pwd > cwd.txt; printf '%s\\n' \"$@\" > args.txt; exit 4");
+    ::setenv("PATH", (dir / "bin").c_str(), 1);
+    auto p = StartProcess(base + "/quake3.exe +set fs_game baseq3", base, ProcessPriority::High);
+    ::setenv("PATH", dir.path().c_str(), 1); // no Wine there: no start
+    EXPECT_FALSE(StartProcess(base + "/quake3.exe", base, ProcessPriority::High));
+    ::setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(p);
+    int code = 0;
+    ASSERT_TRUE(p->Wait(10000) && p->ExitCode(code));
+    EXPECT_EQ(code, 4);
+    EXPECT_EQ(ReadFile(base + "/cwd.txt"), base + "\n");
+    EXPECT_EQ(ReadFile(base + "/args.txt"), base + "/quake3.exe\n+set\nfs_game\nbaseq3\n");
 }
 
 TEST(ProcessTest, InheritsNoOpenFiles) {

@@ -328,6 +328,17 @@ std::string HomeDirectory() {
     return home;
 }
 
+std::string UserHomeDirectory() {
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/')
+        home = env;
+    else
+        home = HomeDirectory();
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return home;
+}
+
 namespace {
 
 // An XDG base folder: the variable when it holds an absolute path (relative values are
@@ -339,13 +350,7 @@ std::string XdgHome(const char* variable, const char* belowHome) {
             dir.pop_back();
         return dir;
     }
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && env[0] == '/')
-        home = env;
-    else
-        home = HomeDirectory();
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
+    const std::string home = UserHomeDirectory();
     return (home == "/" ? "" : home) + belowHome;
 }
 

@@ -32,16 +32,8 @@ bool IsRegularFile(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The file a candidate executable text names, or an empty text.
-std::string FindExecutableFile(const std::string& candidate) {
-    if (candidate.empty())
-        return {};
-    if (candidate.find('/') != std::string::npos) {
-        std::string resolved = ResolvePathCase(candidate);
-        return IsRegularFile(resolved) ? resolved : std::string();
-    }
-    if (IsRegularFile(candidate))
-        return candidate;
+// The first file named name in the directories of PATH that passes accept, or an empty text.
+template <typename Accept> std::string FindAlongPath(const std::string& name, Accept accept) {
     const char* path = std::getenv("PATH");
     if (!path)
         return {};
@@ -52,13 +44,25 @@ std::string FindExecutableFile(const std::string& candidate) {
         if (next == std::string::npos)
             next = dirs.size();
         // An empty entry stands for the current directory.
-        std::string full =
-            next == pos ? "./" + candidate : dirs.substr(pos, next - pos) + "/" + candidate;
-        if (IsRegularFile(full))
+        std::string full = next == pos ? "./" + name : dirs.substr(pos, next - pos) + "/" + name;
+        if (accept(full))
             return full;
         pos = next + 1;
     }
     return {};
+}
+
+// The file a candidate executable text names, or an empty text.
+std::string FindExecutableFile(const std::string& candidate) {
+    if (candidate.empty())
+        return {};
+    if (candidate.find('/') != std::string::npos) {
+        std::string resolved = ResolvePathCase(candidate);
+        return IsRegularFile(resolved) ? resolved : std::string();
+    }
+    if (IsRegularFile(candidate))
+        return candidate;
+    return FindAlongPath(candidate, IsRegularFile);
 }
 
 // Splits the arguments after the executable at blanks; double quotes group blanks into one
@@ -168,6 +172,22 @@ void CloseDescriptorsFrom(int first, int last, int maxFd) {
 }
 
 } // namespace
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos)
+        return IsExecutableFile(name) ? name : std::string();
+    return FindAlongPath(name, IsExecutableFile);
+}
+
+bool IsWindowsProgram(const std::string& path) {
+    char magic[2] = {};
+    const int fd = ::open(ResolvePathCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::read(fd, magic, sizeof magic);
+    ::close(fd);
+    return n == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
 
 std::optional<CommandLineParts> SplitCommandLine(const std::string& commandLine) {
     size_t start = 0;
@@ -334,9 +354,17 @@ std::optional<Process> StartProcess(const std::string& commandLine,
     if (!parts)
         return fail("No such file: " + commandLine);
 
-    const std::string executable = MakeAbsolute(parts->Executable);
+    std::string executable = MakeAbsolute(parts->Executable);
     std::vector<std::string> argStore;
-    argStore.push_back(executable);
+    if (IsWindowsProgram(executable)) {
+        // Wine runs it with the same arguments, in the same working directory.
+        const std::string wine = FindProgram(kWindowsProgramLoader);
+        if (wine.empty())
+            return fail("Wine is needed to start the Windows program " + executable);
+        argStore.push_back(executable);
+        executable = MakeAbsolute(wine);
+    }
+    argStore.insert(argStore.begin(), executable);
     argStore.insert(argStore.end(), parts->Args.begin(), parts->Args.end());
     std::vector<char*> argv;
     for (std::string& a : argStore)
