@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "form/form_host.h"
-#include "form/main_controls.h"
+#include "controls/form_host.h"
+#include "controls/main_controls.h"
 #include "platform/main_queue.h"
 
 namespace vexo {

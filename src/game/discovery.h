@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "form/form_host.h"
-#include "form/main_controls.h"
+#include "controls/form_host.h"
+#include "controls/main_controls.h"
 
 namespace vexo {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "form/main_controls.h"
+#include "controls/main_controls.h"
 
 namespace vexo {
 
