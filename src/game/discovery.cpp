@@ -2,7 +2,6 @@
 
 #include "game/engine.h"
 #include "platform/fs.h"
-#include "settings/ini.h"
 
 namespace vexo {
 
@@ -83,44 +82,6 @@ std::string FindInstalledGame() {
     }
     return {};
 #endif
-}
-
-void btnBasePathSetClick(MainControls& c, IFormHost& host) {
-    OpenDialogOptions options;
-    options.title = kLocateGameTitle;
-    options.filter = EngineFilter();
-    options.fileName = "quake3.exe";
-    options.defaultExt = "exe";
-    const std::optional<std::string> chosen = host.OpenFileDialog(options);
-    if (!chosen) {
-        c.edBasePath.SetText("");
-        return;
-    }
-    // The field takes the directory with its separator first, then without it; the lists
-    // follow each change, so locating the directory already shown still rebuilds them.
-    c.edBasePath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
-    c.edBasePath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
-    if (!IsGameDirectory(c.edBasePath.Text())) {
-        c.edBasePath.SetText("");
-        host.MessageBox(kGameNotFound, "Error", MB_OK | MB_ICONERROR);
-        return;
-    }
-    WriteIniString(SettingsFilePath(), "paths", "quake", c.edBasePath.Text());
-}
-
-void btnOutPathSetClick(MainControls& c, IFormHost& host) {
-    OpenDialogOptions options;
-    options.title = kOutputFolderTitle;
-    options.filter = kOutputFolderPlaceholder;
-    options.fileName = kOutputFolderPlaceholder;
-    const std::optional<std::string> chosen = host.ChooseFolderDialog(options);
-    if (!chosen) {
-        c.edOutPath.SetText("");
-        return;
-    }
-    c.edOutPath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
-    c.edOutPath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
-    WriteIniString(SettingsFilePath(), "paths", "output", c.edOutPath.Text());
 }
 
 } // namespace vexo

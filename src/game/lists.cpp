@@ -8,7 +8,7 @@
 #include "game/engine.h"
 #include "platform/fs.h"
 #include "settings/folders.h"
-#include "settings/ini.h"
+#include "util/no_case.h"
 
 namespace vexo {
 
@@ -96,75 +96,22 @@ std::vector<std::string> ListConfigs() {
     return configs;
 }
 
-void edBasePathChange(MainControls& c) {
-    const std::string ini = SettingsFilePath();
-
-    c.cbMods.Clear();
+std::vector<std::string> ListGameModifications(const std::string& base) {
     std::vector<std::string> mods;
-    for (const std::string& folder : GameFolders(c.edBasePath.Text()))
+    for (const std::string& folder : GameFolders(base))
         for (const std::string& mod : ListModifications(folder))
             AddUnique(mods, mod);
-    for (const std::string& mod : mods)
-        c.cbMods.Add(mod);
-    // The base game stands in for a modification not chosen yet: baseq3, or OpenArena's baseoa.
-    const std::string baseGame = FindBaseGame(c.edBasePath.Text());
-    c.cbMods.SetItemIndex(c.cbMods.IndexOfNoCase(
-        ReadIniString(ini, "settings", "lastmod", baseGame.empty() ? "baseq3" : baseGame)));
-    cbModsChange(c);
-
-    c.cbConfigs.Clear();
-    for (const std::string& config : ListConfigs())
-        c.cbConfigs.Add(config);
-    if (!c.cbConfigs.Items().empty())
-        c.cbConfigs.SetItemIndex(0);
-    const int last =
-        c.cbConfigs.IndexOfNoCase(ReadIniString(ini, "settings", "lastcfg", "default.cfg"));
-    if (last >= 0)
-        c.cbConfigs.SetItemIndex(last);
+    return mods;
 }
 
-void cbModsChange(MainControls& c) {
-    using namespace platform;
-    if (c.cbMods.ItemIndex() < 0)
-        return;
-    const std::string mod = c.cbMods.Text();
-    const std::vector<std::string> modDirs = ModDirectoryPaths(c.edBasePath.Text(), mod, kPathSep);
-
-    // A demo in both of a packaged game's folders is listed once: the engine plays the one in
-    // the home, which it looks into first.
-    c.clbDemos.Clear();
+std::vector<std::string> ListModDemos(const std::vector<std::string>& modDirs) {
     std::vector<std::string> demos;
     for (const std::string& modDir : modDirs)
         for (const std::string& demo : ListDemos(modDir))
             if (std::none_of(demos.begin(), demos.end(),
                              [&](const std::string& d) { return EqualNoCase(d, demo); }))
                 demos.push_back(demo);
-    for (const std::string& demo : demos)
-        c.clbDemos.Add(demo);
-    const bool any = c.clbDemos.Count() > 0;
-    c.clbDemos.SetColor(any ? TColor::clWindow : TColor::clBtnFace);
-    c.clbDemos.SetEnabled(any);
-
-    c.btnOpenModDir.SetEnabled(std::any_of(modDirs.begin(), modDirs.end(), DirectoryExists));
-    WriteIniString(SettingsFilePath(), "settings", "lastmod", mod);
-}
-
-void clbDemosClick(MainControls& c) {
-    c.edDemoName.SetText("");
-    const int index = c.clbDemos.ItemIndex();
-    if (index >= 0 && index < c.clbDemos.Count())
-        c.edDemoName.SetText(c.clbDemos.ItemText(index));
-}
-
-void edDemoNameMouseDown(MainControls& c) {
-    c.edDemoName.SetSelection(0, 999);
-}
-
-void Button1Click(MainControls& c, IFormHost& host) {
-    ShowStatus(c, host, "Refreshing list of demos...");
-    cbModsChange(c);
-    host.Sleep(250);
-    ShowStatus(c, host, "Ready.");
+    return demos;
 }
 
 } // namespace vexo
