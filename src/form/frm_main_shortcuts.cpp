@@ -8,6 +8,7 @@
 #include "game/shortcuts.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "util/path.h"
 
 namespace vexo {
 
@@ -94,7 +95,7 @@ void TfrmMain::btnOpenDemosDirClick() {
     std::string dir;
     for (const std::string& modDir :
          ModDirectoryPaths(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep)) {
-        dir = modDir + platform::kPathSep + "demos";
+        dir = JoinPath(modDir, "demos", platform::kPathSep);
         if (platform::DirectoryExists(dir))
             break;
     }

@@ -2,15 +2,16 @@
 
 #include "game/engine.h"
 #include "platform/fs.h"
+#include "util/path.h"
 
 namespace vexo {
 
 std::string GameExecutablePath(const std::string& base, char sep) {
-    return base + sep + "quake3.exe";
+    return JoinPath(base, "quake3.exe", sep);
 }
 
 std::string StockPakPath(const std::string& base, char sep) {
-    return base + sep + "baseq3" + sep + "pak0.pk3";
+    return JoinPath(base, "baseq3", "pak0.pk3", sep);
 }
 
 namespace {
@@ -75,9 +76,10 @@ std::string FindInstalledGame() {
     const char sep = platform::kPathSep;
     for (const KnownPlace& place : kKnownPlaces) {
         const std::string dir = platform::ResolvePathCase(
-            place.inHome ? platform::UserHomeDirectory() + sep + place.dir : SystemPath(place.dir));
+            place.inHome ? JoinPath(platform::UserHomeDirectory(), place.dir, sep)
+                         : SystemPath(place.dir));
         if (IsGameDirectory(dir) &&
-            (!place.marker || platform::FileExists(dir + sep + place.marker)))
+            (!place.marker || platform::FileExists(JoinPath(dir, place.marker, sep))))
             return dir;
     }
     return {};

@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "settings/folders.h"
 #include "util/no_case.h"
+#include "util/path.h"
 
 namespace vexo {
 
@@ -31,7 +32,7 @@ void AddUnique(std::vector<std::string>& names, const std::string& name) {
 } // namespace
 
 std::string ModDirectoryPath(const std::string& base, const std::string& mod, char sep) {
-    return base + sep + mod;
+    return JoinPath(base, mod, sep);
 }
 
 std::vector<std::string> ModDirectoryPaths(const std::string& base, const std::string& mod,
@@ -64,11 +65,11 @@ std::vector<std::string> ListModifications(const std::string& base) {
     std::vector<std::string> mods;
     if (base.empty())
         return mods; // no game directory: nothing to scan (not the file system's root)
-    for (const std::string& name : FindMatches(base + kPathSep + "*.*", true)) {
+    for (const std::string& name : FindMatches(JoinPath(base, "*.*", kPathSep), true)) {
         const std::string dir = ModDirectoryPath(base, name, kPathSep);
         if (FileExists(dir))
             continue;
-        if (CountMatchingFiles(dir + kPathSep + "*.pk3") == 0)
+        if (CountMatchingFiles(JoinPath(dir, "*.pk3", kPathSep)) == 0)
             continue;
         AddUnique(mods, ToLower(name));
     }
@@ -79,7 +80,7 @@ std::vector<std::string> ListDemos(const std::string& modDir) {
     using namespace platform;
     std::vector<std::string> demos;
     for (const std::string& name :
-         FindMatches(modDir + kPathSep + "demos" + kPathSep + "*.dm_*", false)) {
+         FindMatches(JoinPath(modDir, "demos", "*.dm_*", kPathSep), false)) {
         if (IsSafeDemoName(name))
             demos.push_back(name);
     }
@@ -90,7 +91,7 @@ std::vector<std::string> ListConfigs() {
     using namespace platform;
     std::vector<std::string> configs;
     for (const std::string& dir : CurrentFolders().configDirs) {
-        for (const std::string& name : FindMatches(dir + kPathSep + "*.cfg", false))
+        for (const std::string& name : FindMatches(JoinPath(dir, "*.cfg", kPathSep), false))
             AddUnique(configs, ToLower(name));
     }
     return configs;

@@ -3,6 +3,7 @@
 #include "game/lists.h"
 #include "platform/fs.h"
 #include "settings/folders.h"
+#include "util/path.h"
 
 namespace vexo {
 
@@ -17,14 +18,16 @@ std::string NotepadParameters(const std::string& configPath) {
 }
 
 std::string CodecSetupPath(const std::string& programDir, char sep) {
-    return FoldersFor(programDir).codecDir + sep + "huffyuv.inf";
+    return JoinPath(FoldersFor(programDir).codecDir, "huffyuv.inf", sep);
 }
 
 std::string EditableConfig(const std::string& programDir, const std::string& path) {
-    const std::string userDir = ConfigDirectoryPath(programDir) + platform::kPathSep;
-    if (path.compare(0, userDir.size(), userDir) == 0 || !platform::FileExists(path))
+    const std::string userDir = ConfigDirectoryPath(programDir);
+    const std::string inUserDir = userDir + platform::kPathSep; // the start of its files' paths
+    if (path.compare(0, inUserDir.size(), inUserDir) == 0 || !platform::FileExists(path))
         return path;
-    const std::string copy = userDir + path.substr(path.find_last_of(platform::kPathSep) + 1);
+    const std::string copy = JoinPath(
+        userDir, path.substr(path.find_last_of(platform::kPathSep) + 1), platform::kPathSep);
     return platform::CopyFileReplacing(path, copy) ? copy : path;
 }
 
