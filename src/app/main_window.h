@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "form/form_host.h"
+#include "controls/form_host.h"
 #include "form/frm_main.h"
 
 class QTimer;

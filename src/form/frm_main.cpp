@@ -2,7 +2,6 @@
 
 #include "game/discovery.h"
 #include "settings/ini.h"
-#include "settings/load_settings.h"
 
 namespace vexo {
 
@@ -43,7 +42,7 @@ void TfrmMain::FormCreate() {
     // A settings file that cannot be written does not leave the window half loaded: every
     // control gets its value and the lists are built; the error is shown once, at the end.
     DeferSettingsWriteErrors deferred;
-    LoadSettings(Controls, FindInstalledGame);
+    LoadSettings(FindInstalledGame);
     Controls.cbModes.SetItemIndex(3);
     Controls.cbGammas.SetItemIndex(10);
     ShowStatus("Ready.");
@@ -73,31 +72,6 @@ void TfrmMain::timerTimer() {
 
 void TfrmMain::btnQuitClick() {
     host_.CloseMainWindow();
-}
-
-void TfrmMain::cbWindowedClick() {
-    vexo::cbWindowedClick(Controls);
-}
-void TfrmMain::cbRealtimeClick() {
-    vexo::cbRealtimeClick(Controls);
-}
-void TfrmMain::cbDraw2DClick() {
-    vexo::cbDraw2DClick(Controls);
-}
-void TfrmMain::cbDrawGunClick() {
-    vexo::cbDrawGunClick(Controls);
-}
-void TfrmMain::edAviFpsChange() {
-    vexo::edAviFpsChange(Controls);
-}
-void TfrmMain::edFpsChange() {
-    vexo::edFpsChange(Controls);
-}
-void TfrmMain::edTimeScaleChange() {
-    vexo::edTimeScaleChange(Controls);
-}
-void TfrmMain::cbConfigsChange() {
-    vexo::cbConfigsChange(Controls);
 }
 
 void TfrmMain::btnAboutClick() {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "form/form_host.h"
-#include "form/main_controls.h"
+#include "controls/form_host.h"
+#include "controls/main_controls.h"
 #include "platform/main_queue.h"
 
 namespace vexo {
@@ -82,6 +82,11 @@ public:
     void EnableAfterRun();
 
 private:
+    // The start-up load of every option from the settings file. The control change rule
+    // applies: every value that changes a control runs its handler. installedGame, when
+    // given, is asked for a game directory where the settings file and the registry name none.
+    void LoadSettings(const std::function<std::string()>& installedGame);
+
     IFormHost& host_;
     CAviFile& writer_;
     platform::MainThreadQueue& queue_;

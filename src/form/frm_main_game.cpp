@@ -1,55 +1,123 @@
-// The game directory, list, shortcut and link handlers of the main window.
+// The game directory and the lists: locating the game and the output folder, the
+// modification, demo and config lists, the demo name field and the demo list's refresh.
+#include <algorithm>
+
 #include "form/frm_main.h"
 #include "game/discovery.h"
+#include "game/engine.h"
 #include "game/lists.h"
-#include "game/shortcuts.h"
+#include "platform/fs.h"
+#include "settings/ini.h"
 
 namespace vexo {
 
-void TfrmMain::edBasePathChange() {
-    vexo::edBasePathChange(Controls);
-}
 void TfrmMain::btnBasePathSetClick() {
-    vexo::btnBasePathSetClick(Controls, Host());
+    MainControls& c = Controls;
+    OpenDialogOptions options;
+    options.title = kLocateGameTitle;
+    options.filter = EngineFilter();
+    options.fileName = "quake3.exe";
+    options.defaultExt = "exe";
+    const std::optional<std::string> chosen = host_.OpenFileDialog(options);
+    if (!chosen) {
+        c.edBasePath.SetText("");
+        return;
+    }
+    // The field takes the directory with its separator first, then without it; the lists
+    // follow each change, so locating the directory already shown still rebuilds them.
+    c.edBasePath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
+    c.edBasePath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
+    if (!IsGameDirectory(c.edBasePath.Text())) {
+        c.edBasePath.SetText("");
+        host_.MessageBox(kGameNotFound, "Error", MB_OK | MB_ICONERROR);
+        return;
+    }
+    WriteIniString(SettingsFilePath(), "paths", "quake", c.edBasePath.Text());
 }
+
 void TfrmMain::btnOutPathSetClick() {
-    vexo::btnOutPathSetClick(Controls, Host());
+    MainControls& c = Controls;
+    OpenDialogOptions options;
+    options.title = kOutputFolderTitle;
+    options.filter = kOutputFolderPlaceholder;
+    options.fileName = kOutputFolderPlaceholder;
+    const std::optional<std::string> chosen = host_.ChooseFolderDialog(options);
+    if (!chosen) {
+        c.edOutPath.SetText("");
+        return;
+    }
+    c.edOutPath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
+    c.edOutPath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
+    WriteIniString(SettingsFilePath(), "paths", "output", c.edOutPath.Text());
 }
+
+// Rebuilds the three lists for the game directory (and a packaged game's home) and restores
+// the stored selections.
+void TfrmMain::edBasePathChange() {
+    MainControls& c = Controls;
+    const std::string ini = SettingsFilePath();
+
+    c.cbMods.Clear();
+    for (const std::string& mod : ListGameModifications(c.edBasePath.Text()))
+        c.cbMods.Add(mod);
+    // The base game stands in for a modification not chosen yet: baseq3, or OpenArena's baseoa.
+    const std::string baseGame = FindBaseGame(c.edBasePath.Text());
+    c.cbMods.SetItemIndex(c.cbMods.IndexOfNoCase(
+        ReadIniString(ini, "settings", "lastmod", baseGame.empty() ? "baseq3" : baseGame)));
+    cbModsChange();
+
+    c.cbConfigs.Clear();
+    for (const std::string& config : ListConfigs())
+        c.cbConfigs.Add(config);
+    if (!c.cbConfigs.Items().empty())
+        c.cbConfigs.SetItemIndex(0);
+    const int last =
+        c.cbConfigs.IndexOfNoCase(ReadIniString(ini, "settings", "lastcfg", "default.cfg"));
+    if (last >= 0)
+        c.cbConfigs.SetItemIndex(last);
+}
+
+// Rebuilds the demo list of the selected modification, from each of its folders, and stores
+// it as "lastmod".
 void TfrmMain::cbModsChange() {
-    vexo::cbModsChange(Controls);
+    MainControls& c = Controls;
+    if (c.cbMods.ItemIndex() < 0)
+        return;
+    const std::string mod = c.cbMods.Text();
+    const std::vector<std::string> modDirs =
+        ModDirectoryPaths(c.edBasePath.Text(), mod, platform::kPathSep);
+
+    c.clbDemos.Clear();
+    for (const std::string& demo : ListModDemos(modDirs))
+        c.clbDemos.Add(demo);
+    const bool any = c.clbDemos.Count() > 0;
+    c.clbDemos.SetColor(any ? TColor::clWindow : TColor::clBtnFace);
+    c.clbDemos.SetEnabled(any);
+
+    c.btnOpenModDir.SetEnabled(
+        std::any_of(modDirs.begin(), modDirs.end(), platform::DirectoryExists));
+    WriteIniString(SettingsFilePath(), "settings", "lastmod", mod);
 }
+
+// Shows the selected demo's name in the demo name field.
 void TfrmMain::clbDemosClick() {
-    vexo::clbDemosClick(Controls);
+    MainControls& c = Controls;
+    c.edDemoName.SetText("");
+    const int index = c.clbDemos.ItemIndex();
+    if (index >= 0 && index < c.clbDemos.Count())
+        c.edDemoName.SetText(c.clbDemos.ItemText(index));
 }
+
+// Selects the whole demo name so that it can be copied.
 void TfrmMain::edDemoNameMouseDown() {
-    vexo::edDemoNameMouseDown(Controls);
+    Controls.edDemoName.SetSelection(0, 999);
 }
+
 void TfrmMain::Button1Click() {
-    vexo::Button1Click(Controls, Host());
-}
-void TfrmMain::btnRunModClick() {
-    vexo::btnRunModClick(Controls, Host());
-}
-void TfrmMain::btnOpenModDirClick() {
-    vexo::btnOpenModDirClick(Controls, Host());
-}
-void TfrmMain::btnEditConfigClick() {
-    vexo::btnEditConfigClick(Controls, Host());
-}
-void TfrmMain::btnOpenConfigDirClick() {
-    vexo::btnOpenConfigDirClick(Controls, Host());
-}
-void TfrmMain::btnOpenDemosDirClick() {
-    vexo::btnOpenDemosDirClick(Controls, Host());
-}
-void TfrmMain::imgAppBannerClick() {
-    vexo::imgAppBannerClick(Host());
-}
-void TfrmMain::imgPpBannerClick() {
-    vexo::imgPpBannerClick(Controls, Host());
-}
-void TfrmMain::Label11DblClick() {
-    vexo::Label11DblClick(Host());
+    ShowStatus("Refreshing list of demos...");
+    cbModsChange();
+    host_.Sleep(250);
+    ShowStatus("Ready.");
 }
 
 } // namespace vexo

@@ -2,16 +2,16 @@
 
 #include "game/engine.h"
 #include "platform/fs.h"
-#include "settings/ini.h"
+#include "util/path.h"
 
 namespace vexo {
 
 std::string GameExecutablePath(const std::string& base, char sep) {
-    return base + sep + "quake3.exe";
+    return JoinPath(base, "quake3.exe", sep);
 }
 
 std::string StockPakPath(const std::string& base, char sep) {
-    return base + sep + "baseq3" + sep + "pak0.pk3";
+    return JoinPath(base, "baseq3", "pak0.pk3", sep);
 }
 
 namespace {
@@ -76,51 +76,14 @@ std::string FindInstalledGame() {
     const char sep = platform::kPathSep;
     for (const KnownPlace& place : kKnownPlaces) {
         const std::string dir = platform::ResolvePathCase(
-            place.inHome ? platform::UserHomeDirectory() + sep + place.dir : SystemPath(place.dir));
+            place.inHome ? JoinPath(platform::UserHomeDirectory(), place.dir, sep)
+                         : SystemPath(place.dir));
         if (IsGameDirectory(dir) &&
-            (!place.marker || platform::FileExists(dir + sep + place.marker)))
+            (!place.marker || platform::FileExists(JoinPath(dir, place.marker, sep))))
             return dir;
     }
     return {};
 #endif
-}
-
-void btnBasePathSetClick(MainControls& c, IFormHost& host) {
-    OpenDialogOptions options;
-    options.title = kLocateGameTitle;
-    options.filter = EngineFilter();
-    options.fileName = "quake3.exe";
-    options.defaultExt = "exe";
-    const std::optional<std::string> chosen = host.OpenFileDialog(options);
-    if (!chosen) {
-        c.edBasePath.SetText("");
-        return;
-    }
-    // The field takes the directory with its separator first, then without it; the lists
-    // follow each change, so locating the directory already shown still rebuilds them.
-    c.edBasePath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
-    c.edBasePath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
-    if (!IsGameDirectory(c.edBasePath.Text())) {
-        c.edBasePath.SetText("");
-        host.MessageBox(kGameNotFound, "Error", MB_OK | MB_ICONERROR);
-        return;
-    }
-    WriteIniString(SettingsFilePath(), "paths", "quake", c.edBasePath.Text());
-}
-
-void btnOutPathSetClick(MainControls& c, IFormHost& host) {
-    OpenDialogOptions options;
-    options.title = kOutputFolderTitle;
-    options.filter = kOutputFolderPlaceholder;
-    options.fileName = kOutputFolderPlaceholder;
-    const std::optional<std::string> chosen = host.ChooseFolderDialog(options);
-    if (!chosen) {
-        c.edOutPath.SetText("");
-        return;
-    }
-    c.edOutPath.SetText(DirectoryPartOfFile(*chosen, platform::kPathSep));
-    c.edOutPath.SetText(DirectoryOfChosenFile(*chosen, platform::kPathSep));
-    WriteIniString(SettingsFilePath(), "paths", "output", c.edOutPath.Text());
 }
 
 } // namespace vexo

@@ -1,11 +1,8 @@
-// Finding the game: the game directory test, locating quake3.exe, and choosing the folder
-// the AVI files are written to.
+// Finding the game: the game directory test, the directory of a located quake3.exe, the
+// installations found without asking, and the texts of the locate and output folder dialogs.
 #pragma once
 
 #include <string>
-
-#include "form/form_host.h"
-#include "form/main_controls.h"
 
 namespace vexo {
 
@@ -40,11 +37,5 @@ bool IsGameDirectory(const std::string& base);
 // players have the game (the directories of the system's packages, then games unpacked into
 // the home such as ~/ioquake3 or ~/Quake3). Empty when there is none, and on Windows.
 std::string FindInstalledGame();
-
-// The locate button: asks for quake3.exe, puts its directory into edBasePath and stores it
-// in the settings file when it holds the game; refuses it with an error box otherwise.
-void btnBasePathSetClick(MainControls& c, IFormHost& host);
-// The output folder button: asks for a folder, puts it into edOutPath and stores it.
-void btnOutPathSetClick(MainControls& c, IFormHost& host);
 
 } // namespace vexo

@@ -2,6 +2,7 @@
 
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "util/path.h"
 
 namespace vexo {
 
@@ -47,8 +48,8 @@ std::string FindSystemEngine() {
 
 std::string PackagedGameHome(const std::string& baseGame) {
     const std::string home = platform::UserHomeDirectory();
-    return (home == "/" ? "" : home) + platform::kPathSep +
-           (baseGame == "baseoa" ? ".openarena" : ".q3a");
+    return JoinPath(home == "/" ? "" : home, baseGame == "baseoa" ? ".openarena" : ".q3a",
+                    platform::kPathSep);
 }
 
 const char* const* EngineNames() {
@@ -58,7 +59,7 @@ const char* const* EngineNames() {
 std::string FindEngineExecutable(const std::string& base) {
     const char sep = platform::kPathSep;
     for (const char* const* name = kEngineNames; *name; ++name) {
-        const std::string path = base + sep + *name;
+        const std::string path = JoinPath(base, *name, sep);
         const bool original = std::string(*name) == kOriginalExecutable;
         if (original ? platform::FileExists(path) : platform::IsExecutableFile(path))
             return *name;
@@ -69,7 +70,7 @@ std::string FindEngineExecutable(const std::string& base) {
 std::string FindBaseGame(const std::string& base) {
     const char sep = platform::kPathSep;
     for (const char* game : {"baseq3", "baseoa"})
-        if (platform::FileExists(base + sep + game + sep + "pak0.pk3"))
+        if (platform::FileExists(JoinPath(base, game, "pak0.pk3", sep)))
             return game;
     return {};
 }
@@ -134,11 +135,12 @@ std::string EngineArguments(const GameEngine& engine, const std::string& base) {
 }
 
 std::string EngineCaptureDirectory(const std::string& modDir, char sep) {
-    return modDir + sep + "videos";
+    return JoinPath(modDir, "videos", sep);
 }
 
 std::string EngineCapturePath(const std::string& modDir, char sep) {
-    return EngineCaptureDirectory(modDir, sep) + sep + kEngineCaptureName + ".avi";
+    return JoinPath(EngineCaptureDirectory(modDir, sep), std::string(kEngineCaptureName) + ".avi",
+                    sep);
 }
 
 } // namespace vexo

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/path.h"
+
 namespace vexo {
 
 struct GameEngine {
@@ -32,7 +34,7 @@ struct GameEngine {
     // The engine's path for the game directory base: base + sep + Executable, or the
     // system's engine of a packaged game.
     std::string PathIn(const std::string& base, char sep) const {
-        return Packaged() ? SystemEngine : base + sep + Executable;
+        return Packaged() ? SystemEngine : JoinPath(base, Executable, sep);
     }
     // Where the engine writes: the game directory itself, or a packaged game's home.
     std::string HomeFor(const std::string& base) const { return Packaged() ? Home : base; }

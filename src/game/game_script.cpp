@@ -10,6 +10,7 @@
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "settings/folders.h"
+#include "util/path.h"
 
 namespace vexo {
 
@@ -33,15 +34,15 @@ RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
     p.BaseDir = baseDir;
     p.GameExe = engine.PathIn(baseDir, sep);
     p.ModName = modName;
-    p.ModDir = baseDir + sep + modName;
+    p.ModDir = JoinPath(baseDir, modName, sep);
     p.HomeDir = engine.HomeFor(baseDir);
-    p.HomeModDir = p.HomeDir + sep + modName;
+    p.HomeModDir = JoinPath(p.HomeDir, modName, sep);
     if (p.HomeModDir != p.ModDir)
         p.ModDirs.push_back(p.HomeModDir);
     p.ModDirs.push_back(p.ModDir);
     p.ConfigSource = FindConfigFile(FoldersFor(programDir), configItem, sep);
-    p.TempConfig = p.HomeModDir + sep + kTempConfigBaseName + ".cfg";
-    p.ScreenshotDir = p.HomeModDir + sep + "screenshots";
+    p.TempConfig = JoinPath(p.HomeModDir, std::string(kTempConfigBaseName) + ".cfg", sep);
+    p.ScreenshotDir = JoinPath(p.HomeModDir, "screenshots", sep);
     p.ScreenshotMask = kScreenshotMask;
     p.OutDir = outDir;
     p.Engine = engine;
@@ -56,7 +57,7 @@ bool ModDirectoryExists(const RunPaths& paths) {
 
 bool DemoFileExists(const RunPaths& paths, const std::string& demoItem, char sep) {
     return std::any_of(paths.ModDirs.begin(), paths.ModDirs.end(), [&](const std::string& dir) {
-        return platform::FileExists(dir + sep + "demos" + sep + demoItem);
+        return platform::FileExists(JoinPath(dir, "demos", demoItem, sep));
     });
 }
 

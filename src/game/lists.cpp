@@ -8,7 +8,8 @@
 #include "game/engine.h"
 #include "platform/fs.h"
 #include "settings/folders.h"
-#include "settings/ini.h"
+#include "util/no_case.h"
+#include "util/path.h"
 
 namespace vexo {
 
@@ -31,7 +32,7 @@ void AddUnique(std::vector<std::string>& names, const std::string& name) {
 } // namespace
 
 std::string ModDirectoryPath(const std::string& base, const std::string& mod, char sep) {
-    return base + sep + mod;
+    return JoinPath(base, mod, sep);
 }
 
 std::vector<std::string> ModDirectoryPaths(const std::string& base, const std::string& mod,
@@ -64,11 +65,11 @@ std::vector<std::string> ListModifications(const std::string& base) {
     std::vector<std::string> mods;
     if (base.empty())
         return mods; // no game directory: nothing to scan (not the file system's root)
-    for (const std::string& name : FindMatches(base + kPathSep + "*.*", true)) {
+    for (const std::string& name : FindMatches(JoinPath(base, "*.*", kPathSep), true)) {
         const std::string dir = ModDirectoryPath(base, name, kPathSep);
         if (FileExists(dir))
             continue;
-        if (CountMatchingFiles(dir + kPathSep + "*.pk3") == 0)
+        if (CountMatchingFiles(JoinPath(dir, "*.pk3", kPathSep)) == 0)
             continue;
         AddUnique(mods, ToLower(name));
     }
@@ -79,7 +80,7 @@ std::vector<std::string> ListDemos(const std::string& modDir) {
     using namespace platform;
     std::vector<std::string> demos;
     for (const std::string& name :
-         FindMatches(modDir + kPathSep + "demos" + kPathSep + "*.dm_*", false)) {
+         FindMatches(JoinPath(modDir, "demos", "*.dm_*", kPathSep), false)) {
         if (IsSafeDemoName(name))
             demos.push_back(name);
     }
@@ -90,81 +91,28 @@ std::vector<std::string> ListConfigs() {
     using namespace platform;
     std::vector<std::string> configs;
     for (const std::string& dir : CurrentFolders().configDirs) {
-        for (const std::string& name : FindMatches(dir + kPathSep + "*.cfg", false))
+        for (const std::string& name : FindMatches(JoinPath(dir, "*.cfg", kPathSep), false))
             AddUnique(configs, ToLower(name));
     }
     return configs;
 }
 
-void edBasePathChange(MainControls& c) {
-    const std::string ini = SettingsFilePath();
-
-    c.cbMods.Clear();
+std::vector<std::string> ListGameModifications(const std::string& base) {
     std::vector<std::string> mods;
-    for (const std::string& folder : GameFolders(c.edBasePath.Text()))
+    for (const std::string& folder : GameFolders(base))
         for (const std::string& mod : ListModifications(folder))
             AddUnique(mods, mod);
-    for (const std::string& mod : mods)
-        c.cbMods.Add(mod);
-    // The base game stands in for a modification not chosen yet: baseq3, or OpenArena's baseoa.
-    const std::string baseGame = FindBaseGame(c.edBasePath.Text());
-    c.cbMods.SetItemIndex(c.cbMods.IndexOfNoCase(
-        ReadIniString(ini, "settings", "lastmod", baseGame.empty() ? "baseq3" : baseGame)));
-    cbModsChange(c);
-
-    c.cbConfigs.Clear();
-    for (const std::string& config : ListConfigs())
-        c.cbConfigs.Add(config);
-    if (!c.cbConfigs.Items().empty())
-        c.cbConfigs.SetItemIndex(0);
-    const int last =
-        c.cbConfigs.IndexOfNoCase(ReadIniString(ini, "settings", "lastcfg", "default.cfg"));
-    if (last >= 0)
-        c.cbConfigs.SetItemIndex(last);
+    return mods;
 }
 
-void cbModsChange(MainControls& c) {
-    using namespace platform;
-    if (c.cbMods.ItemIndex() < 0)
-        return;
-    const std::string mod = c.cbMods.Text();
-    const std::vector<std::string> modDirs = ModDirectoryPaths(c.edBasePath.Text(), mod, kPathSep);
-
-    // A demo in both of a packaged game's folders is listed once: the engine plays the one in
-    // the home, which it looks into first.
-    c.clbDemos.Clear();
+std::vector<std::string> ListModDemos(const std::vector<std::string>& modDirs) {
     std::vector<std::string> demos;
     for (const std::string& modDir : modDirs)
         for (const std::string& demo : ListDemos(modDir))
             if (std::none_of(demos.begin(), demos.end(),
                              [&](const std::string& d) { return EqualNoCase(d, demo); }))
                 demos.push_back(demo);
-    for (const std::string& demo : demos)
-        c.clbDemos.Add(demo);
-    const bool any = c.clbDemos.Count() > 0;
-    c.clbDemos.SetColor(any ? TColor::clWindow : TColor::clBtnFace);
-    c.clbDemos.SetEnabled(any);
-
-    c.btnOpenModDir.SetEnabled(std::any_of(modDirs.begin(), modDirs.end(), DirectoryExists));
-    WriteIniString(SettingsFilePath(), "settings", "lastmod", mod);
-}
-
-void clbDemosClick(MainControls& c) {
-    c.edDemoName.SetText("");
-    const int index = c.clbDemos.ItemIndex();
-    if (index >= 0 && index < c.clbDemos.Count())
-        c.edDemoName.SetText(c.clbDemos.ItemText(index));
-}
-
-void edDemoNameMouseDown(MainControls& c) {
-    c.edDemoName.SetSelection(0, 999);
-}
-
-void Button1Click(MainControls& c, IFormHost& host) {
-    ShowStatus(c, host, "Refreshing list of demos...");
-    cbModsChange(c);
-    host.Sleep(250);
-    ShowStatus(c, host, "Ready.");
+    return demos;
 }
 
 } // namespace vexo

@@ -1,12 +1,9 @@
-// The modification, demo and config lists of the main window, the demo name field and the
-// demo list's refresh button.
+// What the main window's modification, demo and config lists hold: the folders they are
+// read from and the names found there.
 #pragma once
 
 #include <string>
 #include <vector>
-
-#include "form/form_host.h"
-#include "form/main_controls.h"
 
 namespace vexo {
 
@@ -36,17 +33,12 @@ std::vector<std::string> ListDemos(const std::string& modDir);
 // The lower-cased "*.cfg" files in the program's config folders, each name once.
 std::vector<std::string> ListConfigs();
 
-// Rebuilds the three lists for the text of edBasePath (and a packaged game's home) and
-// restores the stored selections.
-void edBasePathChange(MainControls& c);
-// Rebuilds the demo list of the selected modification, from each of its folders, and stores
-// it as "lastmod".
-void cbModsChange(MainControls& c);
-// Shows the selected demo's name in edDemoName.
-void clbDemosClick(MainControls& c);
-// Selects the whole demo name so that it can be copied.
-void edDemoNameMouseDown(MainControls& c);
-// Refreshes the demo list with status texts.
-void Button1Click(MainControls& c, IFormHost& host);
+// The modifications of every folder the lists of the game directory base are read from
+// (GameFolders), each name once, in the order found.
+std::vector<std::string> ListGameModifications(const std::string& base);
+// The demos of a modification's folders (ModDirectoryPaths), in the order found. A demo in
+// more than one folder, without regard to letter case, is listed once: the engine plays the
+// one in the first folder, which it looks into first.
+std::vector<std::string> ListModDemos(const std::vector<std::string>& modDirs);
 
 } // namespace vexo

@@ -1,11 +1,8 @@
-// The small buttons that hand the current selection to other programs (the game, the file
-// browser, a text editor), and the main window's links to the web and the codec installer.
+// What the small buttons hand to other programs (the game, the file browser, a text editor)
+// and the main window's links to the web and the codec installer.
 #pragma once
 
 #include <string>
-
-#include "form/form_host.h"
-#include "form/main_controls.h"
 
 namespace vexo {
 
@@ -21,15 +18,10 @@ std::string NotepadParameters(const std::string& configPath);
 // data folder's for an installed program.
 std::string CodecSetupPath(const std::string& programDir, char sep);
 
-void btnRunModClick(MainControls& c, IFormHost& host);
-void btnOpenModDirClick(MainControls& c, IFormHost& host);
-void btnEditConfigClick(MainControls& c, IFormHost& host);
-void btnOpenConfigDirClick(MainControls& c, IFormHost& host);
-void btnOpenDemosDirClick(MainControls& c, IFormHost& host);
-
-// The banners' links and the codec install from the logo.
-void imgAppBannerClick(IFormHost& host);
-void imgPpBannerClick(MainControls& c, IFormHost& host);
-void Label11DblClick(IFormHost& host);
+// The file to edit for a config found at path. An installed program's own configs cannot be
+// changed by the user: such a config is copied into the user's config folder first, and the
+// copy, which the program uses from then on, is edited instead. The path itself when it is
+// the user's already, when it does not exist, or when the copy fails.
+std::string EditableConfig(const std::string& programDir, const std::string& path);
 
 } // namespace vexo

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "form/main_controls.h"
+#include "controls/main_controls.h"
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
 #include "game/engine.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "form/main_controls.h"
+#include "controls/main_controls.h"
 #include "platform/main_queue.h"
 
 namespace vexo {

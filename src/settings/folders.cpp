@@ -1,6 +1,7 @@
 #include "settings/folders.h"
 
 #include "platform/fs.h"
+#include "util/path.h"
 
 #ifndef VEXO_DATA_FROM_BIN
 #define VEXO_DATA_FROM_BIN "../share/vexograph"
@@ -34,10 +35,10 @@ ProgramFolders FoldersFor(const std::string& programDir) {
         folders.codecDir = programDir + "codec";
         return folders;
     }
-    const std::string user = platform::UserConfigHome() + platform::kPathSep + "vexograph";
+    const std::string user = JoinPath(platform::UserConfigHome(), "vexograph", platform::kPathSep);
     folders.installed = true;
-    folders.settingsFile = user + platform::kPathSep + kSettingsName;
-    folders.configDirs = {user + platform::kPathSep + "configs", data + "configs"};
+    folders.settingsFile = JoinPath(user, kSettingsName, platform::kPathSep);
+    folders.configDirs = {JoinPath(user, "configs", platform::kPathSep), data + "configs"};
     folders.codecDir = data + "codec";
     return folders;
 }
@@ -48,11 +49,11 @@ ProgramFolders CurrentFolders() {
 
 std::string FindConfigFile(const ProgramFolders& folders, const std::string& config, char sep) {
     for (const std::string& dir : folders.configDirs) {
-        const std::string path = dir + sep + config;
+        const std::string path = JoinPath(dir, config, sep);
         if (platform::FileExists(path))
             return path;
     }
-    return folders.configDirs.front() + sep + config;
+    return JoinPath(folders.configDirs.front(), config, sep);
 }
 
 void PrepareUserFolders() {
@@ -63,9 +64,11 @@ void PrepareUserFolders() {
     const std::string& userConfigs = folders.configDirs.front();
     if (platform::DirectoryExists(userConfigs) || !platform::CreateDirectoryPath(userConfigs))
         return;
-    const std::string ours = folders.configDirs.back() + platform::kPathSep + kDefaultConfig;
+    const std::string ours =
+        JoinPath(folders.configDirs.back(), kDefaultConfig, platform::kPathSep);
     if (platform::FileExists(ours))
-        platform::CopyFileReplacing(ours, userConfigs + platform::kPathSep + kDefaultConfig);
+        platform::CopyFileReplacing(ours,
+                                    JoinPath(userConfigs, kDefaultConfig, platform::kPathSep));
 }
 
 } // namespace vexo

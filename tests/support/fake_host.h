@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "form/form_host.h"
+#include "controls/form_host.h"
 #include "platform/main_queue.h"
 
 namespace vexo::test {

@@ -1,4 +1,4 @@
-#include "avi/avi_support.h"
+#include "avi_support.h"
 
 #include <cstdio>
 #include <sstream>

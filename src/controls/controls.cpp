@@ -1,4 +1,4 @@
-#include "form/controls.h"
+#include "controls/controls.h"
 
 #include <algorithm>
 

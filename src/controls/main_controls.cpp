@@ -1,4 +1,4 @@
-#include "form/main_controls.h"
+#include "controls/main_controls.h"
 
 #include "platform/fs.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "avi/avi_support.h"
+#include "avi_support.h"
 #include "frames/avi_file.h"
 #include "platform/vfw.h"
 #include "support/temp_dir.h"

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "avi/avi_support.h"
+#include "avi_support.h"
 #include "frames/avi_file.h"
 #include "frames/gamma.h"
 #include "support/temp_dir.h"

@@ -1,5 +1,6 @@
-#include "settings/load_settings.h"
-
+// Loading the main window's options from the settings file at start-up, and the handlers
+// that store an option the moment the user changes it.
+#include "form/frm_main.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/vfw.h"
@@ -9,7 +10,8 @@
 
 namespace vexo {
 
-void LoadSettings(MainControls& c, const std::function<std::string()>& installedGame) {
+void TfrmMain::LoadSettings(const std::function<std::string()>& installedGame) {
+    MainControls& c = Controls;
     const std::string ini = SettingsFilePath();
     c.cbWindowed.SetChecked(ReadIniBool(ini, "settings", "windowed", true));
     c.cbRealtime.SetChecked(ReadIniBool(ini, "settings", "realtime", false));
@@ -41,37 +43,43 @@ void LoadSettings(MainControls& c, const std::function<std::string()>& installed
     ICCompressorFree(&probe);
 }
 
-static void WriteFlag(const char* key, const TCheckBox& box) {
+namespace {
+
+void WriteFlag(const char* key, const TCheckBox& box) {
     WriteIniInteger(SettingsFilePath(), "settings", key, box.Checked() ? 1 : 0);
 }
 
-void cbWindowedClick(MainControls& c) {
-    WriteFlag("windowed", c.cbWindowed);
+} // namespace
+
+void TfrmMain::cbWindowedClick() {
+    WriteFlag("windowed", Controls.cbWindowed);
 }
-void cbRealtimeClick(MainControls& c) {
-    WriteFlag("realtime", c.cbRealtime);
+void TfrmMain::cbRealtimeClick() {
+    WriteFlag("realtime", Controls.cbRealtime);
 }
-void cbDraw2DClick(MainControls& c) {
-    WriteFlag("draw2D", c.cbDraw2D);
+void TfrmMain::cbDraw2DClick() {
+    WriteFlag("draw2D", Controls.cbDraw2D);
 }
-void cbDrawGunClick(MainControls& c) {
-    WriteFlag("drawGun", c.cbDrawGun);
+void TfrmMain::cbDrawGunClick() {
+    WriteFlag("drawGun", Controls.cbDrawGun);
 }
 
-void edAviFpsChange(MainControls& c) {
+void TfrmMain::edAviFpsChange() {
     WriteIniInteger(SettingsFilePath(), "settings", "avifps",
-                    ParseLeadingInteger(c.edAviFps.Text()));
+                    ParseLeadingInteger(Controls.edAviFps.Text()));
 }
 
-void edFpsChange(MainControls& c) {
-    WriteIniInteger(SettingsFilePath(), "settings", "fps", ParseLeadingInteger(c.edFps.Text()));
+void TfrmMain::edFpsChange() {
+    WriteIniInteger(SettingsFilePath(), "settings", "fps",
+                    ParseLeadingInteger(Controls.edFps.Text()));
 }
 
-void edTimeScaleChange(MainControls& c) {
-    WriteIniString(SettingsFilePath(), "settings", "timescale", c.edTimeScale.Text());
+void TfrmMain::edTimeScaleChange() {
+    WriteIniString(SettingsFilePath(), "settings", "timescale", Controls.edTimeScale.Text());
 }
 
-void cbConfigsChange(MainControls& c) {
+void TfrmMain::cbConfigsChange() {
+    MainControls& c = Controls;
     if (c.cbConfigs.ItemIndex() < 0) {
         c.btnEditConfig.SetEnabled(false);
         return;

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "form/controls.h"
-#include "form/form_host.h"
+#include "controls/controls.h"
+#include "controls/form_host.h"
 
 namespace vexo {
 
