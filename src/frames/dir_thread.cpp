@@ -411,11 +411,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
     }
     if (!image && !prepared) {
         platform::LogFailure("collector", "cannot read the screenshot " + path + ": " + why);
-        failed_ = true;
-        Status("Failed.");
-        ErrorBox("Error reading a generated TGA file.");
-        Terminate();
-        return false;
+        return Fail("Error reading a generated TGA file.");
     }
     const int32_t position = frameCounter_++;
     const bool ok = prepared ? Writer->WritePreparedFrame(*prepared, position)
@@ -424,12 +420,8 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
     if (!ok) {
         platform::LogFailure("collector", "frame " + std::to_string(position) + " from " + path +
                                               " was not written");
-        failed_ = true;
         DropReadAhead();
-        Status("Failed.");
-        ErrorBox("Error writing AVI frame to output file.");
-        Terminate();
-        return false;
+        return Fail("Error writing AVI frame to output file.");
     }
     ++framesWritten_;
     if (Consume)
@@ -450,11 +442,10 @@ bool TDirThread::TakeCapture() {
         waits.writerDone = [this, next] { return gameEnded_ || platform::FileExists(next); };
         waits.cancelled = [this] { return terminated_.load(); };
         waits.pause = [this] { Pause(kCaptureWaitMs); };
-        std::string error;
         // Read while the game writes it, the file gives back the disk space of what has
         // been taken, so that it holds little more than the frames not yet taken.
         const std::unique_ptr<platform::GameCaptureReader> capture =
-            platform::GameCaptureReader::Open(file, std::move(waits), Consume, &error);
+            platform::GameCaptureReader::Open(file, std::move(waits), Consume, nullptr);
         if (!capture)
             return true; // no capture the game got to write: no frames from it
         // The game's sound goes with its frames, unchanged, as the video's second stream.
@@ -473,48 +464,40 @@ bool TDirThread::TakeCapture() {
     return true;
 }
 
+bool TDirThread::Fail(const std::string& text) {
+    failed_ = true;
+    Status("Failed.");
+    ErrorBox(text);
+    Terminate();
+    return false;
+}
+
 bool TDirThread::TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
                                  bool withSound) {
     for (;;) {
         switch (capture.Next()) {
         case platform::GameCaptureReader::Item::Picture: {
-            if (!Writer) {
-                failed_ = true;
-                Status("Failed.");
-                ErrorBox("Internal error. Aborting.");
-                return false;
-            }
+            if (!Writer)
+                return Fail("Internal error. Aborting.");
             const int32_t position = frameCounter_++;
             Status("Writing frame " + std::to_string(position) + " (" + name + ") ...");
             Title("VEXO [ " + name + " ]");
             if (!Writer->WritePicture(capture.Picture(), position)) {
-                failed_ = true;
-                Status("Failed.");
-                ErrorBox("Error writing AVI frame to output file.");
-                Terminate();
-                return false;
+                return Fail("Error writing AVI frame to output file.");
             }
             ++framesWritten_;
             break;
         }
         case platform::GameCaptureReader::Item::Sound:
             if (withSound && !Writer->WriteSound(capture.SoundData(), capture.SoundBytes())) {
-                failed_ = true;
-                Status("Failed.");
-                ErrorBox("Error writing AVI frame to output file.");
-                Terminate();
-                return false;
+                return Fail("Error writing AVI frame to output file.");
             }
             break;
         case platform::GameCaptureReader::Item::End:
         case platform::GameCaptureReader::Item::Cancelled:
             return true;
         case platform::GameCaptureReader::Item::Error:
-            failed_ = true;
-            Status("Failed.");
-            ErrorBox("Error reading the video the game recorded.");
-            Terminate();
-            return false;
+            return Fail("Error reading the video the game recorded.");
         }
     }
 }

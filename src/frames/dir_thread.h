@@ -105,6 +105,8 @@ private:
     // Takes every frame and piece of sound of the engine's capture file, as the game writes
     // them, until the game has ended and the file is read to its end. False on a failure.
     bool TakeCapture();
+    // Tells the user why the collector stops, marks it failed and stops it: false.
+    bool Fail(const std::string& text);
     bool TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
                          bool withSound);
     void DeleteProcessedFiles();

@@ -70,13 +70,18 @@ struct GameCaptureReader::State {
     int32_t soundBytes = 0;
 
     // The I/O context's reads: at the present end of the file, wait for the game to write
-    // more until it has ended. Whether it has ended is asked before reading, so a read that
-    // finds nothing after the game's end has truly reached the end of the capture.
+    // more until it has ended.
     static int Read(void* opaque, uint8_t* data, int size) {
         auto* s = static_cast<State*>(opaque);
         for (;;) {
-            const bool ended = !s->waits.writerDone || s->waits.writerDone();
-            const long n = s->file.Read(data, static_cast<size_t>(size), &s->error);
+            long n = s->file.Read(data, static_cast<size_t>(size), &s->error);
+            bool ended = false;
+            if (n == 0) {
+                // At the present end: asked whether the game is done before one more look,
+                // so that nothing it wrote before its end is missed.
+                ended = !s->waits.writerDone || s->waits.writerDone();
+                n = s->file.Read(data, static_cast<size_t>(size), &s->error);
+            }
             if (n > 0)
                 return static_cast<int>(n);
             if (n < 0)
