@@ -430,8 +430,11 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // A recording run keeps the window disabled; it cannot be closed under the run's feet.
-    if (!form_->Controls.frmMain.Enabled()) {
+    // A recording run keeps the window disabled; it cannot be closed under the run's feet,
+    // but the user is asked whether to stop the run.
+    bool close = true;
+    form_->Guard([&] { close = form_->FormCloseQuery(); });
+    if (!close) {
         event->ignore();
         return;
     }

@@ -3,6 +3,7 @@
 // Guard, so that an error leaving a handler reaches the user in the generic error box.
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <string>
@@ -81,6 +82,11 @@ public:
     void DisableForRun();
     void EnableAfterRun();
 
+    // A request to close the window. During a recording the user is asked whether to stop
+    // it; the window itself stays open (the run gives it back once the game has ended). True
+    // when the window may close.
+    bool FormCloseQuery();
+
 private:
     // The start-up load of every option from the settings file. The control change rule
     // applies: every value that changes a control runs its handler. installedGame, when
@@ -91,6 +97,7 @@ private:
     CAviFile& writer_;
     platform::MainThreadQueue& queue_;
     bool firstShown_ = false;
+    std::atomic<bool> stopRun_{false};
 };
 
 } // namespace vexo

@@ -131,6 +131,9 @@ std::string EngineArguments(const GameEngine& engine, const std::string& base) {
     args.append(" +set fs_homepath ").append(quoted(engine.HomeFor(base))).append(" ");
     if (engine.Standalone())
         args.append("+set com_basegame ").append(engine.BaseGame).append(" ");
+    // OpenArena's demos and servers speak protocol 71; its own launcher tells the engine so.
+    if (engine.BaseGame == "baseoa")
+        args.append("+set com_protocol 71 +set com_legacyprotocol 71 ");
     return args;
 }
 

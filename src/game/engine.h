@@ -80,8 +80,9 @@ std::string EngineFilter();
 // What a native engine is told on its command line ahead of the modification: where the
 // game directory is (fs_basepath, for its data) and where it writes (fs_homepath: the game
 // directory itself, so that its files lie where the program looks, or a packaged game's
-// home), and for a standalone base game which one it is. Each argument is followed by a
-// blank; empty for the original game.
+// home), and for a standalone base game which one it is; for OpenArena's data also the
+// protocol its own launcher sets (71), without which its demos are not found. Each argument
+// is followed by a blank; empty for the original game.
 std::string EngineArguments(const GameEngine& engine, const std::string& base);
 
 // The name the native engine's recording gets ("video" command), and its file below the

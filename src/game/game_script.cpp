@@ -1,6 +1,9 @@
 #include "game/game_script.h"
 
+#include "game/engine_console.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -110,8 +113,126 @@ std::string EngineFrameRate(const std::string& captureRate, const std::string& t
     return error == std::errc() ? std::string(text, end) : captureRate;
 }
 
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& ch : text)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return text;
+}
+
+// Calls found(value) for every "set NAME VALUE" (or seta, sets, setu) of the config's
+// text, in order; NAME without regard to case. Commands are split at line ends and at ";"
+// outside quotes; "//" starts a comment; quotes group blanks and are removed.
+template <typename Found>
+void ForEachSet(const std::string& text, const std::string& name, Found found) {
+    std::vector<std::string> tokens;
+    std::string token;
+    bool inToken = false;
+    bool quoted = false;
+    auto endToken = [&] {
+        if (inToken)
+            tokens.push_back(token);
+        token.clear();
+        inToken = false;
+    };
+    auto endCommand = [&] {
+        endToken();
+        if (tokens.size() >= 3) {
+            const std::string command = Lower(tokens[0]);
+            if ((command == "set" || command == "seta" || command == "sets" || command == "setu") &&
+                Lower(tokens[1]) == name) {
+                std::string value = tokens[2];
+                for (size_t i = 3; i < tokens.size(); ++i)
+                    value += " " + tokens[i];
+                found(value);
+            }
+        }
+        tokens.clear();
+        quoted = false;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n' || c == '\r') {
+            endCommand();
+        } else if (quoted) {
+            if (c == '"')
+                quoted = false;
+            else
+                token += c;
+        } else if (c == '"') {
+            quoted = inToken = true;
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') {
+            while (i + 1 < text.size() && text[i + 1] != '\n' && text[i + 1] != '\r')
+                ++i;
+        } else if (c == ';') {
+            endCommand();
+        } else if (c == ' ' || c == '\t') {
+            endToken();
+        } else {
+            token += c;
+            inToken = true;
+        }
+    }
+    endCommand();
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string text;
+    std::FILE* f = std::fopen(platform::ResolvePathCase(path).c_str(), "rb");
+    if (!f)
+        return text;
+    char buffer[4096];
+    size_t n;
+    // A config is small; anything past 1 MiB is not one the game would read either.
+    while (text.size() < (1u << 20) && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+} // namespace
+
+std::optional<std::string> ConfigNextDemo(const std::string& configText) {
+    std::string value;
+    ForEachSet(configText, "nextdemo", [&](const std::string& v) { value = v; });
+    if (value.find('"') != std::string::npos || HasLineBreak(value))
+        return std::nullopt;
+    return value;
+}
+
+int ConfigHunkMegs(const std::string& configText) {
+    int megs = 0;
+    ForEachSet(configText, "com_hunkmegs", [&](const std::string& v) {
+        int value = 0;
+        const char* first = v.data();
+        while (first < v.data() + v.size() && *first == ' ')
+            ++first;
+        std::from_chars(first, v.data() + v.size(), value);
+        megs = std::max(megs, value);
+    });
+    return megs;
+}
+
+int RecordingHunkMegs(const RunPaths& paths) {
+    std::vector<std::string> folders = paths.ModDirs;
+    const std::string baseGame = paths.Engine.BaseGame;
+    if (Lower(paths.ModName) != Lower(baseGame)) {
+        const std::string homeBase = JoinPath(paths.HomeDir, baseGame, '/');
+        const std::string gameBase = JoinPath(paths.BaseDir, baseGame, '/');
+        folders.push_back(homeBase);
+        if (gameBase != homeBase)
+            folders.push_back(gameBase);
+    }
+    int megs = kRecordingHunkMegs;
+    for (const std::string& folder : folders)
+        for (const char* name : {"q3config.cfg", "autoexec.cfg"})
+            megs = std::max(megs, ConfigHunkMegs(ReadWholeFile(JoinPath(folder, name, '/'))));
+    return megs;
+}
+
 std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
-                            bool engineCapture) {
+                            bool engineCapture, const std::optional<std::string>& nextDemo) {
     std::string s = "\n";
     s += "set cg_draw2D \"" + std::to_string(options.Draw2D ? 1 : 0) + "\"\n";
     s += "set cg_drawGun \"" + std::to_string(options.DrawGun ? 1 : 0) + "\"\n";
@@ -122,6 +243,13 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
         s += "set cl_aviFrameRate \"" + EngineFrameRate(options.CaptureRate, options.TimeScale) +
              "\"\n";
         s += "set cl_aviMotionJpeg \"0\"\n";
+        s += "set com_cameraMode \"1\"\n";
+        if (nextDemo) {
+            std::string next = std::string("echo ") + kDemoEndMarker;
+            if (!nextDemo->empty())
+                next += "; " + *nextDemo;
+            s += "set nextdemo \"" + next + "\"\n";
+        }
     }
     s += "timescale \"" + options.TimeScale + "\"\n";
     s += "vid_restart\n";
@@ -132,7 +260,10 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
 }
 
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
-                               const std::string& demoBaseName, const StatusFn& status) {
+                               const std::string& demoBaseName, const StatusFn& status,
+                               bool* asksDemoEnd) {
+    if (asksDemoEnd)
+        *asksDemoEnd = false;
     Show(status, "Copying config file...");
     if (paths.Engine.Packaged() && !platform::DirectoryExists(paths.HomeModDir))
         platform::CreateDirectoryPath(paths.HomeModDir);
@@ -156,7 +287,8 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
         HasLineBreak(options.TimeScale))
         return fail("a line break or quote in the demo's name, the frame rate or the timescale");
 
-    const std::string script = BuildGameScript(options, demoBaseName);
+    const std::optional<std::string> nextDemo = ConfigNextDemo(ReadWholeFile(paths.ConfigSource));
+    const std::string script = BuildGameScript(options, demoBaseName, kAskEngineCapture, nextDemo);
     std::FILE* f = std::fopen(platform::ResolvePathCase(paths.TempConfig).c_str(), "a");
     if (!f)
         return fail(platform::SystemErrorText(errno));
@@ -165,6 +297,8 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed)
         return fail(platform::SystemErrorText(written ? errno : writeError));
+    if (asksDemoEnd)
+        *asksDemoEnd = kAskEngineCapture && nextDemo.has_value();
     return ScriptOk;
 }
 
@@ -177,16 +311,26 @@ std::string BuildGameCommandLine(const RunPaths& paths) {
             onDisk = platform::ResolvePathCase(paths.ModDir);
         mod = onDisk.substr(onDisk.size() - std::min(onDisk.size(), mod.size()));
     }
-    return paths.GameExe + " " + EngineArguments(paths.Engine, paths.BaseDir) + "+set fs_game " +
-           mod + " +exec " + kTempConfigBaseName;
+    std::string recording;
+    if (paths.Engine.Native)
+        recording = "+set s_useOpenAL 0 +set in_mouse 0 +set com_hunkmegs " +
+                    std::to_string(RecordingHunkMegs(paths)) + " ";
+    return paths.GameExe + " " + EngineArguments(paths.Engine, paths.BaseDir) + recording +
+           "+set fs_game " + mod + " +exec " + kTempConfigBaseName;
 }
 
 std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
                                             const StatusFn& status) {
     Show(status, "Launching Quake III...");
+    platform::ProcessOptions options;
+    options.Priority = platform::ProcessPriority::High;
+    options.CaptureOutput = true;
+    options.EndWithProgram = true;
+    if (paths.Engine.Native)
+        options.Environment.emplace_back("SDL_AUDIODRIVER", "dummy");
     std::string error;
     std::optional<platform::Process> game =
-        platform::StartProcess(commandLine, paths.BaseDir, platform::ProcessPriority::High, &error);
+        platform::StartProcess(commandLine, paths.BaseDir, options, &error);
     if (!game)
         platform::LogFailure("game", "cannot start the game in " + paths.BaseDir + ": " + error);
     return game;

@@ -88,10 +88,27 @@ bool IsSafeDemoBaseName(const std::string& demoBaseName);
 
 // The text appended to the copied config: a line feed, then the capture settings, a video
 // restart and the demo command, one per line. engineCapture: the capture rate is also given
-// as cl_aviFrameRate with uncompressed frames, and the engine's own recording is started
-// right after the demo command, so that it begins with the demo's first frame.
+// as cl_aviFrameRate with uncompressed frames, stray keys and clicks are kept from ending
+// the demo (com_cameraMode), and the engine's own recording is started right after the demo
+// command, so that it begins with the demo's first frame. nextDemo, when given, is what the
+// config has the game do after the demo (ConfigNextDemo): the game is then told to print
+// kDemoEndMarker first, so that the program learns the demo was played to its end.
 std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
-                            bool engineCapture = kAskEngineCapture);
+                            bool engineCapture = kAskEngineCapture,
+                            const std::optional<std::string>& nextDemo = std::nullopt);
+
+// What a config's text sets "nextdemo" to (its last set, seta, sets or setu of it), empty
+// when it sets nothing; nothing when the value cannot be written inside the quotes of
+// another set (it holds a double quote).
+std::optional<std::string> ConfigNextDemo(const std::string& configText);
+
+// The hunk memory a recording's engine is started with, in megabytes: at least
+// kRecordingHunkMegs, which real maps need, and never less than the player's own configs
+// (q3config.cfg, autoexec.cfg of the modification and the base game) ask for.
+inline constexpr int kRecordingHunkMegs = 256;
+int RecordingHunkMegs(const RunPaths& paths);
+// The largest com_hunkMegs a config's text sets; 0 when it sets none.
+int ConfigHunkMegs(const std::string& configText);
 
 // The timescale text as the script writes it: a decimal comma, as many users type it,
 // becomes the decimal point the game reads (it would read "0,5" as 0); the rest verbatim.
@@ -116,16 +133,23 @@ enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 // written or closed, or when the demo name or a capture text cannot be written safely. After
 // a ScriptUpdateFailed no temporary config is left behind, so the game is never started on a
 // half-written script.
+// asksDemoEnd, when given, tells whether the script has the game print kDemoEndMarker at the
+// demo's end.
 ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& options,
-                               const std::string& demoBaseName, const StatusFn& status);
+                               const std::string& demoBaseName, const StatusFn& status,
+                               bool* asksDemoEnd = nullptr);
 
 // GameExe + " +set fs_game " + ModName + " +exec vexo_temp"; nothing is quoted. A native
-// engine is told the game directory first (EngineArguments) and the modification as it is
-// named on disk, since it tells letter cases apart.
+// engine is told the game directory first (EngineArguments), then what a recording needs
+// before the engine starts up (its own sound mixer, since OpenAL's output cannot be
+// recorded; no mouse grab; hunk memory for real maps), and the modification as it is named
+// on disk, since it tells letter cases apart.
 std::string BuildGameCommandLine(const RunPaths& paths);
 
 // Starts the game (status "Launching Quake III...") from the command line, in BaseDir, at
-// high priority. Nothing when it could not be started.
+// high priority, its console output captured, ended with the program. A native engine mixes
+// its sound for a sound output that needs no device (SDL's dummy driver): a recording runs
+// faster or slower than real time, and nobody listens. Nothing when it could not be started.
 std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
                                             const StatusFn& status);
 

@@ -4,8 +4,10 @@
 // on it in slices of milliseconds, reads its exit code once it has ended, and closes it.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexo::platform {
@@ -27,6 +29,19 @@ struct CommandLineParts {
 std::optional<CommandLineParts> SplitCommandLine(const std::string& commandLine);
 
 enum class ProcessPriority { Normal, High };
+
+// How a process is started beyond its command line and working directory.
+struct ProcessOptions {
+    ProcessPriority Priority = ProcessPriority::Normal;
+    // Variables set in the new process's environment on top of the program's own.
+    std::vector<std::pair<std::string, std::string>> Environment;
+    // Standard output and error go into a pipe the process object drains on a thread of its
+    // own (so a process that writes much never blocks on it), and standard input reads
+    // nothing. Off, all three are the program's own.
+    bool CaptureOutput = false;
+    // The process is ended when the program ends, however it ends (killed included).
+    bool EndWithProgram = false;
+};
 
 // A started process. Move-only; destroying it closes it.
 class Process {
@@ -58,12 +73,25 @@ public:
     // background when it ends, so it leaves no zombie behind.
     void Close();
 
+    // For a process started with CaptureOutput: the whole lines it wrote to its standard
+    // output and error since the last call, without their line ends, in order (a last line
+    // without a line end once the process has closed its output). Lines are cut at 4 KiB;
+    // at most 1000 lines wait to be taken, older ones are dropped first.
+    std::vector<std::string> TakeOutputLines();
+    // True once the process has closed its output and all of it is waiting to be taken (at
+    // once for a process whose output is not captured). A program the process started may
+    // hold the output open beyond the process's end.
+    bool OutputClosed();
+
+    struct Output;
+
 private:
     friend std::optional<Process> StartProcess(const std::string&, const std::string&,
-                                               ProcessPriority, std::string*);
+                                               const ProcessOptions&, std::string*);
     bool Poll();
     void Reaped(int status);
 
+    std::shared_ptr<Output> output_;
     int pid_ = 0;
     int pidfd_ = -1;
     bool ended_ = false;
@@ -91,7 +119,14 @@ inline constexpr const char* kWindowsProgramLoader = "wine";
 // such file, not executable, no Wine for a Windows program, no such working directory);
 // error, when given, then tells why.
 std::optional<Process> StartProcess(const std::string& commandLine,
-                                    const std::string& workingDirectory, ProcessPriority priority,
-                                    std::string* error = nullptr);
+                                    const std::string& workingDirectory,
+                                    const ProcessOptions& options, std::string* error = nullptr);
+inline std::optional<Process> StartProcess(const std::string& commandLine,
+                                           const std::string& workingDirectory,
+                                           ProcessPriority priority, std::string* error = nullptr) {
+    ProcessOptions options;
+    options.Priority = priority;
+    return StartProcess(commandLine, workingDirectory, options, error);
+}
 
 } // namespace vexo::platform

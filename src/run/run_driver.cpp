@@ -1,5 +1,6 @@
 #include "run/run_driver.h"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -14,6 +15,7 @@
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
 #include "game/engine.h"
+#include "game/engine_console.h"
 #include "game/game_script.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -26,6 +28,11 @@ namespace vexo {
 namespace {
 
 constexpr char kSep = platform::kPathSep;
+
+// How long a game may record nothing at all before it is taken for one that will never
+// play its demo. Loading a large map on a slow machine takes well under a minute.
+constexpr int kStallSeconds = 120;
+int g_stallSeconds = kStallSeconds;
 
 void ErrorBox(IFormHost& host, const std::string& text) {
     host.MessageBox(text, "Error", MB_OK | MB_ICONERROR);
@@ -157,6 +164,31 @@ std::string NoFramesText(const std::string& demoItem) {
            "first.";
 }
 
+std::string EngineErrorText(const std::string& demoItem, const std::string& engineError) {
+    return "The game could not play the demo \"" + demoItem + "\": \"" + engineError + "\".";
+}
+
+std::string LeftEarlyText(const std::string& demoItem, const std::string& keptAs) {
+    return "The demo \"" + demoItem + "\" was stopped in the game before its end. " +
+           (keptAs.empty() ? std::string("Nothing was recorded.")
+                           : "What was recorded is kept as \"" + keptAs + "\".");
+}
+
+std::string StalledText(const std::string& demoItem, int seconds) {
+    return "The game recorded nothing of the demo \"" + demoItem + "\" for " +
+           std::to_string(seconds) + " seconds and was ended.";
+}
+
+std::string FailedDemosText(const std::vector<std::string>& reasons) {
+    std::string text =
+        reasons.size() == 1
+            ? std::string("One demo could not be recorded; it stays checked.")
+            : std::to_string(reasons.size()) + " demos could not be recorded; they stay checked.";
+    for (const std::string& reason : reasons)
+        text += "\n\n" + reason;
+    return text;
+}
+
 void MakePath(const std::string& path) {
     size_t first = path.find_first_of("\\/");
     if (first == std::string::npos) {
@@ -210,8 +242,8 @@ namespace {
 class RecordingRun {
 public:
     RecordingRun(MainControls& c, IFormHost& host, CAviFile& writer,
-                 platform::MainThreadQueue& queue)
-        : c_(c), host_(host), writer_(writer), queue_(queue) {
+                 platform::MainThreadQueue& queue, const std::atomic<bool>* stop)
+        : c_(c), host_(host), writer_(writer), queue_(queue), stop_(stop) {
         ui_.Status = [&c](const std::string& text) { c.status.SetSimpleText(text); };
         ui_.Title = [&host](const std::string& text) { host.SetApplicationTitle(text); };
         ui_.ErrorBox = [&host](const std::string& text) { ErrorBox(host, text); };
@@ -244,12 +276,29 @@ public:
                 EnableAfterRun(c_, host_);
                 return ErrorBox(host_, "You didn't select an AVI codec yet.");
             }
-            if (!RecordDemo(j))
-                return; // a failure ends the whole run
+            if (!RecordDemo(j)) {
+                // A failure that ends the whole run; demos that failed before it are listed.
+                if (!failures_.empty() || (stop_ && *stop_))
+                    EndWithFailures();
+                return;
+            }
             recorded = true;
         }
+        if (!failures_.empty())
+            return EndWithFailures();
         EnableAfterRun(c_, host_);
         ShowStatus("Completed.");
+    }
+
+    // The run ended with demos that could not be recorded: one message lists them all.
+    void EndWithFailures() {
+        if (c_.frmMain.Enabled() == false) {
+            ShowStatus("Failed.");
+            EnableAfterRun(c_, host_);
+        }
+        if (!failures_.empty())
+            ErrorBox(host_, FailedDemosText(failures_));
+        failures_.clear();
     }
 
 private:
@@ -308,7 +357,7 @@ private:
         const std::string item = c_.clbDemos.ItemText(j);
         const std::string demo = DemoBaseName(item);
         auto status = [this](const std::string& text) { ShowStatus(text); };
-        switch (PrepareGameScript(paths_, options_, demo, status)) {
+        switch (PrepareGameScript(paths_, options_, demo, status, &markerAsked_)) {
         case ScriptCopyFailed:
             return FailBeforeGame("Error copying config file.");
         case ScriptUpdateFailed:
@@ -355,8 +404,8 @@ private:
 
         host_.SetApplicationTitle("VEXO [ waiting... ]");
         ShowStatus("Waiting for Quake III to finish...");
-        while (!game->Wait(80))
-            host_.ProcessMessages();
+        EngineConsole console;
+        const GameEnd end = WaitForGame(*game, *worker, console);
 
         ShowStatus("Cleaning up...");
         int exitCode = 1;
@@ -365,20 +414,147 @@ private:
         game->Close();
         worker->GameEnded();
         platform::DeleteFileAt(paths_.TempConfig);
+        if (end != GameEnd::Ended || !console.Error().empty()) {
+            host_.SetApplicationTitle(kMainCaption);
+            return FailDemo(item, end, console, *worker, recording, target);
+        }
         if (exitCode != 0) {
             platform::LogFailure("run", item + ": the game ended with exit code " +
-                                            std::to_string(exitCode));
+                                            std::to_string(exitCode) +
+                                            "; its last words: " + console.LastLines());
             return FailAfterGame(*worker, recording, target);
+        }
+        // The engine closed its recording, but never said that the demo was played to its
+        // end: the player left the demo in the game (and then the game itself).
+        if (console.RecordingClosed() && !console.DemoCompleted() && markerAsked_) {
+            host_.SetApplicationTitle(kMainCaption);
+            return FailDemo(item, GameEnd::LeftEarly, console, *worker, recording, target);
         }
 
         host_.SetApplicationTitle(kMainCaption);
         if (!c_.cbRealtime.Checked())
             worker->Resume();
-        WaitPumping(host_, [&] { return !worker->Active(); });
+        WaitPumping(host_, [&] {
+            // A stop asked for while the frames are still being collected ends the collector.
+            if (stop_ && *stop_ && !worker->Terminated())
+                worker->Terminate();
+            return !worker->Active();
+        });
+        if (worker->Terminated() && stop_ && *stop_)
+            return FailDemo(item, GameEnd::Stopped, console, *worker, recording, target);
         if (!worker->Failed() && worker->FramesWritten() == 0)
             return FailWithoutFrames(*worker, recording, item);
         FinishDemo(j, *worker, recording, target);
         return true;
+    }
+
+    enum class GameEnd {
+        Ended,     // the game ended by itself
+        Error,     // the engine reported an error that ended the demo; the game was ended
+        LeftEarly, // the demo was left before its end; the game was ended
+        Stalled,   // nothing was recorded for a long time; the game was ended
+        Stopped,   // the user stopped the run; the game was ended
+    };
+
+    // Waits for the game to end, reading its console as it goes. A game that reports an
+    // error, leaves its demo early or records nothing for a long time waits in its menu for a
+    // player who may not be there: it is ended, as it is when the user stops the run.
+    GameEnd WaitForGame(platform::Process& game, TDirThread& worker, EngineConsole& console) {
+        using Clock = std::chrono::steady_clock;
+        auto lastProgress = Clock::now();
+        auto nextLook = lastProgress;
+        std::optional<Clock::time_point> closedAt;
+        int64_t progress = -1;
+        GameEnd end = GameEnd::Ended;
+        while (!game.Wait(80)) {
+            host_.ProcessMessages();
+            for (const std::string& line : game.TakeOutputLines())
+                console.Feed(line);
+            const auto now = Clock::now();
+            if (stop_ && *stop_)
+                end = GameEnd::Stopped;
+            else if (!console.Error().empty())
+                end = GameEnd::Error;
+            else if (console.RecordingClosed() && !console.DemoCompleted() && markerAsked_) {
+                // The end of a demo closes the recording too, and the marker follows at once.
+                if (!closedAt)
+                    closedAt = now;
+                else if (now - *closedAt > std::chrono::seconds(3))
+                    end = GameEnd::LeftEarly;
+            } else if (now >= nextLook) {
+                nextLook = now + std::chrono::seconds(1);
+                const int64_t seen = RecordingProgress(worker);
+                if (seen != progress) {
+                    progress = seen;
+                    lastProgress = now;
+                } else if (now - lastProgress > std::chrono::seconds(g_stallSeconds)) {
+                    end = GameEnd::Stalled;
+                }
+            }
+            if (end != GameEnd::Ended) {
+                game.Terminate();
+                game.Wait(-1);
+                break;
+            }
+        }
+        // What the game wrote last, its error among it, may still be on its way.
+        const auto until = Clock::now() + std::chrono::seconds(1);
+        while (!game.OutputClosed() && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (const std::string& line : game.TakeOutputLines())
+            console.Feed(line);
+        return end;
+    }
+
+    // A number that grows while the game records: the frames the collector took, the size
+    // of the engine's recording and the screenshots waiting in the folder.
+    int64_t RecordingProgress(const TDirThread& worker) const {
+        const platform::FileStamp capture = platform::StampOf(paths_.CaptureFile);
+        return static_cast<int64_t>(worker.FrameCounter()) + (capture.valid ? capture.size : 0) +
+               platform::CountMatchingFiles(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask);
+    }
+
+    // A demo the game could not record to its end: what the game wrote is taken into the
+    // recording and kept as a failed one, the demo stays checked, and the run goes on with
+    // the next demo (unless the user stopped it). The reason is listed when the run ends.
+    bool FailDemo(const std::string& item, GameEnd end, const EngineConsole& console,
+                  TDirThread& worker, const std::string& recording, const std::string& target) {
+        worker.TakeWhatIsLeft();
+        WaitPumping(host_, [&] { return !worker.Active(); });
+        writer_.Close(0);
+        KeepFailedRecording(worker, recording, target);
+        const bool kept = worker.FramesWritten() > 0;
+        const std::string failed = FailedFileName(target);
+        std::string text;
+        std::string log;
+        switch (end) {
+        case GameEnd::Error:
+        case GameEnd::Ended:
+            text = EngineErrorText(item, console.Error());
+            log = "the game reported an error: " + console.Error();
+            break;
+        case GameEnd::LeftEarly:
+            text = LeftEarlyText(item, kept ? failed : "");
+            log = "the demo was stopped in the game before its end, after frame " +
+                  std::to_string(console.FramesRecorded());
+            break;
+        case GameEnd::Stalled:
+            text = StalledText(item, g_stallSeconds);
+            log = "the game recorded nothing for " + std::to_string(g_stallSeconds) +
+                  " seconds and was ended";
+            break;
+        case GameEnd::Stopped:
+            log = "the user stopped the recording";
+            break;
+        }
+        const std::string last = console.LastLines();
+        platform::LogFailure("run", item + ": " + log +
+                                        (kept ? "; kept as " + failed : "; nothing recorded") +
+                                        (last.empty() ? "" : "; the game's last words: " + last));
+        if (!text.empty())
+            failures_.push_back(text);
+        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        return end != GameEnd::Stopped;
     }
 
     // Failure course A: the game was not started; nothing was recorded.
@@ -457,6 +633,9 @@ private:
     platform::MainThreadQueue& queue_;
     CollectorUi ui_;
     RunCleanup* cleanup_ = nullptr; // while the window is disabled for the run
+    const std::atomic<bool>* stop_ = nullptr;
+    bool markerAsked_ = false;          // the game says when the demo was played to its end
+    std::vector<std::string> failures_; // the demos that failed while the run went on
     RunPaths paths_;
     CaptureOptions options_;
     std::string ini_;
@@ -465,8 +644,12 @@ private:
 } // namespace
 
 void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
-                  platform::MainThreadQueue& queue) {
-    RecordingRun(c, host, writer, queue).Run();
+                  platform::MainThreadQueue& queue, const std::atomic<bool>* stop) {
+    RecordingRun(c, host, writer, queue, stop).Run();
+}
+
+void SetStallSecondsForTesting(int seconds) {
+    g_stallSeconds = seconds > 0 ? seconds : kStallSeconds;
 }
 
 } // namespace vexo

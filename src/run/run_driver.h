@@ -1,8 +1,10 @@
 // The Start action: records every checked demo into an AVI file of its own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "controls/main_controls.h"
 #include "platform/main_queue.h"
@@ -11,9 +13,27 @@ namespace vexo {
 
 class CAviFile;
 
-// The whole recording run, inside the click handler on the main thread.
+// The whole recording run, inside the click handler on the main thread. stop, when given,
+// turns true when the user asks the run to stop: the game is ended and the demo under way is
+// kept as a failed one.
 void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
-                  platform::MainThreadQueue& queue);
+                  platform::MainThreadQueue& queue, const std::atomic<bool>* stop = nullptr);
+
+// Tests shorten the time a game may record nothing before it is ended (seconds; 0 restores
+// the program's own).
+void SetStallSecondsForTesting(int seconds);
+
+// The reasons a demo failed while the run went on, each naming the demo, and the message
+// that lists them when the run ends.
+std::string EngineErrorText(const std::string& demoItem, const std::string& engineError);
+std::string LeftEarlyText(const std::string& demoItem, const std::string& keptAs);
+std::string StalledText(const std::string& demoItem, int seconds);
+std::string FailedDemosText(const std::vector<std::string>& reasons);
+// The question asked when the window is closed during a recording.
+inline constexpr const char* kStopRunText =
+    "A recording is under way. Stop it now?\n\n"
+    "The game is ended, what was recorded of the current demo is kept as a failed video, "
+    "and the demos not yet recorded stay checked.";
 
 // Makes sure every directory along a path exists ("\" and "/" both separate). Creation
 // failures are ignored; the text before the first separator is never created on its own.

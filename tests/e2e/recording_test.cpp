@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "frames/avi_file.h"
 #include "platform/fs.h"
+#include "run/run_driver.h"
 #include "support/game_tree.h"
 
 namespace vexo {
@@ -310,6 +311,37 @@ TEST(HeadlessEncoder, ExitCodesTellWhetherEveryScreenshotBecameAFrame) {
 
     WriteFile(shots + "/shot0002.tga", "not a picture");
     EXPECT_EQ(run("--interval 0 " + q(shots) + " " + q(dir / "bad.avi")), 1);
+}
+
+TEST_F(RecordingTest, DemosTheGameCannotPlayFailAndTheRunGoesOn) {
+    WriteFile(mod + "/demos/alpha.dm_68", "error \"couldn't open demos/alpha.dm_66\"\n");
+    WriteFile(mod + "/demos/bravo.dm_68", "stall\n");
+    SetStallSecondsForTesting(2);
+    RecordingWindow& w = Open();
+    for (int item : {0, 1, 2})
+        Check(item);
+    PressStart();
+    SetStallSecondsForTesting(0);
+    const MainControls& c = w.Form().Controls;
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(c.frmMain.Enabled());
+    // One message at the end names both demos, with the game's own words for the first.
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].caption, "Error");
+    EXPECT_EQ(w.boxes[0].text,
+              FailedDemosText({EngineErrorText("alpha.dm_68", "couldn't open demos/alpha.dm_66"),
+                               StalledText("bravo.dm_68", 2)}));
+    EXPECT_NE(w.boxes[0].text.find("The game could not play the demo \"alpha.dm_68\": "
+                                   "\"couldn't open demos/alpha.dm_66\"."),
+              std::string::npos);
+    EXPECT_TRUE(c.clbDemos.Checked(0));
+    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_FALSE(c.clbDemos.Checked(2));
+    EXPECT_EQ(FrameNumbers(out + "/baseq3_charlie.avi"), tenFrames);
+    for (const char* name : {"alpha", "bravo"})
+        for (const char* suffix : {".avi", " (failed).avi", " (recording).avi"})
+            EXPECT_FALSE(fs::exists(out + "/baseq3_" + name + suffix)) << name << suffix;
+    EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
 }
 
 } // namespace

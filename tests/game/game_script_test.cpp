@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "game/engine_console.h"
 #include "game/game_script.h"
 #include "support/temp_dir.h"
 
@@ -62,11 +63,18 @@ TEST(RunPathsTest, ANativeEngineIsToldWhereTheGameIs) {
     const std::string base = dir / "Open Arena";
     RunPaths p = BuildRunPaths(base, "baseoa", "a.cfg", "/opt/vexo/", "/videos", '/', engine);
     EXPECT_EQ(p.CaptureFile, base + "/baseoa/videos/vexo_capture.avi");
-    // Quoted where blanks may stand; the modification as it is named on disk.
-    EXPECT_EQ(BuildGameCommandLine(p), base + "/ioquake3.x86_64 +set fs_basepath \"" + base +
-                                           "\" +set fs_homepath \"" + base +
-                                           "\" +set com_basegame baseoa +set fs_game BaseOA "
-                                           "+exec vexo_temp");
+    // Quoted where blanks may stand; OpenArena's protocol; the engine's own mixer, no mouse
+    // grab and hunk memory for the recording, never less than the player's config asks for;
+    // the modification as it is named on disk.
+    const std::string front = base + "/ioquake3.x86_64 +set fs_basepath \"" + base +
+                              "\" +set fs_homepath \"" + base +
+                              "\" +set com_basegame baseoa +set com_protocol 71 "
+                              "+set com_legacyprotocol 71 +set s_useOpenAL 0 +set in_mouse 0 ";
+    EXPECT_EQ(BuildGameCommandLine(p),
+              front + "+set com_hunkmegs 256 +set fs_game BaseOA +exec vexo_temp");
+    WriteFile(base + "/BaseOA/q3config.cfg", "seta com_hunkMegs \"512\"\nseta r_mode 3\n");
+    EXPECT_EQ(BuildGameCommandLine(p),
+              front + "+set com_hunkmegs 512 +set fs_game BaseOA +exec vexo_temp");
 }
 
 TEST(GameScriptTest, TheEngineRateMakesItsStepsThoseOfTheOriginalGame) {
@@ -105,12 +113,18 @@ TEST(GameScriptTest, TextIsExactForTheUsualAndTheEdgeValues) {
               "\nset cg_draw2D \"0\"\nset cg_drawGun \"1\"\nset r_mode \"3\"\n"
               "set r_fullscreen \"0\"\nset cl_avidemo \"25\"\ntimescale \"1.0\"\n"
               "vid_restart\ndemo \"demo1\"\n");
-    // The engines of the ioquake3 family are asked for their own recording as well.
-    EXPECT_EQ(BuildGameScript(o, "demo1", true),
+    // The engines of the ioquake3 family are asked for their own recording as well, ignore
+    // stray keys, and say when the demo has been played to its end before they go on as the
+    // config has them.
+    EXPECT_EQ(BuildGameScript(o, "demo1", true, "quit"),
               "\nset cg_draw2D \"0\"\nset cg_drawGun \"1\"\nset r_mode \"3\"\n"
               "set r_fullscreen \"0\"\nset cl_avidemo \"25\"\nset cl_aviFrameRate \"25\"\n"
-              "set cl_aviMotionJpeg \"0\"\ntimescale \"1.0\"\nvid_restart\ndemo \"demo1\"\n"
-              "video \"vexo_capture\"\n");
+              "set cl_aviMotionJpeg \"0\"\nset com_cameraMode \"1\"\n"
+              "set nextdemo \"echo vexo_demo_complete; quit\"\ntimescale \"1.0\"\nvid_restart\n"
+              "demo \"demo1\"\nvideo \"vexo_capture\"\n");
+    EXPECT_NE(
+        BuildGameScript(o, "demo1", true, "").find("set nextdemo \"echo vexo_demo_complete\"\n"),
+        std::string::npos);
 
     CaptureOptions edge;
     edge.Draw2D = true;
@@ -154,12 +168,14 @@ TEST_F(PrepareGameScriptTest, CopyThenAppendOnALineOfItsOwn) {
     WriteFile(paths.ConfigSource, "seta name \"x\"");
     ASSERT_EQ(Prepare("demo1"), ScriptOk);
     EXPECT_EQ(statuses, (std::vector<std::string>{"Copying config file...", "Updating config..."}));
-    EXPECT_EQ(ReadFile(paths.TempConfig), "seta name \"x\"" + BuildGameScript(options, "demo1"));
+    EXPECT_EQ(ReadFile(paths.TempConfig),
+              "seta name \"x\"" + BuildGameScript(options, "demo1", kAskEngineCapture, ""));
 
     // A config ending in a line end gets an empty line; a stale copy is replaced, not appended.
     WriteFile(paths.ConfigSource, "bind x quit\n");
     ASSERT_EQ(Prepare("demo2"), ScriptOk);
-    EXPECT_EQ(ReadFile(paths.TempConfig), "bind x quit\n" + BuildGameScript(options, "demo2"));
+    EXPECT_EQ(ReadFile(paths.TempConfig),
+              "bind x quit\n" + BuildGameScript(options, "demo2", kAskEngineCapture, ""));
     EXPECT_EQ(ReadFile(paths.ConfigSource), "bind x quit\n");
 }
 
@@ -168,7 +184,7 @@ TEST_F(PrepareGameScriptTest, ModificationDirectoryFoundWithoutRegardToCase) {
     WriteFile(paths.ConfigSource, "");
     ASSERT_EQ(Prepare("demo1"), ScriptOk);
     EXPECT_EQ(ReadFile(dir / "Quake III Arena/BaseQ3/vexo_temp.cfg"),
-              BuildGameScript(options, "demo1"));
+              BuildGameScript(options, "demo1", kAskEngineCapture, ""));
 }
 
 TEST_F(PrepareGameScriptTest, MissingConfigIsACopyFailure) {
@@ -206,6 +222,34 @@ TEST_F(PrepareGameScriptTest, FailedAppendLeavesNoHalfWrittenConfig) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(GameScriptTest, TheConfigsNextDemoAndHunkAreReadAsTheGameReadsThem) {
+    EXPECT_EQ(ConfigNextDemo("// set nextdemo \"x\"\nseta r_mode 3\n"), "");
+    EXPECT_EQ(ConfigNextDemo("set nextdemo \"vstr a; wait\"\nSET NextDemo \"quit\" // end\n"),
+              "quit");
+    EXPECT_EQ(ConfigNextDemo("set nextdemo quit; set x 1\n"), "quit");
+    EXPECT_EQ(ConfigHunkMegs("seta com_hunkMegs \"128\"\nset com_hunkmegs 384\n"), 384);
+    EXPECT_EQ(ConfigHunkMegs("seta com_zoneMegs \"64\"\n"), 0);
+}
+
+TEST(EngineConsoleTest, ErrorsTheDemosEndAndALeftDemoAreTold) {
+    EngineConsole console;
+    for (const char* line :
+         {"^3WARNING: could not find sound/x.wav", "ERROR: not framed", "********************",
+          "ERROR: couldn't open demos/a.dm_66", "********************", "ERROR: a later one"})
+        console.Feed(line);
+    EXPECT_EQ(console.Error(), "couldn't open demos/a.dm_66");
+    EXPECT_FALSE(console.RecordingClosed());
+
+    EngineConsole ended;
+    ended.Feed("^3Wrote 187:190 frames to videos/vexo_capture.avi");
+    EXPECT_TRUE(ended.RecordingClosed());
+    EXPECT_EQ(ended.FramesRecorded(), 187);
+    EXPECT_FALSE(ended.DemoCompleted());
+    ended.Feed(kDemoEndMarker);
+    EXPECT_TRUE(ended.DemoCompleted());
+    EXPECT_TRUE(ended.Error().empty());
 }
 
 } // namespace

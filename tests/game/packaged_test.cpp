@@ -56,7 +56,8 @@ TEST_F(PackagedGameTest, ListsReadTheHomeAndTheGameDirectoryAndShortcutsPreferTh
     EXPECT_EQ(host.shell[3].file, engine);
     EXPECT_EQ(host.shell[3].params.rfind(
                   "+set fs_basepath \"" + game.path() + "\" +set fs_homepath \"" + home +
-                      "\" +set com_basegame baseoa +set fs_game missionpack ",
+                      "\" +set com_basegame baseoa +set com_protocol 71 +set com_legacyprotocol 71 "
+                      "+set fs_game missionpack ",
                   0),
               0u);
 }

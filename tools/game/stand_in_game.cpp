@@ -219,6 +219,12 @@ private:
                 PlayDemo(args[1]);
         } else if (name == "quit") {
             Quit();
+        } else if (name == "echo") {
+            std::string text;
+            for (size_t i = 1; i < args.size(); ++i)
+                text += (i > 1 ? " " : "") + args[i];
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
         }
         // vid_restart and every other command change nothing here.
     }
@@ -244,6 +250,29 @@ private:
         std::printf("execing %s\n", config.c_str());
         for (const auto& command : ParseCommands(text))
             Execute(command, depth + 1);
+    }
+
+    // What a sample demo's first lines say of it: "error TEXT" (the game cannot play it and
+    // says so), "stall" (it never starts).
+    struct DemoTraits {
+        std::string error;
+        bool stall = false;
+    };
+    static DemoTraits ReadDemoTraits(const std::string& path) {
+        DemoTraits traits;
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f)
+            return traits;
+        std::string head(4096, '\0');
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
+        for (const auto& command : ParseCommands(head)) {
+            if (Lower(command[0]) == "error" && command.size() >= 2)
+                traits.error = command[1];
+            else if (Lower(command[0]) == "stall")
+                traits.stall = true;
+        }
+        return traits;
     }
 
     // The demo's length in seconds: the "length N" line of a sample demo, else one second
@@ -288,6 +317,18 @@ private:
             std::exit(2);
         }
 
+        // A demo the game cannot play: the engine's error on its console, then its menu,
+        // where it waits for a player until it is ended.
+        const DemoTraits traits = ReadDemoTraits(demosDir + "/" + *file);
+        if (!traits.error.empty() || traits.stall) {
+            if (!traits.error.empty())
+                std::fprintf(stderr, "********************\nERROR: %s\n********************\n",
+                             traits.error.c_str());
+            std::fflush(stderr);
+            for (;;)
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+
         const double length = DemoLength(demosDir + "/" + *file);
         const int rate = IntegerOf(Var("cl_avidemo", "0"));
         double timescale = std::atof(Var("timescale", "1").c_str());
@@ -327,6 +368,9 @@ private:
         }
         if (crash)
             Crash();
+        // A demo played to its end runs what "nextdemo" holds.
+        for (const auto& command : ParseCommands(Var("nextdemo")))
+            Execute(command, 1);
     }
 
     // The next free name shotNNNN.tga, as the game numbers its screenshots: names taken by

@@ -1,13 +1,17 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -116,6 +120,9 @@ struct ChildPlan {
     int niceTo;                   // target niceness (== niceFrom: leave it)
     int errorFd;                  // the close-on-exec pipe that reports a failed start
     int maxFd;                    // upper bound for closing descriptors without close_range
+    int inputFd;                  // standard input, or -1 to keep the program's
+    int outputFd;                 // standard output and error, or -1 to keep the program's
+    pid_t endWith;                // the process whose end ends this one, or 0
 };
 
 [[noreturn]] void ReportAndExit(int fd, int error) {
@@ -154,7 +161,20 @@ void CloseDescriptorsFrom(int first, int last, int maxFd) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
+    if (plan.endWith > 0) {
+        // Asked before the check, so that a program that ended in between is noticed.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != plan.endWith)
+            ::_exit(127);
+    }
+
     if (plan.workingDirectory && ::chdir(plan.workingDirectory) != 0)
+        ReportAndExit(plan.errorFd, errno);
+
+    if (plan.inputFd >= 0 && ::dup2(plan.inputFd, STDIN_FILENO) < 0)
+        ReportAndExit(plan.errorFd, errno);
+    if (plan.outputFd >= 0 &&
+        (::dup2(plan.outputFd, STDOUT_FILENO) < 0 || ::dup2(plan.outputFd, STDERR_FILENO) < 0))
         ReportAndExit(plan.errorFd, errno);
 
     for (int nice = plan.niceTo; nice < plan.niceFrom; ++nice) {
@@ -171,7 +191,106 @@ void CloseDescriptorsFrom(int first, int last, int maxFd) {
     ReportAndExit(plan.errorFd, errno);
 }
 
+constexpr size_t kMaxLineBytes = 4096;
+constexpr size_t kMaxWaitingLines = 1000;
+
+// The environment of a new process: the program's own with the given variables set.
+std::vector<std::string>
+MergedEnvironment(const std::vector<std::pair<std::string, std::string>>& set) {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        const bool replaced =
+            std::any_of(set.begin(), set.end(), [&](const auto& kv) { return kv.first == name; });
+        if (!replaced)
+            env.push_back(entry);
+    }
+    for (const auto& [name, value] : set)
+        env.push_back(name + "=" + value);
+    return env;
+}
+
 } // namespace
+
+// The captured output of a process: a thread reads the pipe as the process writes it and
+// keeps whole lines until they are taken.
+struct Process::Output {
+    int fd = -1;
+    int stopFds[2] = {-1, -1};
+    std::thread reader;
+    std::mutex mutex;
+    std::deque<std::string> lines;
+    std::string partial;
+    bool closed = false; // the process closed its output; everything it wrote is in lines
+
+    ~Output() {
+        for (int f : {fd, stopFds[0], stopFds[1]})
+            if (f >= 0)
+                ::close(f);
+    }
+
+    void Add(std::string line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (lines.size() == kMaxWaitingLines)
+            lines.pop_front();
+        lines.push_back(std::move(line));
+    }
+
+    // Reads until the process closes its output or the owner asks to stop.
+    static void Read(const std::shared_ptr<Output>& self) {
+        char buffer[16384];
+        for (;;) {
+            pollfd fds[2] = {{self->fd, POLLIN, 0}, {self->stopFds[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (fds[1].revents != 0)
+                return;
+            const ssize_t n = ::read(self->fd, buffer, sizeof buffer);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0)
+                break;
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\n') {
+                    std::string line = std::move(self->partial);
+                    self->partial.clear();
+                    if (!line.empty() && line.back() == '\r')
+                        line.pop_back();
+                    self->Add(std::move(line));
+                } else if (self->partial.size() < kMaxLineBytes) {
+                    self->partial += buffer[i];
+                }
+            }
+        }
+        if (!self->partial.empty())
+            self->Add(std::move(self->partial));
+        self->partial.clear();
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->closed = true;
+    }
+};
+
+bool Process::OutputClosed() {
+    if (!output_)
+        return true;
+    std::lock_guard<std::mutex> lock(output_->mutex);
+    return output_->closed;
+}
+
+std::vector<std::string> Process::TakeOutputLines() {
+    std::vector<std::string> taken;
+    if (!output_)
+        return taken;
+    std::lock_guard<std::mutex> lock(output_->mutex);
+    taken.assign(std::make_move_iterator(output_->lines.begin()),
+                 std::make_move_iterator(output_->lines.end()));
+    output_->lines.clear();
+    return taken;
+}
 
 std::string FindProgram(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos)
@@ -230,8 +349,8 @@ Process::~Process() {
 }
 
 Process::Process(Process&& other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), ended_(other.ended_), exitKnown_(other.exitKnown_),
-      exitCode_(other.exitCode_) {
+    : output_(std::move(other.output_)), pid_(other.pid_), pidfd_(other.pidfd_),
+      ended_(other.ended_), exitKnown_(other.exitKnown_), exitCode_(other.exitCode_) {
     other.pid_ = 0;
     other.pidfd_ = -1;
 }
@@ -239,6 +358,7 @@ Process::Process(Process&& other) noexcept
 Process& Process::operator=(Process&& other) noexcept {
     if (this != &other) {
         Close();
+        output_ = std::move(other.output_);
         pid_ = other.pid_;
         pidfd_ = other.pidfd_;
         ended_ = other.ended_;
@@ -325,6 +445,19 @@ void Process::Terminate() {
 }
 
 void Process::Close() {
+    if (output_) {
+        // A process that has ended has written all it will: what it left in the pipe is
+        // read, then the reader stops. One that still runs is drained until it closes its
+        // output, so that it never writes into a closed pipe.
+        if (pid_ <= 0 || Poll()) {
+            const char stop = 0;
+            (void)!::write(output_->stopFds[1], &stop, 1);
+            output_->reader.join();
+        } else {
+            output_->reader.detach();
+        }
+        output_.reset();
+    }
     if (pid_ > 0 && !Poll()) {
         const pid_t pid = pid_;
         std::thread([pid] {
@@ -343,8 +476,9 @@ void Process::Close() {
 }
 
 std::optional<Process> StartProcess(const std::string& commandLine,
-                                    const std::string& workingDirectory, ProcessPriority priority,
-                                    std::string* error) {
+                                    const std::string& workingDirectory,
+                                    const ProcessOptions& options, std::string* error) {
+    const ProcessPriority priority = options.Priority;
     auto fail = [error](const std::string& why) -> std::optional<Process> {
         if (error)
             *error = why;
@@ -374,10 +508,22 @@ std::optional<Process> StartProcess(const std::string& commandLine,
     const std::string directory =
         workingDirectory.empty() ? std::string() : ResolvePathCase(workingDirectory);
 
+    std::vector<std::string> envStore;
+    std::vector<char*> envp;
+    if (!options.Environment.empty()) {
+        envStore = MergedEnvironment(options.Environment);
+        for (std::string& e : envStore)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+    }
+
     ChildPlan plan{};
     plan.executable = executable.c_str();
     plan.argv = argv.data();
-    plan.envp = environ;
+    plan.envp = envp.empty() ? environ : envp.data();
+    plan.inputFd = -1;
+    plan.outputFd = -1;
+    plan.endWith = options.EndWithProgram ? ::getpid() : 0;
     plan.workingDirectory = directory.empty() ? nullptr : directory.c_str();
     errno = 0;
     int nice = ::getpriority(PRIO_PROCESS, 0);
@@ -391,9 +537,43 @@ std::optional<Process> StartProcess(const std::string& commandLine,
                      ? static_cast<int>(files.rlim_cur)
                      : (1 << 20);
 
+    // The output pipe's read end and /dev/null stay with the program; the child gets copies
+    // as its standard descriptors (close-on-exec does not pass through dup2).
+    auto output = std::make_shared<Process::Output>();
+    int nullFd = -1;
+    auto closeNull = [&nullFd] {
+        if (nullFd >= 0)
+            ::close(nullFd);
+        nullFd = -1;
+    };
+    int outputWrite = -1;
+    if (options.CaptureOutput) {
+        int outFds[2];
+        nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (nullFd < 0 || ::pipe2(outFds, O_CLOEXEC) != 0 ||
+            ::pipe2(output->stopFds, O_CLOEXEC) != 0) {
+            const int e = errno;
+            closeNull();
+            return fail(std::string("Cannot start a process: ") + std::strerror(e));
+        }
+        output->fd = outFds[0];
+        outputWrite = outFds[1];
+        plan.inputFd = nullFd;
+        plan.outputFd = outputWrite;
+    }
+    auto closeOutputWrite = [&outputWrite] {
+        if (outputWrite >= 0)
+            ::close(outputWrite);
+        outputWrite = -1;
+    };
+
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return fail(std::string("Cannot start a process: ") + std::strerror(errno));
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        const int e = errno;
+        closeNull();
+        closeOutputWrite();
+        return fail(std::string("Cannot start a process: ") + std::strerror(e));
+    }
     plan.errorFd = pipeFds[1];
 
     // No signal handler of this program may run in the child before it has reset them.
@@ -406,6 +586,8 @@ std::optional<Process> StartProcess(const std::string& commandLine,
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ::close(pipeFds[1]);
+    closeNull();
+    closeOutputWrite();
     if (pid < 0) {
         ::close(pipeFds[0]);
         return fail(std::string("Cannot start a process: ") + std::strerror(forkError));
@@ -433,6 +615,10 @@ std::optional<Process> StartProcess(const std::string& commandLine,
 
     Process process;
     process.pid_ = pid;
+    if (options.CaptureOutput) {
+        output->reader = std::thread(&Process::Output::Read, output);
+        process.output_ = std::move(output);
+    }
     // A process descriptor lets Wait sleep until the end instead of looking in steps; kernels
     // without one answer -1 here.
     process.pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));

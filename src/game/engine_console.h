@@ -1,0 +1,46 @@
+// What a game says on its console while it records a demo. Engines of the ioquake3 family
+// write their console to standard error; the run reads it line by line to learn what the
+// game cannot say through its exit code: that the demo could not be played (the engine
+// shows its error and waits in its menu), that the demo was played to its end, or that its
+// recording was closed before that (the player left the demo in the game).
+#pragma once
+
+#include <deque>
+#include <string>
+
+namespace vexo {
+
+// What the game script has the game print when the demo has been played to its end (the
+// engine runs "nextdemo" only then, never when a demo is left early).
+inline constexpr const char* kDemoEndMarker = "vexo_demo_complete";
+
+class EngineConsole {
+public:
+    // One line of the game's console output, as it was written (colour codes and all).
+    void Feed(const std::string& line);
+
+    // The reason the engine gave for an error that ended the demo ("couldn't open
+    // demos/x.dm_66"), without colour codes; empty while there was none.
+    const std::string& Error() const { return error_; }
+    // True once the game has said that the demo was played to its end.
+    bool DemoCompleted() const { return completed_; }
+    // True once the engine has closed its own recording ("Wrote N:M frames to ...").
+    bool RecordingClosed() const { return recordingClosed_; }
+    // The pictures the engine said its recording holds when it closed it; 0 before that.
+    long FramesRecorded() const { return framesRecorded_; }
+    // The last lines seen (at most 20), for the log.
+    std::string LastLines() const;
+
+private:
+    std::string error_;
+    bool completed_ = false;
+    bool recordingClosed_ = false;
+    long framesRecorded_ = 0;
+    bool framed_ = false; // the line before was the row of stars an engine error begins with
+    std::deque<std::string> last_;
+};
+
+// A console line without the game's colour codes ("^" and the character after it).
+std::string WithoutColourCodes(const std::string& line);
+
+} // namespace vexo
