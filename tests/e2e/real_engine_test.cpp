@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QTimer>
 #include <filesystem>
 
 #include "game/game_script.h"
+#include "run/run_driver.h"
 #include "settings/ini.h"
 #include "support/game_tree.h"
 #include "support/real_engine.h"
@@ -112,6 +114,46 @@ protected:
         ASSERT_NE(mean, std::string::npos);
         EXPECT_GT(std::stod(volume.substr(mean + 13)), -60.0) << "silence";
     }
+    // A demo OpenArena ships inside its pk3 files, copied out into the demos folder as a
+    // player who downloads demos has them.
+    void CopyOutPackedDemo(const std::string& name) {
+        ASSERT_EQ(std::system(("python3 -c \"import glob, zipfile, sys\n"
+                               "for p in glob.glob('" +
+                               std::string(test::kOpenArenaData) +
+                               "/*.pk3'):\n"
+                               "    z = zipfile.ZipFile(p)\n"
+                               "    if 'demos/" +
+                               name +
+                               "' in z.namelist():\n"
+                               "        open(sys.argv[1], 'wb').write(z.read('demos/" +
+                               name +
+                               "')); sys.exit(0)\n"
+                               "sys.exit(1)\" '" +
+                               mod + "/demos/" + name + "'")
+                                  .c_str()),
+                  0);
+    }
+    // Runs act once, on the window thread, as soon as the engine's recording holds frames
+    // pictures of 640 x 480 (while the run waits for the game).
+    void WhenRecorded(int frames, std::function<void()> act) {
+        auto* timer = new QTimer(window.get());
+        QObject::connect(timer, &QTimer::timeout, timer, [=, this] {
+            std::error_code error;
+            const auto size = fs::file_size(mod + "/videos/vexo_capture.avi", error);
+            if (!error && size > static_cast<uintmax_t>(frames) * 640 * 480 * 3) {
+                timer->stop();
+                act();
+            }
+        });
+        timer->start(50);
+    }
+    // Input into the game's window through the X server, as a user's mouse and keyboard
+    // would give it.
+    static void SendToGame(const std::string& input) {
+        const std::string command =
+            "xdotool search --sync --name '^ioquake3$' mousemove --window %1 100 100 " + input;
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
     void ExpectNothingLeftBehind() {
         EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
         EXPECT_FALSE(fs::exists(mod + "/videos")); // the engine made it for its recording
@@ -182,6 +224,107 @@ TEST_F(RealEngineTest, AMissingDemoAndACommaTimescaleEndTheirRuns) {
     ExpectNothingLeftBehind();
 }
 
+// A desktop's sound goes through OpenAL, whose output the engine does not record: the
+// program starts the engine with its own mixer, so the video has the demo's sound anyway.
+TEST_F(RealEngineTest, TheVideoHasTheDemosSoundOnADesktopWhoseOpenALWorks) {
+    const char* saved = std::getenv("ALSOFT_DRIVERS");
+    ::setenv("ALSOFT_DRIVERS", "null", 1); // OpenAL opens its output as on a desktop
+    const std::string reference = Reference();
+    Record(true);
+    saved ? ::setenv("ALSOFT_DRIVERS", saved, 1) : ::unsetenv("ALSOFT_DRIVERS");
+    ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
+}
+
+// A demo the engine cannot play ends with the engine's own words, and the run goes on; the
+// hunk is large enough for OpenArena's own demo, which the engine's default is not.
+TEST_F(RealEngineTest, AnUnplayableDemoFailsWithTheEnginesWordsAndTheRunGoesOn) {
+    CopyOutPackedDemo("flyby_oa_dm3.dm_70");
+    CopyOutPackedDemo("demo088-test1.dm_71");
+    test::WriteFile(mod + "/q3config.cfg", "seta com_hunkMegs \"128\"\n");
+    test::RecordingWindow& w = Open();
+    MainControls& c = w.Form().Controls;
+    ASSERT_EQ(c.clbDemos.Count(), 3);
+    c.cbModes.SetItemIndex(0); // 320 x 240 at five frames a second: a quick look at the
+    c.edFps.SetText("5");      // whole long demo
+    c.cbRealtime.SetChecked(true);
+    for (int i : {0, 1})
+        w.findChild<QListWidget*>("clbDemos")->item(i)->setCheckState(Qt::Checked);
+    auto* start = w.findChild<QPushButton*>("btnStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_NE(w.boxes[0].text.find("The game could not play the demo \"flyby_oa_dm3.dm_70\": "
+                                   "\"couldn't open demos/flyby_oa_dm3.dm_"),
+              std::string::npos)
+        << w.boxes[0].text;
+    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_FALSE(c.clbDemos.Checked(0));
+    // About 170 seconds of demo at five frames a second.
+    const int frames = std::stoi(Probe(out + "/baseoa_demo088-test1.avi", "v:0", "nb_read_frames"));
+    EXPECT_GT(frames, 800);
+    EXPECT_FALSE(fs::exists(out + "/baseoa_flyby_oa_dm3 (failed).avi"));
+    ExpectNothingLeftBehind();
+}
+
+// A click or a key in the game's window no longer ends the demo; Escape still leaves it, and
+// what was recorded then is kept as a failed video, not as a complete one.
+TEST_F(RealEngineTest, AClickInTheGameIsIgnoredAndADemoLeftEarlyIsKeptAsFailed) {
+    CopyOutPackedDemo("demo088-test1.dm_71");
+    test::RecordingWindow& w = Open();
+    MainControls& c = w.Form().Controls;
+    c.cbRealtime.SetChecked(true);
+    for (int i : {0, 1})
+        w.findChild<QListWidget*>("clbDemos")->item(i)->setCheckState(Qt::Checked);
+    WhenRecorded(40, [&] {
+        SendToGame("click 1 key a");
+        WhenRecorded(120, [&] { SendToGame("key Escape"); });
+    });
+    auto* start = w.findChild<QPushButton*>("btnStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    const std::string failed = out + "/baseoa_demo088-test1 (failed).avi";
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text, FailedDemosText({LeftEarlyText("demo088-test1.dm_71", failed)}));
+    EXPECT_FALSE(fs::exists(out + "/baseoa_demo088-test1.avi"));
+    const int frames = std::stoi(Probe(failed, "v:0", "nb_read_frames"));
+    EXPECT_GE(frames, 120); // past the click
+    EXPECT_LT(frames, 1000);
+    // The run went on with the next demo.
+    EXPECT_TRUE(c.clbDemos.Checked(0));
+    EXPECT_FALSE(c.clbDemos.Checked(1));
+    EXPECT_TRUE(fs::exists(out + "/baseoa_short.avi"));
+    ExpectNothingLeftBehind();
+}
+
+// Closing the window during a recording asks; yes ends the game and keeps what was recorded.
+TEST_F(RealEngineTest, ClosingTheWindowStopsTheRecording) {
+    CopyOutPackedDemo("demo088-test1.dm_71");
+    test::RecordingWindow& w = Open();
+    MainControls& c = w.Form().Controls;
+    c.cbRealtime.SetChecked(true);
+    for (int i : {0, 1})
+        w.findChild<QListWidget*>("clbDemos")->item(i)->setCheckState(Qt::Checked);
+    w.reply = IDYES;
+    WhenRecorded(30, [&] { w.close(); });
+    auto* start = w.findChild<QPushButton*>("btnStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text, kStopRunText);
+    EXPECT_EQ(w.boxes[0].caption, "Problem");
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(c.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(c.frmMain.Enabled());
+    EXPECT_TRUE(c.clbDemos.Checked(0));
+    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_GE(std::stoi(Probe(out + "/baseoa_demo088-test1 (failed).avi", "v:0", "nb_read_frames")),
+              30);
+    EXPECT_FALSE(fs::exists(out + "/baseoa_short.avi"));
+    ExpectNothingLeftBehind();
+}
+
 // OpenArena exactly as apt-get install openarena lays it out: the data in /usr/lib/openarena,
 // the engine /usr/lib/ioquake3/ioquake3, the player's files in ~/.openarena of a temporary
 // HOME. No settings file names the game directory.
@@ -223,6 +366,18 @@ TEST_F(PackagedOpenArenaTest, AHomeDemoIsFoundAndRecordedWithNothingWrittenBelow
     EXPECT_EQ(HomeFiles(), engineFiles);
     // A file made there, even one removed again, would have changed its folder.
     EXPECT_EQ(Capture("find /usr/lib/openarena -newer '" + root / "start" + "'"), "");
+}
+
+// "R" starts the player's OpenArena as its own launcher does: with OpenArena's protocol.
+TEST_F(PackagedOpenArenaTest, TheGameStartsWithOpenArenasProtocol) {
+    test::RecordingWindow& w = Open();
+    w.Form().btnRunModClick();
+    ASSERT_EQ(w.shell.size(), 1u);
+    const std::string said =
+        Capture("cd '" + w.shell[0].directory + "' && '" + w.shell[0].file + "' " +
+                w.shell[0].params + " +com_protocol +com_legacyprotocol +quit 2>&1");
+    EXPECT_NE(said.find("\"com_protocol\" is:\"71"), std::string::npos) << said;
+    EXPECT_NE(said.find("\"com_legacyprotocol\" is:\"71"), std::string::npos) << said;
 }
 
 } // namespace
