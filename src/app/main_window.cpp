@@ -454,6 +454,8 @@ int MainWindow::MessageBox(const std::string& text, const std::string& caption, 
         box.setIcon(QMessageBox::Critical);
     else if ((flags & 0xF0) == MB_ICONWARNING)
         box.setIcon(QMessageBox::Warning);
+    else if ((flags & 0xF0) == MB_ICONINFORMATION)
+        box.setIcon(QMessageBox::Information);
     if ((flags & 0x0F) == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;

@@ -13,6 +13,7 @@ enum : unsigned {
     MB_YESNO = 0x4,
     MB_ICONERROR = 0x10,
     MB_ICONWARNING = 0x30, // the exclamation icon
+    MB_ICONINFORMATION = 0x40,
 };
 enum : int { IDOK = 1, IDYES = 6, IDNO = 7 };
 

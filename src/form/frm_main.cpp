@@ -1,6 +1,7 @@
 #include "form/frm_main.h"
 
 #include "game/discovery.h"
+#include "run/recording_guard.h"
 #include "settings/ini.h"
 
 namespace vexo {
@@ -45,7 +46,11 @@ void TfrmMain::FormCreate() {
     LoadSettings(FindInstalledGame);
     Controls.cbModes.SetItemIndex(3);
     Controls.cbGammas.SetItemIndex(10);
+    // A recording the program was killed during left the player's game changed.
+    const std::vector<std::string> recovered = RecoverInterruptedRecordings();
     ShowStatus("Ready.");
+    if (!recovered.empty())
+        host_.MessageBox(RecoveryNoticeText(recovered), "Notice", MB_OK | MB_ICONINFORMATION);
     deferred.ThrowFirst();
 }
 

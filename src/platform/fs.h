@@ -54,6 +54,11 @@ bool MoveFileReplacing(const std::string& from, const std::string& to);
 // refused, not replaced. The text is written under a temporary name beside the file and
 // renamed into place, so the file is never left half-written. False when it cannot be done.
 bool ReplaceFileText(const std::string& path, const std::string& text);
+// The whole content of a file, read as it is. False when it cannot be read.
+bool ReadFileText(const std::string& path, std::string& text);
+// A file's permission bits (the mode without the file type); -1 when there is no such file.
+int FileMode(const std::string& path);
+bool SetFileMode(const std::string& path, int mode);
 bool CreateDirectoryAt(const std::string& path);
 // Removes a directory that holds nothing; false otherwise.
 bool RemoveEmptyDirectory(const std::string& path);

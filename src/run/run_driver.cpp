@@ -20,6 +20,7 @@
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/process.h"
+#include "run/recording_guard.h"
 #include "settings/codec_settings.h"
 #include "settings/ini.h"
 
@@ -357,6 +358,9 @@ private:
         const std::string item = c_.clbDemos.ItemText(j);
         const std::string demo = DemoBaseName(item);
         auto status = [this](const std::string& text) { ShowStatus(text); };
+        // The player's configs come back as they are now once the game has ended, however
+        // the demo ends; a journal names them until then.
+        RecordingGuard guard(paths_);
         switch (PrepareGameScript(paths_, options_, demo, status, &markerAsked_)) {
         case ScriptCopyFailed:
             return FailBeforeGame("Error copying config file.");
@@ -381,11 +385,13 @@ private:
         auto& game = cleanup_->game;
         if (!game)
             return FailBeforeGame("Error launching Quake III Arena.");
+        guard.GameStarted(game->Id());
 
         // The demo is recorded beside its video under a name of its own: an earlier video
         // of the demo is replaced only once the new one is complete.
         const std::string target = AviFileName(paths_.OutDir, paths_.ModName, demo, kSep);
         const std::string recording = RecordingFileName(target);
+        guard.RecordingStarted(recording);
         MakePath(paths_.OutDir);
         writer_.Open(recording, 640, 480, AviRateFromText(c_.edAviFps.Text()), 1);
         if (c_.cbGammas.ItemIndex() >= 0)
@@ -412,6 +418,7 @@ private:
         if (!game->ExitCode(exitCode))
             exitCode = 1;
         game->Close();
+        guard.RestoreConfigs();
         worker->GameEnded();
         platform::DeleteFileAt(paths_.TempConfig);
         if (end != GameEnd::Ended || !console.Error().empty()) {

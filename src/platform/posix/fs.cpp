@@ -264,6 +264,36 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
     return ::rename(source.c_str(), ResolvePathCase(to).c_str()) == 0;
 }
 
+bool ReadFileText(const std::string& path, std::string& text) {
+    const int fd = ::open(ResolvePathCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string read;
+    char buffer[65536];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        read.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (n < 0)
+        return false;
+    text = std::move(read);
+    return true;
+}
+
+int FileMode(const std::string& path) {
+    struct stat st;
+    return StatOf(path, st) ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+bool SetFileMode(const std::string& path, int mode) {
+    return ::chmod(ResolvePathCase(path).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
 bool CreateDirectoryAt(const std::string& path) {
     return !path.empty() && ::mkdir(ResolvePathCase(path).c_str(), 0755) == 0;
 }
