@@ -141,8 +141,8 @@ std::vector<std::string> RecoverInterruptedRecordings(const std::string& journal
 }
 
 std::string RecoveryNoticeText(const std::vector<std::string>& done) {
-    std::string text = "Vexograph was ended while it was recording a demo. What that recording "
-                       "left behind has been put right:\n";
+    std::string text = "Vexograph was ended while it was recording a demo. It found what that "
+                       "recording left behind and did this:\n";
     for (const std::string& line : done)
         text += "\n- " + line;
     return text;

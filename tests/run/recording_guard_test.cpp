@@ -2,19 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-#include "frames/avi_file.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "run/recording_guard.h"
-#include "support/temp_dir.h"
+#include "support/tga_file.h"
 
 namespace vexo {
 namespace {
@@ -24,11 +20,6 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-int ModeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-}
-
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -37,45 +28,11 @@ std::vector<std::string> Names(const std::string& folder) {
     return names;
 }
 
-bool Has(const std::vector<std::string>& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-// A video as a program killed while writing it leaves it: frames written, never completed.
-void WriteAndDie(const std::string& path, int frames) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        CAviFile writer;
-        writer.CodecVars.dwFlags = ICMF_COMPVARS_VALID;
-        writer.CodecVars.fccType = ICTYPE_VIDEO;
-        writer.CodecVars.fccHandler = kDefaultFourCC;
-        std::vector<unsigned char> pixels(32 * 24 * 3, 90);
-        TgaImage image{3, 32, 24, static_cast<int32_t>(pixels.size()), pixels.data()};
-        if (!writer.Open(path, 640, 480, 25, 1))
-            ::_exit(1);
-        for (int n = 0; n < frames; ++n)
-            if (!writer.WriteFrame(&image, n))
-                ::_exit(1);
-        ::_exit(0);
-    }
-    int status = 1;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-}
-
-std::string CountFrames(const std::string& avi) {
-    std::string out;
-    if (FILE* p = ::popen(("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                           "stream=nb_read_frames -of csv=p=0 '" +
-                           avi + "' 2>&1")
-                              .c_str(),
-                          "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, p))
-            out += buffer;
-        ::pclose(p);
-    }
-    return out;
+int Frames(const std::string& avi) {
+    return std::atoi(test::Capture("ffprobe -v error -count_frames -show_entries "
+                                   "stream=nb_read_frames -of csv=p=0 '" +
+                                   avi + "'")
+                         .c_str());
 }
 
 // A game directory with a modification beside the base game, each with the player's configs.
@@ -102,7 +59,7 @@ protected:
     }
     void ExpectPlayersConfigs() {
         EXPECT_EQ(ReadFile(mod + "/q3config.cfg"), kPlayer);
-        EXPECT_EQ(ModeOf(mod + "/q3config.cfg"), 0600);
+        EXPECT_EQ(fs::status(mod + "/q3config.cfg").permissions(), fs::perms(0600));
         EXPECT_EQ(ReadFile(mod + "/autoexec.cfg"), "bind F1 \"vote yes\"\n");
         EXPECT_EQ(ReadFile(base + "/baseq3/q3config.cfg"), "seta s_musicvolume \"0.5\"\n");
         EXPECT_FALSE(fs::exists(mod + "/made.cfg"));
@@ -176,9 +133,13 @@ TEST_F(RecordingGuardTest, AtTheNextStartAKilledRecordingIsPutRightAndARunningOn
     for (const char* name : {"vexo_capture.avi", "vexo_capture.avi_", "vexo_capture.avi.index.dat",
                              "vexo_capture.avi__.index.dat"})
         WriteFile(mod + "/videos/" + name, "frames");
-    WriteAndDie(out + "/mymod_one (recording).avi", 3);
+    // Three frames without the index a completed file ends in, and a file cut in its header.
+    const std::string one = out + "/mymod_one (recording).avi";
+    test::Capture("ffmpeg -v error -f lavfi -i testsrc=size=32x24 -frames 3 -c:v rawvideo '" + one +
+                  "'");
+    fs::resize_file(one, fs::file_size(one) - 8 - 3 * 16);
     WriteFile(out + "/mymod_one.avi", "an earlier good video");
-    WriteAndDie(out + "/mymod_two (recording).avi", 0);
+    WriteFile(out + "/mymod_two (recording).avi", "RIFF");
 
     const std::vector<std::string> done = RecoverInterruptedRecordings(journals);
 
@@ -186,7 +147,7 @@ TEST_F(RecordingGuardTest, AtTheNextStartAKilledRecordingIsPutRightAndARunningOn
     ExpectPlayersConfigs();
     EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
     EXPECT_FALSE(fs::exists(mod + "/videos"));
-    EXPECT_EQ(CountFrames(out + "/mymod_one (failed).avi"), "3\n");
+    EXPECT_EQ(Frames(out + "/mymod_one (failed).avi"), 3);
     EXPECT_EQ(ReadFile(out + "/mymod_one.avi"), "an earlier good video");
     EXPECT_EQ(Names(out), (std::vector<std::string>{"mymod_one (failed).avi", "mymod_one.avi"}));
     for (const std::string& line :
@@ -200,10 +161,10 @@ TEST_F(RecordingGuardTest, AtTheNextStartAKilledRecordingIsPutRightAndARunningOn
               "3 frames it held and kept as \"" + out +
               "/mymod_one (failed).avi\"; the demo was not recorded to its end.",
           "The unfinished video \"" + out + "/mymod_two (recording).avi\" held no frame and was " +
-              "removed."})
-        EXPECT_TRUE(Has(done, line)) << line;
-    EXPECT_TRUE(Has(done, "The game started for the recording (process " +
-                              std::to_string(game->Id()) + ") was still running and was ended."));
+              "removed.",
+          "The game started for the recording (process " + std::to_string(game->Id()) +
+              ") was still running and was ended."})
+        EXPECT_EQ(std::count(done.begin(), done.end(), line), 1) << line;
 
     // The running program's recording is its own.
     EXPECT_EQ(Names(journals),
