@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -121,9 +120,10 @@ std::string JournalText(const RecordingJournal& j) {
         text += "folder " + Escape(folder) + "\n";
     for (const ConfigCopy& copy : j.Configs) {
         char mode[16];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(copy.Mode));
-        text += "config " + std::string(mode) + " " + std::to_string(copy.Content.size()) + " " +
-                Escape(copy.Path) + "\n" + copy.Content + "\n";
+        const auto written = std::to_chars(mode, mode + sizeof mode, copy.Mode, 8);
+        text += "config " + std::string(mode, written.ptr) + " " +
+                std::to_string(copy.Content.size()) + " " + Escape(copy.Path) + "\n" +
+                copy.Content + "\n";
     }
     return text + "end\n";
 }
@@ -202,6 +202,8 @@ bool PutConfigsBack(const RecordingJournal& journal, std::vector<std::string>* d
     };
     bool all = true;
     for (const ConfigCopy& copy : journal.Configs) {
+        if (copy.Mode < 0)
+            continue; // one that could not be read is left as it is
         std::string now;
         const bool unchanged = platform::ReadFileText(copy.Path, now) && now == copy.Content;
         if (!unchanged && !platform::ReplaceFileText(copy.Path, copy.Content)) {
@@ -251,10 +253,11 @@ RecordingGuard::RecordingGuard(const RunPaths& paths, const std::string& journal
             copy.Path = path;
             copy.Mode = platform::FileMode(path);
             if (copy.Mode < 0 || !platform::ReadFileText(path, copy.Content)) {
-                // A config that cannot be read the game cannot read either.
+                // Named all the same, so that it is not taken for one the game made.
                 platform::LogFailure("configs", "cannot read " + path + ": " +
                                                     platform::SystemErrorText(errno));
-                continue;
+                copy.Mode = -1;
+                copy.Content.clear();
             }
             journal_.Configs.push_back(std::move(copy));
         }

@@ -26,7 +26,7 @@ std::string JournalFolder();
 // The copy of one config taken before a recording.
 struct ConfigCopy {
     std::string Path;
-    int Mode = 0;
+    int Mode = 0; // -1: the config could not be read, and is left as it is
     std::string Content;
 };
 
