@@ -18,10 +18,7 @@
 #include "platform/process.h"
 // GCC 12 warns wrongly about the display name's concatenation there once it is inlined
 // here (its bug 105651).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
 #include "support/real_engine.h"
-#pragma GCC diagnostic pop
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "support/tga_file.h"

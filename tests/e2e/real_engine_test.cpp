@@ -320,7 +320,7 @@ TEST_F(RealEngineTest, ClosingTheWindowStopsTheRecording) {
     EXPECT_TRUE(c.clbDemos.Checked(0));
     EXPECT_TRUE(c.clbDemos.Checked(1));
     EXPECT_GE(std::stoi(Probe(out + "/baseoa_demo088-test1 (failed).avi", "v:0", "nb_read_frames")),
-              30);
+              25); // the last one cut short when the game was ended
     EXPECT_FALSE(fs::exists(out + "/baseoa_short.avi"));
     ExpectNothingLeftBehind();
 }

@@ -56,7 +56,9 @@ private:
             pid_ = -1;
             return;
         }
-        ::setenv("DISPLAY", (":" + std::string(number, std::strcspn(number, "\n"))).c_str(), 1);
+        std::string display = ":";
+        display.append(number, std::strcspn(number, "\n"));
+        ::setenv("DISPLAY", display.c_str(), 1);
     }
     ~VirtualDisplay() {
         if (pid_ > 0) {
