@@ -103,13 +103,18 @@ bool IsPositiveTimeScale(const std::string& text) {
     return PositiveNumber(text).has_value();
 }
 
-std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale) {
+double EngineFrameRateValue(const std::string& captureRate, const std::string& timeScale) {
     const std::optional<double> rate = PositiveNumber(captureRate);
     const std::optional<double> scale = PositiveNumber(timeScale);
-    if (!rate || !scale)
+    return rate && scale ? *rate / (*scale * *scale) : 0.0;
+}
+
+std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale) {
+    const double rate = EngineFrameRateValue(captureRate, timeScale);
+    if (rate <= 0)
         return captureRate;
     char text[32];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, *rate / (*scale * *scale));
+    const auto [end, error] = std::to_chars(text, text + sizeof text, rate);
     return error == std::errc() ? std::string(text, end) : captureRate;
 }
 
