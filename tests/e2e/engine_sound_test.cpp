@@ -17,6 +17,7 @@
 #include "frames/dir_thread.h"
 #include "game/engine.h"
 #include "game/game_script.h"
+#include "platform/process.h"
 #include "platform/vfw.h"
 #include "support/real_engine.h"
 #include "support/tga_file.h"
@@ -40,26 +41,23 @@ protected:
                       base + "/baseoa/demos/shots.dm_71");
     }
 
-    // The engine's own recording of the demo, with the program's config and game script,
-    // at 320 x 240.
+    // The engine's own recording of the demo at 320 x 240, started as the program starts a
+    // recording: its config and game script, command line and environment.
     std::string EngineRecording(const std::string& captureRate, const std::string& timeScale) {
-        const std::string mod = base + "/baseoa";
+        const RunPaths paths = BuildRunPaths(base, "baseoa", "default.cfg", root / "program/",
+                                             root.path(), '/', FindGameEngine(base));
         CaptureOptions options;
         options.ModeIndex = 0;
         options.Windowed = true;
         options.DrawGun = true;
         options.CaptureRate = captureRate;
         options.TimeScale = timeScale;
-        test::WriteFile(mod + "/vexo_temp.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG) +
-                                                    BuildGameScript(options, "shots", true));
-        // The engine's own mixer and an audio output that needs no device, as the program
-        // starts every recording.
-        std::string command = "cd '" + base + "' && SDL_AUDIODRIVER=dummy ./ioquake3.x86_64";
-        command += " +set s_useOpenAL 0 +set fs_basepath '" + base + "'";
-        command += " +set fs_homepath '" + base + "'";
-        command += " +set com_basegame baseoa +set fs_game baseoa +exec vexo_temp >/dev/null 2>&1";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        return EngineCapturePath(mod, '/');
+        test::WriteFile(paths.TempConfig, test::ReadFile(VEXO_DEFAULT_CONFIG) +
+                                              BuildGameScript(options, "shots", true, "quit"));
+        std::optional<platform::Process> game =
+            LaunchGame(BuildGameCommandLine(paths), paths, nullptr);
+        EXPECT_TRUE(game && game->Wait(240000));
+        return paths.CaptureFile;
     }
 
     // The video the collector makes of the engine's recording.
