@@ -433,7 +433,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
 bool TDirThread::TakeCapture() {
     // The engine ends a recording file before it grows past 2 GB and goes on in a new one,
     // named after the last with "_" appended: they are taken in turn.
-    bool withSound = false;
+    std::unique_ptr<SoundFit> sound;
     bool first = true;
     for (std::string file = captureFile_; first || platform::FileExists(file); file += '_') {
         const std::string next = file + '_';
@@ -447,21 +447,37 @@ bool TDirThread::TakeCapture() {
         const std::unique_ptr<platform::GameCaptureReader> capture =
             platform::GameCaptureReader::Open(file, std::move(waits), Consume, nullptr);
         if (!capture)
-            return true; // no capture the game got to write: no frames from it
-        // The game's sound goes with its frames, unchanged, as the video's second stream.
-        const platform::CaptureSound* sound = capture->Sound();
-        if (first)
-            withSound =
-                Writer && sound &&
-                Writer->AddSound(sound->samplesPerSecond, sound->channels, sound->bitsPerSample);
+            break; // no capture the game got to write: no frames from it
+        // The game's sound goes with its frames as the video's second stream.
+        if (first && Writer && capture->Sound())
+            sound = AddSound(*capture->Sound());
         first = false;
         if (!TakeCaptureFile(*capture, file.substr(file.find_last_of(platform::kPathSep) + 1),
-                             withSound))
+                             sound.get()))
             return false;
         if (terminated_)
-            return true;
+            break;
     }
+    if (sound && !sound->Finish())
+        return Fail("Error writing AVI frame to output file.");
     return true;
+}
+
+std::unique_ptr<SoundFit> TDirThread::AddSound(const platform::CaptureSound& sound) {
+    const double engineRate = engineFrameRate_ > 0 ? engineFrameRate_ : Writer->Fps;
+    CAviFile* writer = Writer;
+    std::string why;
+    std::unique_ptr<SoundFit> fit = SoundFit::Create(
+        sound, engineRate, Writer->Fps,
+        [writer](const uint8_t* data, int32_t bytes) { return writer->WriteSound(data, bytes); },
+        &why);
+    if (!fit) {
+        platform::LogFailure("collector", "the video has no sound: " + why);
+        return nullptr;
+    }
+    if (!Writer->AddSound(sound.samplesPerSecond, sound.channels, sound.bitsPerSample))
+        return nullptr;
+    return fit;
 }
 
 bool TDirThread::Fail(const std::string& text) {
@@ -473,7 +489,7 @@ bool TDirThread::Fail(const std::string& text) {
 }
 
 bool TDirThread::TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
-                                 bool withSound) {
+                                 SoundFit* sound) {
     for (;;) {
         switch (capture.Next()) {
         case platform::GameCaptureReader::Item::Picture: {
@@ -486,12 +502,13 @@ bool TDirThread::TakeCaptureFile(platform::GameCaptureReader& capture, const std
                 return Fail("Error writing AVI frame to output file.");
             }
             ++framesWritten_;
+            if (sound && !sound->Picture())
+                return Fail("Error writing AVI frame to output file.");
             break;
         }
         case platform::GameCaptureReader::Item::Sound:
-            if (withSound && !Writer->WriteSound(capture.SoundData(), capture.SoundBytes())) {
+            if (sound && !sound->Sound(capture.SoundData(), capture.SoundBytes()))
                 return Fail("Error writing AVI frame to output file.");
-            }
             break;
         case platform::GameCaptureReader::Item::End:
         case platform::GameCaptureReader::Item::Cancelled:

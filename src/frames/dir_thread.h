@@ -1,7 +1,8 @@
 // The frame collector: a worker thread that watches the game's screenshot folder, turns
 // every new screenshot into the next frame of the AVI writer, empties each file it used
 // and, when it ends, deletes every file it took. An engine that records into a video file of
-// its own instead has that file's frames (and sound) taken the same way, in order.
+// its own instead has that file's frames (and sound, made to fit them) taken the same way,
+// in order.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "frames/avi_file.h"
+#include "frames/sound_fit.h"
 #include "platform/game_capture.h"
 #include "platform/main_queue.h"
 #include "util/no_case.h"
@@ -57,6 +59,10 @@ public:
     // frames, read as the game writes them; screenshots are then no longer looked for. A
     // collector that has written screenshots never takes this file.
     void SetCaptureFile(const std::string& path) { captureFile_ = path; }
+    // The frame rate the engine was told to record at (cl_aviFrameRate): its sound is made
+    // to fit the video's picture by it. Unset (0), the engine is taken to record at the
+    // video's own rate.
+    void SetEngineFrameRate(double rate) { engineFrameRate_ = rate; }
     // Tells the collector that the game has ended: nothing more will be written, so a scan
     // that finds nothing counts as an idle scan, and the end of the capture file is its end.
     void GameEnded();
@@ -108,7 +114,10 @@ private:
     // Tells the user why the collector stops, marks it failed and stops it: false.
     bool Fail(const std::string& text);
     bool TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
-                         bool withSound);
+                         SoundFit* sound);
+    // The sound stream for the capture's sound, made to fit the picture; none (and the log
+    // says why) where that cannot be done.
+    std::unique_ptr<SoundFit> AddSound(const platform::CaptureSound& sound);
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested
     void Status(const std::string& text);
@@ -133,6 +142,7 @@ private:
     std::atomic<bool> lenient_{false};
     std::atomic<int32_t> framesWritten_{0};
     std::string captureFile_;
+    double engineFrameRate_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;

@@ -103,13 +103,18 @@ bool IsPositiveTimeScale(const std::string& text) {
     return PositiveNumber(text).has_value();
 }
 
-std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale) {
+double EngineFrameRateValue(const std::string& captureRate, const std::string& timeScale) {
     const std::optional<double> rate = PositiveNumber(captureRate);
     const std::optional<double> scale = PositiveNumber(timeScale);
-    if (!rate || !scale)
+    return rate && scale ? *rate / (*scale * *scale) : 0.0;
+}
+
+std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale) {
+    const double rate = EngineFrameRateValue(captureRate, timeScale);
+    if (rate <= 0)
         return captureRate;
     char text[32];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, *rate / (*scale * *scale));
+    const auto [end, error] = std::to_chars(text, text + sizeof text, rate);
     return error == std::errc() ? std::string(text, end) : captureRate;
 }
 
@@ -244,6 +249,13 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
              "\"\n";
         s += "set cl_aviMotionJpeg \"0\"\n";
         s += "set com_cameraMode \"1\"\n";
+        // The engine mixes its sound ahead of the picture by s_mixahead seconds, but by no
+        // more than ten times the last frame's real duration: on a machine that renders a
+        // frame in less than 20 ms the default 0.2 s lead varies from frame to frame, and
+        // the sound with it. A tenth of a second is below that bound on any machine (the
+        // engine counts a frame as 11 ms at least), so the lead stays what it was at the
+        // first picture, where the sound is set against the picture.
+        s += "set s_mixahead \"0.1\"\n";
         if (nextDemo) {
             std::string next = std::string("echo ") + kDemoEndMarker;
             if (!nextDemo->empty())

@@ -123,6 +123,8 @@ bool IsPositiveTimeScale(const std::string& text);
 // of the timescale makes both step alike, so a timescale slows the game down for either.
 // The capture rate text itself where either text is not a number greater than 0.
 std::string EngineFrameRate(const std::string& captureRate, const std::string& timeScale);
+// The same rate as a number; 0 where either text is not a number greater than 0.
+double EngineFrameRateValue(const std::string& captureRate, const std::string& timeScale);
 
 enum ScriptResult { ScriptOk, ScriptCopyFailed, ScriptUpdateFailed };
 

@@ -405,6 +405,7 @@ private:
         worker->Writer = &writer_;
         worker->SetPassOver(leftovers);
         worker->SetCaptureFile(paths_.CaptureFile);
+        worker->SetEngineFrameRate(EngineFrameRateValue(options_.CaptureRate, options_.TimeScale));
         if (c_.cbRealtime.Checked())
             worker->Resume();
 

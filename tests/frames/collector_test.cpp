@@ -285,7 +285,7 @@ TEST_F(CollectorTest, TheIdleCountIsNeverReset) {
 }
 
 // The engine's own recording, gone on past 2 GB in a second file: both files' frames and
-// sound, in order.
+// sound, in order, the sound as long as the frames.
 TEST_F(CollectorTest, AnEnginesRecordingIsTakenAcrossTheFilesItGoesOnIn) {
     const std::string capture = dir / "videos/vexo_capture.avi";
     fs::create_directories(dir / "videos");
@@ -316,6 +316,9 @@ TEST_F(CollectorTest, AnEnginesRecordingIsTakenAcrossTheFilesItGoesOnIn) {
                             "stream=codec_name -of csv=p=0 '" +
                             avi + "'"),
               "pcm_s16le\n");
+    EXPECT_EQ(
+        test::Capture("ffmpeg -v error -nostdin -i '" + avi + "' -map 0:a -f s16le - | wc -c"),
+        std::to_string(5 * 882 * 4) + "\n");
 }
 
 TEST_F(CollectorTest, AnEmptyFolderKeepsItWaitingWithoutSensing) {

@@ -83,6 +83,8 @@ TEST(GameScriptTest, TheEngineRateMakesItsStepsThoseOfTheOriginalGame) {
     EXPECT_EQ(EngineFrameRate("30", "2"), "7.5");
     EXPECT_EQ(EngineFrameRate("abc", "0.5"), "abc");
     EXPECT_EQ(EngineFrameRate("25", "0"), "25");
+    EXPECT_EQ(EngineFrameRateValue("35", "0,5"), 140.0); // the collector's number for it
+    EXPECT_EQ(EngineFrameRateValue("abc", "1"), 0.0);
     EXPECT_TRUE(IsPositiveTimeScale(" 0,25 "));
     EXPECT_FALSE(IsPositiveTimeScale("1.0x"));
     EXPECT_EQ(TimeScaleForScript("0,5"), "0.5");
@@ -119,7 +121,7 @@ TEST(GameScriptTest, TextIsExactForTheUsualAndTheEdgeValues) {
     EXPECT_EQ(BuildGameScript(o, "demo1", true, "quit"),
               "\nset cg_draw2D \"0\"\nset cg_drawGun \"1\"\nset r_mode \"3\"\n"
               "set r_fullscreen \"0\"\nset cl_avidemo \"25\"\nset cl_aviFrameRate \"25\"\n"
-              "set cl_aviMotionJpeg \"0\"\nset com_cameraMode \"1\"\n"
+              "set cl_aviMotionJpeg \"0\"\nset com_cameraMode \"1\"\nset s_mixahead \"0.1\"\n"
               "set nextdemo \"echo vexo_demo_complete; quit\"\ntimescale \"1.0\"\nvid_restart\n"
               "demo \"demo1\"\nvideo \"vexo_capture\"\n");
     EXPECT_NE(
