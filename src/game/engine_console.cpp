@@ -1,6 +1,7 @@
 #include "game/engine_console.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "game/engine.h"
 
@@ -52,12 +53,13 @@ void EngineConsole::Feed(const std::string& raw) {
 
     if (line == kDemoEndMarker)
         completed_ = true;
-    // "Wrote 187:190 frames to videos/vexo_capture.avi": the recording is closed, whether
-    // the demo ended or was left.
-    if (StartsWith(line, "Wrote ") &&
-        line.find(std::string("frames to videos/") + kEngineCaptureName) != std::string::npos) {
-        recordingClosed_ = true;
-        framesRecorded_ = std::strtol(line.c_str() + 6, nullptr, 10);
+    // "Wrote 187:190 frames to videos/vexo_capture.avi": a file of the recording is closed,
+    // whether the demo ended, was left, or the file grew past its size.
+    const std::string to = std::string("frames to videos/") + kEngineCaptureName;
+    const size_t at = line.find(to);
+    if (StartsWith(line, "Wrote ") && at != std::string::npos) {
+        closedRecording_ = line.substr(at + to.size() - std::strlen(kEngineCaptureName));
+        framesRecorded_ += std::strtol(line.c_str() + 6, nullptr, 10);
     }
 }
 

@@ -24,9 +24,12 @@ public:
     const std::string& Error() const { return error_; }
     // True once the game has said that the demo was played to its end.
     bool DemoCompleted() const { return completed_; }
-    // True once the engine has closed its own recording ("Wrote N:M frames to ...").
-    bool RecordingClosed() const { return recordingClosed_; }
-    // The pictures the engine said its recording holds when it closed it; 0 before that.
+    // The name of the last file of its own recording the engine closed ("Wrote N:M frames
+    // to videos/vexo_capture.avi" gives "vexo_capture.avi"); empty before that.
+    // Past 2 GB the engine closes a file and goes on in the next, named after it with "_"
+    // appended: the recording has ended only where no such next file follows.
+    const std::string& ClosedRecording() const { return closedRecording_; }
+    // The pictures the engine said the files it closed hold, together.
     long FramesRecorded() const { return framesRecorded_; }
     // The last lines seen (at most 20), for the log.
     std::string LastLines() const;
@@ -34,7 +37,7 @@ public:
 private:
     std::string error_;
     bool completed_ = false;
-    bool recordingClosed_ = false;
+    std::string closedRecording_;
     long framesRecorded_ = 0;
     bool framed_ = false; // the line before was the row of stars an engine error begins with
     std::deque<std::string> last_;

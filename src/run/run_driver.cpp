@@ -434,7 +434,7 @@ private:
         }
         // The engine closed its recording, but never said that the demo was played to its
         // end: the player left the demo in the game (and then the game itself).
-        if (console.RecordingClosed() && !console.DemoCompleted() && markerAsked_) {
+        if (RecordingEnded(console) && !console.DemoCompleted() && markerAsked_) {
             host_.SetApplicationTitle(kMainCaption);
             return FailDemo(item, GameEnd::LeftEarly, console, *worker, recording, target);
         }
@@ -471,7 +471,9 @@ private:
         using Clock = std::chrono::steady_clock;
         auto lastProgress = Clock::now();
         auto nextLook = lastProgress;
-        std::optional<Clock::time_point> closedAt;
+        Clock::time_point closedAt{};
+        bool closing = false;   // a file of the recording was closed at closedAt
+        std::string closedFile; // the last file closed that the recording went on after
         int64_t progress = -1;
         GameEnd end = GameEnd::Ended;
         while (!game.Wait(80)) {
@@ -483,12 +485,19 @@ private:
                 end = GameEnd::Stopped;
             else if (!console.Error().empty())
                 end = GameEnd::Error;
-            else if (console.RecordingClosed() && !console.DemoCompleted() && markerAsked_) {
-                // The end of a demo closes the recording too, and the marker follows at once.
-                if (!closedAt)
+            else if (!console.ClosedRecording().empty() && !console.DemoCompleted() &&
+                     markerAsked_ && closedFile != console.ClosedRecording()) {
+                // The end of a demo closes the recording too, and the marker follows at once;
+                // a file closed because it grew too large is followed by the next file at once.
+                if (!closing) {
+                    closing = true;
                     closedAt = now;
-                else if (now - *closedAt > std::chrono::seconds(3))
-                    end = GameEnd::LeftEarly;
+                } else if (now - closedAt > std::chrono::seconds(3)) {
+                    if (RecordingEnded(console))
+                        end = GameEnd::LeftEarly;
+                    closedFile = console.ClosedRecording(); // went on in the next file
+                    closing = false;
+                }
             } else if (now >= nextLook) {
                 nextLook = now + std::chrono::seconds(1);
                 const int64_t seen = RecordingProgress(worker);
@@ -514,11 +523,25 @@ private:
         return end;
     }
 
+    // Whether the engine has closed its recording for good: the last file it closed is not
+    // followed by a next one.
+    bool RecordingEnded(const EngineConsole& console) const {
+        const std::string& closed = console.ClosedRecording();
+        return !closed.empty() && !platform::FileExists(paths_.CaptureDir + kSep + closed + "_");
+    }
+
     // A number that grows while the game records: the frames the collector took, the size
-    // of the engine's recording and the screenshots waiting in the folder.
+    // of the engine's recording (with the files it goes on in past 2 GB) and the
+    // screenshots waiting in the folder.
     int64_t RecordingProgress(const TDirThread& worker) const {
-        const platform::FileStamp capture = platform::StampOf(paths_.CaptureFile);
-        return static_cast<int64_t>(worker.FrameCounter()) + (capture.valid ? capture.size : 0) +
+        int64_t progress = worker.FrameCounter();
+        for (std::string file = paths_.CaptureFile;; file += '_') {
+            const platform::FileStamp capture = platform::StampOf(file);
+            if (!capture.valid)
+                break;
+            progress += capture.size;
+        }
+        return progress +
                platform::CountMatchingFiles(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask);
     }
 

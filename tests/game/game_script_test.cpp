@@ -242,12 +242,13 @@ TEST(EngineConsoleTest, ErrorsTheDemosEndAndALeftDemoAreTold) {
           "ERROR: couldn't open demos/a.dm_66", "********************", "ERROR: a later one"})
         console.Feed(line);
     EXPECT_EQ(console.Error(), "couldn't open demos/a.dm_66");
-    EXPECT_FALSE(console.RecordingClosed());
+    EXPECT_EQ(console.ClosedRecording(), "");
 
     EngineConsole ended;
-    ended.Feed("^3Wrote 187:190 frames to videos/vexo_capture.avi");
-    EXPECT_TRUE(ended.RecordingClosed());
-    EXPECT_EQ(ended.FramesRecorded(), 187);
+    ended.Feed("^3Wrote 2321:2323 frames to videos/vexo_capture.avi");
+    ended.Feed("Wrote 187:190 frames to videos/vexo_capture.avi_");
+    EXPECT_EQ(ended.ClosedRecording(), "vexo_capture.avi_");
+    EXPECT_EQ(ended.FramesRecorded(), 2508);
     EXPECT_FALSE(ended.DemoCompleted());
     ended.Feed(kDemoEndMarker);
     EXPECT_TRUE(ended.DemoCompleted());
