@@ -47,11 +47,22 @@ protected:
         c.edAviFps.SetText("25");
         return *window;
     }
+    // Checks the test's demo, listed among OpenArena's own (packed in its pk3 files).
+    int CheckShort(test::RecordingWindow& w) {
+        auto* demos = w.findChild<QListWidget*>("clbDemos");
+        const QList<QListWidgetItem*> found = demos->findItems("short.dm_71", Qt::MatchExactly);
+        if (found.size() != 1) {
+            ADD_FAILURE() << "short.dm_71 is not listed once";
+            return -1;
+        }
+        found.value(0)->setCheckState(Qt::Checked);
+        return demos->row(found.value(0));
+    }
     void Record(bool realtime) {
         test::RecordingWindow& w = Open();
-        ASSERT_EQ(w.Form().Controls.clbDemos.Count(), 1);
+        ASSERT_EQ(w.Form().Controls.clbDemos.Count(), 11);
         w.Form().Controls.cbRealtime.SetChecked(realtime);
-        w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+        CheckShort(w);
         auto* start = w.findChild<QPushButton*>("btnStart");
         ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
         QTest::mouseClick(start, Qt::LeftButton);
@@ -182,7 +193,7 @@ TEST_F(RealEngineTest, ADemoBecomesTheEnginesFramesAndSoundWithRealtimeOffAndOn)
 TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
     test::WriteFile(program / "configs/default.cfg", "quit\n");
     test::RecordingWindow& w = Open();
-    w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+    const int item = CheckShort(w);
     auto* start = w.findChild<QPushButton*>("btnStart");
     ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
     QTest::mouseClick(start, Qt::LeftButton);
@@ -190,7 +201,7 @@ TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
     EXPECT_EQ(w.boxes[0].text.rfind("The game wrote no frames for the demo \"short.dm_71\".", 0),
               0u);
     EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Failed.");
-    EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(0));
+    EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(item));
     EXPECT_TRUE(w.Form().Controls.frmMain.Enabled());
     EXPECT_FALSE(fs::exists(out + "/baseoa_short.avi"));
     ExpectNothingLeftBehind();
@@ -200,7 +211,7 @@ TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
 // as 0 it would never end the demo: neither may keep the run waiting.
 TEST_F(RealEngineTest, AMissingDemoAndACommaTimescaleEndTheirRuns) {
     test::RecordingWindow& w = Open();
-    w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+    CheckShort(w);
     const std::string demo = mod + "/demos/short.dm_71";
     fs::rename(demo, root / "short.dm_71");
     auto* start = w.findChild<QPushButton*>("btnStart");
@@ -360,7 +371,12 @@ TEST_F(PackagedOpenArenaTest, AHomeDemoIsFoundAndRecordedWithNothingWrittenBelow
     const MainControls& c = window->Form().Controls;
     EXPECT_EQ(c.edBasePath.Text(), "/usr/lib/openarena"); // found by itself, not stored
     EXPECT_EQ(ReadIniString(program / "vexo.ini", "paths", "quake", "-"), "-");
-    EXPECT_EQ(c.clbDemos.ItemText(0), "short.dm_71");
+    // The home's demo and the ten OpenArena ships in its pk3 files.
+    ASSERT_EQ(c.clbDemos.Count(), 11);
+    EXPECT_EQ(c.clbDemos.ItemText(0), "demo088-test1.dm_71");
+    EXPECT_EQ(c.clbDemos.ItemText(1), "flyby_compromise.dm_70");
+    EXPECT_EQ(c.clbDemos.ItemText(6), "short.dm_71");
+    EXPECT_EQ(c.clbDemos.ItemText(10), "stress_schism.dm_70");
     ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
     ExpectNothingLeftBehind();
     EXPECT_EQ(HomeFiles(), engineFiles);
