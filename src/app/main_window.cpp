@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -475,8 +476,58 @@ void MainWindow::Sleep(int milliseconds) {
     QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
+namespace {
+
+// An open-file dialog that also lets the user choose a folder the caller accepts: opening
+// such a folder (selected, or typed) chooses it instead of entering it. Qt's own dialog, as
+// a system dialog cannot be asked to do that.
+class FileOrFolderDialog : public QFileDialog {
+public:
+    FileOrFolderDialog(QWidget* parent, const QString& title,
+                       std::function<bool(const std::string&)> acceptsFolder)
+        : QFileDialog(parent, title), acceptsFolder_(std::move(acceptsFolder)) {
+        if (acceptsFolder_)
+            setOption(QFileDialog::DontUseNativeDialog);
+    }
+    // The folder chosen, when one was.
+    const QString& Folder() const { return folder_; }
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (acceptsFolder_ && files.size() == 1) {
+            // The dialog gives a name without a dot its default suffix, a folder's too where
+            // it has not looked at the folder yet.
+            QString chosen = files.first();
+            const QString suffix = "." + defaultSuffix();
+            if (!QFileInfo::exists(chosen) && chosen.endsWith(suffix))
+                chosen.chop(suffix.size());
+            const QFileInfo folder(chosen);
+            if (folder.isDir() && acceptsFolder_(S(folder.absoluteFilePath()))) {
+                folder_ = folder.absoluteFilePath();
+                done(QDialog::Accepted);
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    std::function<bool(const std::string&)> acceptsFolder_;
+    QString folder_;
+};
+
+// A dialog's starting folder: the one asked for where it exists, else the user's home.
+QString StartFolder(const std::string& directory) {
+    return Q(!directory.empty() && platform::DirectoryExists(directory)
+                 ? directory
+                 : platform::UserHomeDirectory());
+}
+
+} // namespace
+
 std::optional<std::string> MainWindow::OpenFileDialog(const OpenDialogOptions& options) {
-    QFileDialog dialog(this, Q(options.title));
+    FileOrFolderDialog dialog(this, Q(options.title), options.acceptsFolder);
+    dialog.setDirectory(StartFolder(options.directory));
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setSizeGripEnabled(true);
@@ -488,13 +539,22 @@ std::optional<std::string> MainWindow::OpenFileDialog(const OpenDialogOptions& o
     if (!options.defaultExt.empty())
         dialog.setDefaultSuffix(Q(options.defaultExt));
     dialog.selectFile(Q(options.fileName));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    if (!dialog.Folder().isEmpty()) {
+        std::string folder = S(dialog.Folder());
+        if (folder.back() != platform::kPathSep)
+            folder += platform::kPathSep;
+        return folder;
+    }
+    if (dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return S(dialog.selectedFiles().first());
 }
 
 std::optional<std::string> MainWindow::ChooseFolderDialog(const OpenDialogOptions& options) {
-    QString dir = QFileDialog::getExistingDirectory(this, Q(options.title));
+    QString dir =
+        QFileDialog::getExistingDirectory(this, Q(options.title), StartFolder(options.directory));
     if (dir.isEmpty())
         return std::nullopt;
     std::string path = S(dir);
@@ -503,30 +563,25 @@ std::optional<std::string> MainWindow::ChooseFolderDialog(const OpenDialogOption
     return path + options.fileName;
 }
 
-void MainWindow::ShellExecute(const std::string& verb, const std::string& file,
+bool MainWindow::ShellExecute(const std::string& verb, const std::string& file,
                               const std::string& params, const std::string& directory, int) {
     (void)verb;
-    if (file.empty()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(Q(directory)));
-        return;
-    }
-    if (file.find("://") != std::string::npos) {
-        QDesktopServices::openUrl(QUrl(Q(file)));
-        return;
-    }
+    // The desktop's services answer false where they find no program to open the target
+    // (no launcher such as xdg-open installed, a platform without one).
+    if (file.empty())
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(directory)));
+    if (file.find("://") != std::string::npos)
+        return QDesktopServices::openUrl(QUrl(Q(file)));
     if (file == "notepad.exe") {
         // The desktop's default text editor stands in for Notepad.
         QString target = Q(params);
         if (target.size() >= 2 && target.startsWith('"') && target.endsWith('"'))
             target = target.mid(1, target.size() - 2);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(target));
-        return;
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(target));
     }
-    if (!params.empty()) {
-        QProcess::startDetached(Q(file), QProcess::splitCommand(Q(params)), Q(directory));
-        return;
-    }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(file)));
+    if (!params.empty())
+        return QProcess::startDetached(Q(file), QProcess::splitCommand(Q(params)), Q(directory));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(file)));
 }
 
 void MainWindow::ShowAboutModal() {

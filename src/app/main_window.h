@@ -36,7 +36,7 @@ public:
     void Sleep(int milliseconds) override;
     std::optional<std::string> OpenFileDialog(const OpenDialogOptions& options) override;
     std::optional<std::string> ChooseFolderDialog(const OpenDialogOptions& options) override;
-    void ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
+    bool ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
                       const std::string& directory, int showCommand) override;
     void ShowAboutModal() override;
     void ShowHelpModal() override;

@@ -2,6 +2,7 @@
 // (app/) implements it with Qt; tests implement it with recording fakes.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,11 @@ struct OpenDialogOptions {
     std::string filter; // "description|pattern" pairs, or a single text without a pattern
     std::string fileName;
     std::string defaultExt;
+    std::string directory; // the folder the dialog opens in; empty for the system's choice
+    // Of the open-file dialog: a folder for which this holds may be chosen itself, where a file
+    // is asked for; opening it returns the folder with a separator after it, instead of
+    // entering it.
+    std::function<bool(const std::string& folder)> acceptsFolder;
 };
 
 struct COMPVARS;
@@ -50,8 +56,9 @@ public:
     virtual std::optional<std::string> ChooseFolderDialog(const OpenDialogOptions& options) = 0;
 
     // The shell: opens a file, folder, address or program. params and directory may be
-    // empty. The result is not examined by the program.
-    virtual void ShellExecute(const std::string& verb, const std::string& file,
+    // empty. False when it could not be handed over (no program to open it, a program that
+    // cannot be started); what the started program does then is not followed.
+    virtual bool ShellExecute(const std::string& verb, const std::string& file,
                               const std::string& params, const std::string& directory,
                               int showCommand) = 0;
 

@@ -5,7 +5,9 @@
 namespace vexo {
 
 std::string DefaultOutputDirectory() {
-    return platform::HomeDirectory();
+    const std::string videos = platform::UserVideosDirectory();
+    return !videos.empty() && platform::DirectoryExists(videos) ? videos
+                                                                : platform::UserHomeDirectory();
 }
 
 MainControls::MainControls() : edOutPath("edOutPath", DefaultOutputDirectory()) {

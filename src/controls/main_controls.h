@@ -10,7 +10,8 @@ namespace vexo {
 
 inline constexpr const char* kMainCaption = "Vexograph | PUBLIC BETA v0.5";
 
-// The output directory the program falls back to (the user's home directory).
+// The output directory the program falls back to: the user's videos folder where it exists,
+// else the home folder $HOME names.
 std::string DefaultOutputDirectory();
 
 struct MainControls {

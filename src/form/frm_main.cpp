@@ -71,8 +71,10 @@ void TfrmMain::timerTimer() {
     const int checked = c.clbDemos.CheckedCount();
     const int32_t fps = ParseLeadingInteger(c.edFps.Text());
     const int32_t aviFps = ParseLeadingInteger(c.edAviFps.Text());
-    Controls.btnStart.SetEnabled(checked > 0 && fps >= 1 && fps <= 100 && aviFps >= 1 &&
-                                 aviFps <= 200);
+    // Start also answers a game path that gives no modification: it says what to fix.
+    const bool noModification = !c.edBasePath.Text().empty() && c.cbMods.ItemIndex() < 0;
+    Controls.btnStart.SetEnabled(
+        (checked > 0 && fps >= 1 && fps <= 100 && aviFps >= 1 && aviFps <= 200) || noModification);
 }
 
 void TfrmMain::btnQuitClick() {

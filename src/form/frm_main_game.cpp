@@ -18,6 +18,10 @@ void TfrmMain::btnBasePathSetClick() {
     options.filter = EngineFilter();
     options.fileName = "quake3.exe";
     options.defaultExt = "exe";
+    // A packaged game has no engine of its own to pick: its folder may be chosen itself.
+    options.acceptsFolder = IsGameDirectory;
+    options.directory =
+        platform::DirectoryExists(c.edBasePath.Text()) ? c.edBasePath.Text() : FindInstalledGame();
     const std::optional<std::string> chosen = host_.OpenFileDialog(options);
     if (!chosen) {
         c.edBasePath.SetText("");
@@ -41,6 +45,7 @@ void TfrmMain::btnOutPathSetClick() {
     options.title = kOutputFolderTitle;
     options.filter = kOutputFolderPlaceholder;
     options.fileName = kOutputFolderPlaceholder;
+    options.directory = c.edOutPath.Text();
     const std::optional<std::string> chosen = host_.ChooseFolderDialog(options);
     if (!chosen) {
         c.edOutPath.SetText("");
@@ -65,6 +70,13 @@ void TfrmMain::edBasePathChange() {
     c.cbMods.SetItemIndex(c.cbMods.IndexOfNoCase(
         ReadIniString(ini, "settings", "lastmod", baseGame.empty() ? "baseq3" : baseGame)));
     cbModsChange();
+    // A game path with no game: the demos of the folder shown before are not this one's.
+    if (c.cbMods.Items().empty() && !c.edBasePath.Text().empty()) {
+        c.clbDemos.Clear();
+        c.clbDemos.SetColor(TColor::clBtnFace);
+        c.clbDemos.SetEnabled(false);
+        c.btnOpenModDir.SetEnabled(false);
+    }
 
     c.cbConfigs.Clear();
     for (const std::string& config : ListConfigs())

@@ -7,6 +7,7 @@
 #include "game/lists.h"
 #include "game/shortcuts.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/process.h"
 #include "util/path.h"
 
@@ -20,8 +21,26 @@ std::string OnDisk(const std::string& path) {
     return platform::ResolvePathCase(path);
 }
 
-void Open(IFormHost& host, const std::string& target) {
-    host.ShellExecute("open", OnDisk(target), "", "", SW_SHOW);
+void ShowError(IFormHost& host, const std::string& text) {
+    host.MessageBox(text, "Error", MB_OK | MB_ICONERROR);
+}
+
+// Shows a folder in the desktop's file manager, or says why it cannot.
+void OpenFolder(IFormHost& host, const std::string& dir) {
+    const std::string folder = OnDisk(dir);
+    if (!platform::DirectoryExists(folder)) {
+        platform::LogFailure("shortcuts",
+                             "cannot open the folder " + folder + ": it does not exist");
+        return ShowError(host, "The folder \"" + folder + "\" does not exist.");
+    }
+    if (!host.ShellExecute("open", folder, "", "", SW_SHOW)) {
+        platform::LogFailure("shortcuts", "no program was found to show the folder " + folder);
+        ShowError(host,
+                  "The folder \"" + folder +
+                      "\" could not be opened: no program to show folders was found. Install "
+                      "xdg-utils (its xdg-open finds your desktop's file manager), or open the "
+                      "folder in a file manager yourself.");
+    }
 }
 
 } // namespace
@@ -60,7 +79,7 @@ void TfrmMain::btnOpenModDirClick() {
         ModDirectoryPaths(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep);
     const auto found = std::find_if(dirs.begin(), dirs.end(), platform::DirectoryExists);
     ShowStatus("Opening modification directory...");
-    Open(host_, found == dirs.end() ? dirs.back() : *found);
+    OpenFolder(host_, found == dirs.end() ? dirs.back() : *found);
     host_.Sleep(250);
     ShowStatus("Ready.");
 }
@@ -73,7 +92,18 @@ void TfrmMain::btnEditConfigClick() {
     const std::string file = EditableConfig(
         programDir, ConfigFilePath(programDir, c.cbConfigs.Text(), platform::kPathSep));
     ShowStatus("Launching notepad...");
-    host_.ShellExecute("open", "notepad.exe", NotepadParameters(OnDisk(file)), "", SW_SHOW);
+    if (!platform::FileExists(file)) {
+        platform::LogFailure("shortcuts", "cannot edit the config " + file + ": it does not exist");
+        ShowError(host_, "The config \"" + file + "\" does not exist.");
+    } else if (!host_.ShellExecute("open", "notepad.exe", NotepadParameters(OnDisk(file)), "",
+                                   SW_SHOW)) {
+        platform::LogFailure("shortcuts",
+                             "no program was found to edit the config " + OnDisk(file));
+        ShowError(host_, "The config \"" + OnDisk(file) +
+                             "\" could not be opened: no text editor was found. Install "
+                             "xdg-utils (its xdg-open finds your desktop's editor), or open the "
+                             "file in a text editor yourself.");
+    }
     host_.Sleep(250);
     ShowStatus("Ready.");
 }
@@ -81,8 +111,7 @@ void TfrmMain::btnEditConfigClick() {
 void TfrmMain::btnOpenConfigDirClick() {
     const std::string dir = ConfigDirectoryPath(platform::ProgramDirectory());
     ShowStatus("Opening config file directory...");
-    if (platform::DirectoryExists(dir))
-        Open(host_, dir);
+    OpenFolder(host_, dir);
     host_.Sleep(250);
     ShowStatus("Ready.");
 }
@@ -91,17 +120,15 @@ void TfrmMain::btnOpenDemosDirClick() {
     MainControls& c = Controls;
     if (c.cbMods.ItemIndex() < 0)
         return;
-    // The first demos folder there is, a packaged game's home first.
-    std::string dir;
+    // The first demos folder there is, a packaged game's home first (and named first when
+    // there is none).
+    std::vector<std::string> dirs;
     for (const std::string& modDir :
-         ModDirectoryPaths(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep)) {
-        dir = JoinPath(modDir, "demos", platform::kPathSep);
-        if (platform::DirectoryExists(dir))
-            break;
-    }
+         ModDirectoryPaths(c.edBasePath.Text(), c.cbMods.Text(), platform::kPathSep))
+        dirs.push_back(JoinPath(modDir, "demos", platform::kPathSep));
+    const auto found = std::find_if(dirs.begin(), dirs.end(), platform::DirectoryExists);
     ShowStatus("Opening demos directory...");
-    if (platform::DirectoryExists(dir))
-        Open(host_, dir);
+    OpenFolder(host_, found == dirs.end() ? dirs.front() : *found);
     host_.Sleep(250);
     ShowStatus("Ready.");
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "game/pk3.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "settings/folders.h"
@@ -59,9 +60,11 @@ bool ModDirectoryExists(const RunPaths& paths) {
 }
 
 bool DemoFileExists(const RunPaths& paths, const std::string& demoItem, char sep) {
-    return std::any_of(paths.ModDirs.begin(), paths.ModDirs.end(), [&](const std::string& dir) {
-        return platform::FileExists(JoinPath(dir, "demos", demoItem, sep));
-    });
+    return std::any_of(paths.ModDirs.begin(), paths.ModDirs.end(),
+                       [&](const std::string& dir) {
+                           return platform::FileExists(JoinPath(dir, "demos", demoItem, sep));
+                       }) ||
+           PackedDemoExists(paths.ModDirs, demoItem);
 }
 
 std::string DemoBaseName(const std::string& demoItem) {

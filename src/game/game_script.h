@@ -59,7 +59,7 @@ struct RunPaths {
 // True when one of the modification's folders exists.
 bool ModDirectoryExists(const RunPaths& paths);
 // True when a demo list item names a file in the "demos" folder of one of the modification's
-// folders (joined by sep).
+// folders (joined by sep), or a demo packed in one of their pk3 files.
 bool DemoFileExists(const RunPaths& paths, const std::string& demoItem, char sep);
 
 // programDir carries its trailing separator; the config item is looked up in that program's

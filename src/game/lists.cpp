@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "game/engine.h"
+#include "game/pk3.h"
 #include "platform/fs.h"
 #include "settings/folders.h"
 #include "util/no_case.h"
@@ -107,11 +108,17 @@ std::vector<std::string> ListGameModifications(const std::string& base) {
 
 std::vector<std::string> ListModDemos(const std::vector<std::string>& modDirs) {
     std::vector<std::string> demos;
+    auto add = [&demos](const std::string& demo) {
+        if (std::none_of(demos.begin(), demos.end(),
+                         [&](const std::string& d) { return EqualNoCase(d, demo); }))
+            demos.push_back(demo);
+    };
     for (const std::string& modDir : modDirs)
         for (const std::string& demo : ListDemos(modDir))
-            if (std::none_of(demos.begin(), demos.end(),
-                             [&](const std::string& d) { return EqualNoCase(d, demo); }))
-                demos.push_back(demo);
+            add(demo);
+    for (const std::string& modDir : modDirs)
+        for (const std::string& demo : ListPackedDemos(modDir))
+            add(demo);
     return demos;
 }
 

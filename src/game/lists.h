@@ -36,9 +36,10 @@ std::vector<std::string> ListConfigs();
 // The modifications of every folder the lists of the game directory base are read from
 // (GameFolders), each name once, in the order found.
 std::vector<std::string> ListGameModifications(const std::string& base);
-// The demos of a modification's folders (ModDirectoryPaths), in the order found. A demo in
-// more than one folder, without regard to letter case, is listed once: the engine plays the
-// one in the first folder, which it looks into first.
+// The demos of a modification's folders (ModDirectoryPaths), in the order found: the loose
+// ones of each folder, then those packed in each folder's pk3 files (ListPackedDemos). A demo
+// found more than once, without regard to letter case, is listed once, as found first: the
+// engine plays any of them by that name.
 std::vector<std::string> ListModDemos(const std::vector<std::string>& modDirs);
 
 } // namespace vexo

@@ -103,6 +103,11 @@ std::string UserHomeDirectory();
 std::string UserConfigHome();
 // The same for the user's state files (logs): $XDG_STATE_HOME, else $HOME/.local/state.
 std::string UserStateHome();
+// The user's videos folder as xdg-user-dir names it, without a trailing separator:
+// XDG_VIDEOS_DIR in UserConfigHome()'s user-dirs.dirs, its "$HOME" standing for
+// UserHomeDirectory(). Empty when the file names no absolute folder; whether the folder
+// exists is not tested.
+std::string UserVideosDirectory();
 
 // An existing directory this process may create files in.
 bool IsWritableDirectory(const std::string& path);

@@ -47,11 +47,30 @@ protected:
         c.edAviFps.SetText("25");
         return *window;
     }
+    // The demo list's item of a demo, listed among OpenArena's own (packed in its pk3 files);
+    // -1 when it is not listed once.
+    int Item(const std::string& demo) {
+        auto* demos = window->findChild<QListWidget*>("clbDemos");
+        const QList<QListWidgetItem*> found =
+            demos->findItems(QString::fromStdString(demo), Qt::MatchExactly);
+        if (found.size() != 1) {
+            ADD_FAILURE() << demo << " is not listed once";
+            return -1;
+        }
+        return demos->row(found.value(0));
+    }
+    // Checks a demo in the list as a user's click does; its item.
+    int Check(const std::string& demo) {
+        const int item = Item(demo);
+        if (item >= 0)
+            window->findChild<QListWidget*>("clbDemos")->item(item)->setCheckState(Qt::Checked);
+        return item;
+    }
     void Record(bool realtime) {
         test::RecordingWindow& w = Open();
-        ASSERT_EQ(w.Form().Controls.clbDemos.Count(), 1);
+        ASSERT_EQ(w.Form().Controls.clbDemos.Count(), 11);
         w.Form().Controls.cbRealtime.SetChecked(realtime);
-        w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+        Check("short.dm_71");
         auto* start = w.findChild<QPushButton*>("btnStart");
         ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
         QTest::mouseClick(start, Qt::LeftButton);
@@ -182,7 +201,7 @@ TEST_F(RealEngineTest, ADemoBecomesTheEnginesFramesAndSoundWithRealtimeOffAndOn)
 TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
     test::WriteFile(program / "configs/default.cfg", "quit\n");
     test::RecordingWindow& w = Open();
-    w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+    const int item = Check("short.dm_71");
     auto* start = w.findChild<QPushButton*>("btnStart");
     ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
     QTest::mouseClick(start, Qt::LeftButton);
@@ -190,7 +209,7 @@ TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
     EXPECT_EQ(w.boxes[0].text.rfind("The game wrote no frames for the demo \"short.dm_71\".", 0),
               0u);
     EXPECT_EQ(w.Form().Controls.status.SimpleText(), "Failed.");
-    EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(0));
+    EXPECT_TRUE(w.Form().Controls.clbDemos.Checked(item));
     EXPECT_TRUE(w.Form().Controls.frmMain.Enabled());
     EXPECT_FALSE(fs::exists(out + "/baseoa_short.avi"));
     ExpectNothingLeftBehind();
@@ -200,7 +219,7 @@ TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
 // as 0 it would never end the demo: neither may keep the run waiting.
 TEST_F(RealEngineTest, AMissingDemoAndACommaTimescaleEndTheirRuns) {
     test::RecordingWindow& w = Open();
-    w.findChild<QListWidget*>("clbDemos")->item(0)->setCheckState(Qt::Checked);
+    Check("short.dm_71");
     const std::string demo = mod + "/demos/short.dm_71";
     fs::rename(demo, root / "short.dm_71");
     auto* start = w.findChild<QPushButton*>("btnStart");
@@ -238,17 +257,15 @@ TEST_F(RealEngineTest, TheVideoHasTheDemosSoundOnADesktopWhoseOpenALWorks) {
 // A demo the engine cannot play ends with the engine's own words, and the run goes on; the
 // hunk is large enough for OpenArena's own demo, which the engine's default is not.
 TEST_F(RealEngineTest, AnUnplayableDemoFailsWithTheEnginesWordsAndTheRunGoesOn) {
-    CopyOutPackedDemo("flyby_oa_dm3.dm_70");
-    CopyOutPackedDemo("demo088-test1.dm_71");
+    // Both as OpenArena ships them, packed in its pk3 files.
     test::WriteFile(mod + "/q3config.cfg", "seta com_hunkMegs \"128\"\n");
     test::RecordingWindow& w = Open();
     MainControls& c = w.Form().Controls;
-    ASSERT_EQ(c.clbDemos.Count(), 3);
+    ASSERT_EQ(c.clbDemos.Count(), 11);
     c.cbModes.SetItemIndex(0); // 320 x 240 at five frames a second: a quick look at the
     c.edFps.SetText("5");      // whole long demo
     c.cbRealtime.SetChecked(true);
-    for (int i : {0, 1})
-        w.findChild<QListWidget*>("clbDemos")->item(i)->setCheckState(Qt::Checked);
+    const int flyby = Check("flyby_oa_dm3.dm_70"), test1 = Check("demo088-test1.dm_71");
     auto* start = w.findChild<QPushButton*>("btnStart");
     ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 2000));
     QTest::mouseClick(start, Qt::LeftButton);
@@ -258,8 +275,8 @@ TEST_F(RealEngineTest, AnUnplayableDemoFailsWithTheEnginesWordsAndTheRunGoesOn) 
                                    "\"couldn't open demos/flyby_oa_dm3.dm_"),
               std::string::npos)
         << w.boxes[0].text;
-    EXPECT_TRUE(c.clbDemos.Checked(1));
-    EXPECT_FALSE(c.clbDemos.Checked(0));
+    EXPECT_TRUE(c.clbDemos.Checked(flyby));
+    EXPECT_FALSE(c.clbDemos.Checked(test1));
     // About 170 seconds of demo at five frames a second.
     const int frames = std::stoi(Probe(out + "/baseoa_demo088-test1.avi", "v:0", "nb_read_frames"));
     EXPECT_GT(frames, 800);
@@ -274,8 +291,7 @@ TEST_F(RealEngineTest, AClickInTheGameIsIgnoredAndADemoLeftEarlyIsKeptAsFailed) 
     test::RecordingWindow& w = Open();
     MainControls& c = w.Form().Controls;
     c.cbRealtime.SetChecked(true);
-    for (int i : {0, 1})
-        w.findChild<QListWidget*>("clbDemos")->item(i)->setCheckState(Qt::Checked);
+    const int test1 = Check("demo088-test1.dm_71"), shortDemo = Check("short.dm_71");
     WhenRecorded(40, [&] {
         SendToGame("click 1 key a");
         WhenRecorded(120, [&] { SendToGame("key Escape"); });
@@ -292,8 +308,8 @@ TEST_F(RealEngineTest, AClickInTheGameIsIgnoredAndADemoLeftEarlyIsKeptAsFailed) 
     EXPECT_GE(frames, 120); // past the click
     EXPECT_LT(frames, 1000);
     // The run went on with the next demo.
-    EXPECT_TRUE(c.clbDemos.Checked(0));
-    EXPECT_FALSE(c.clbDemos.Checked(1));
+    EXPECT_TRUE(c.clbDemos.Checked(test1));
+    EXPECT_FALSE(c.clbDemos.Checked(shortDemo));
     EXPECT_TRUE(fs::exists(out + "/baseoa_short.avi"));
     ExpectNothingLeftBehind();
 }
@@ -304,8 +320,7 @@ TEST_F(RealEngineTest, ClosingTheWindowStopsTheRecording) {
     test::RecordingWindow& w = Open();
     MainControls& c = w.Form().Controls;
     c.cbRealtime.SetChecked(true);
-    for (int i : {0, 1})
-        w.findChild<QListWidget*>("clbDemos")->item(i)->setCheckState(Qt::Checked);
+    const int test1 = Check("demo088-test1.dm_71"), shortDemo = Check("short.dm_71");
     w.reply = IDYES;
     WhenRecorded(30, [&] { w.close(); });
     auto* start = w.findChild<QPushButton*>("btnStart");
@@ -317,8 +332,8 @@ TEST_F(RealEngineTest, ClosingTheWindowStopsTheRecording) {
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(c.status.SimpleText(), "Failed.");
     EXPECT_TRUE(c.frmMain.Enabled());
-    EXPECT_TRUE(c.clbDemos.Checked(0));
-    EXPECT_TRUE(c.clbDemos.Checked(1));
+    EXPECT_TRUE(c.clbDemos.Checked(test1));
+    EXPECT_TRUE(c.clbDemos.Checked(shortDemo));
     EXPECT_GE(std::stoi(Probe(out + "/baseoa_demo088-test1 (failed).avi", "v:0", "nb_read_frames")),
               25); // the last one cut short when the game was ended
     EXPECT_FALSE(fs::exists(out + "/baseoa_short.avi"));
@@ -360,7 +375,12 @@ TEST_F(PackagedOpenArenaTest, AHomeDemoIsFoundAndRecordedWithNothingWrittenBelow
     const MainControls& c = window->Form().Controls;
     EXPECT_EQ(c.edBasePath.Text(), "/usr/lib/openarena"); // found by itself, not stored
     EXPECT_EQ(ReadIniString(program / "vexo.ini", "paths", "quake", "-"), "-");
-    EXPECT_EQ(c.clbDemos.ItemText(0), "short.dm_71");
+    // The home's demo and the ten OpenArena ships in its pk3 files.
+    ASSERT_EQ(c.clbDemos.Count(), 11);
+    EXPECT_EQ(c.clbDemos.ItemText(0), "demo088-test1.dm_71");
+    EXPECT_EQ(c.clbDemos.ItemText(1), "flyby_compromise.dm_70");
+    EXPECT_EQ(c.clbDemos.ItemText(6), "short.dm_71");
+    EXPECT_EQ(c.clbDemos.ItemText(10), "stress_schism.dm_70");
     ExpectLikeTheEngines(out + "/baseoa_short.avi", reference);
     ExpectNothingLeftBehind();
     EXPECT_EQ(HomeFiles(), engineFiles);

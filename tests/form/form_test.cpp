@@ -84,6 +84,30 @@ TEST_F(FormTest, StoredValuesOfTheWrongFormAreRepaired) {
     EXPECT_FALSE(c.btnStart.Enabled()); // fps -5 is out of range
 }
 
+// The videos folder as xdg-user-dir finds it, else the home $HOME names (not the account's).
+TEST_F(FormTest, TheDefaultOutputFolderIsTheVideosFolderWhereItExists) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = saved ? saved : "";
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(Start().Controls.edOutPath.Text(), system.home.path());
+    WriteFile(system.home / ".config/user-dirs.dirs",
+              "# written by xdg-user-dirs-update\nXDG_VIDEOS_DIR=\"$HOME/Videos\"\n"
+              "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n  XDG_VIDEOS_DIR=\"$HOME/My \\\"Videos\\\"/\"\n");
+    EXPECT_EQ(Start().Controls.edOutPath.Text(), system.home.path()); // not made yet
+    std::filesystem::create_directories(system.home / "My \"Videos\"");
+    EXPECT_EQ(Start().Controls.edOutPath.Text(), system.home / "My \"Videos\"");
+    EXPECT_EQ(Read("paths", "output"), "<missing>"); // shown, not stored
+
+    TempDir config, videos;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    WriteFile(config / "user-dirs.dirs", "XDG_VIDEOS_DIR=\"" + videos.path() + "\"\n");
+    EXPECT_EQ(Start().Controls.edOutPath.Text(), videos.path());
+    if (saved)
+        ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST_F(FormTest, HexadecimalRatesAreRewrittenInDecimal) {
     WriteFile(Ini(), "[settings]\nfps=0x1E\n[paths]\noutput=" + dir.path() + "\n");
     MainControls& c = Start().Controls;

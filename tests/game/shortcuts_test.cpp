@@ -80,15 +80,35 @@ TEST_F(ShortcutsTest, FoldersAndConfigsAreHandedOverAsTheyAreOnDisk) {
                        "Launching notepad...", "Ready."}));
     EXPECT_EQ(host.sleeps, (std::vector<int>{250, 250, 250, 250}));
 
-    // Missing demos and config folders: the texts, the pause, nothing opened.
+    // Nothing to open them with: each says so, with the path.
+    host.shellWorks = false;
+    form->btnOpenModDirClick();
+    form->btnEditConfigClick();
+    host.shell.clear();
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].text.rfind("The folder \"" + game / "BaseQ3" +
+                                           "\" could not be opened: no program to show folders",
+                                       0),
+              0u);
+    EXPECT_EQ(host.boxes[1].text.rfind("The config \"" + program / "configs/Default.CFG" +
+                                           "\" could not be opened: no text editor was found",
+                                       0),
+              0u);
+    EXPECT_EQ(host.boxes[1].flags, MB_OK | MB_ICONERROR);
+
+    // Missing demos and config folders: the texts, the pause, nothing opened, and why.
     std::filesystem::remove_all(game / "BaseQ3/Demos");
     std::filesystem::remove_all(program / "configs");
     statuses.clear();
+    host.boxes.clear();
     form->btnOpenDemosDirClick();
     form->btnOpenConfigDirClick();
     EXPECT_TRUE(host.shell.empty());
     EXPECT_EQ(statuses, (Strings{"Opening demos directory...", "Ready.",
                                  "Opening config file directory...", "Ready."}));
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].text, "The folder \"" + game / "BaseQ3/demos" + "\" does not exist.");
+    EXPECT_EQ(host.boxes[1].text, "The folder \"" + program / "configs" + "\" does not exist.");
 }
 
 TEST_F(ShortcutsTest, BannersAndTheCodecInstall) {

@@ -86,12 +86,18 @@ protected:
     std::unique_ptr<TfrmMain> form;
 };
 
-TEST_F(StartChecks, NothingHappensWithoutAModification) {
+TEST_F(StartChecks, WithoutAModificationStartSaysWhatToFixAndRecordsNothing) {
     MainControls& c = form->Controls;
     c.cbMods.SetItemIndex(-1);
     c.status.SetSimpleText("keep");
-    EXPECT_EQ(Start(), "");
+    EXPECT_EQ(Start(), "No modification is selected. Pick one under \"Use Modification:\".");
+    c.edBasePath.SetText("X");
+    EXPECT_EQ(Start(), "There is no game in \"X\": no folder there holds the game's pk3 files. "
+                       "Correct \"Quake III Arena Path:\", or choose the game's folder (or its "
+                       "quake3.exe) with the \"...\" button beside it.");
+    EXPECT_EQ(host.boxes.back().caption, "Error");
     EXPECT_EQ(c.status.SimpleText(), "keep");
+    EXPECT_FALSE(fs::exists(out / "baseq3_one.avi"));
 }
 
 TEST_F(StartChecks, TheFirstFailingCheckIsReportedInOrder) {

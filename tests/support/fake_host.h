@@ -58,9 +58,10 @@ public:
         dialogs.push_back(options);
         return NextDialogReply();
     }
-    void ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
+    bool ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
                       const std::string& directory, int show) override {
         shell.push_back({verb, file, params, directory, show});
+        return shellWorks;
     }
     void ShowAboutModal() override { ++aboutShown; }
     void ShowHelpModal() override { ++helpShown; }
@@ -78,6 +79,7 @@ public:
     std::vector<OpenDialogOptions> dialogs;
     std::deque<std::optional<std::string>> dialogReplies;
     std::vector<ShellCall> shell;
+    bool shellWorks = true; // what ShellExecute answers
     std::vector<std::string> chooserTitles;
     std::function<int(COMPVARS&)> chooser;
     std::function<void()> onProcessMessages;

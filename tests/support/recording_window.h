@@ -20,9 +20,10 @@ public:
             onBox(text);
         return (flags & 0x0F) == MB_YESNO ? reply : IDOK;
     }
-    void ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
+    bool ShellExecute(const std::string& verb, const std::string& file, const std::string& params,
                       const std::string& directory, int show) override {
         shell.push_back({verb, file, params, directory, show});
+        return true;
     }
     void ProcessMessages() override {
         MainWindow::ProcessMessages();

@@ -5,10 +5,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -392,6 +395,51 @@ std::string UserConfigHome() {
 
 std::string UserStateHome() {
     return XdgHome("XDG_STATE_HOME", "/.local/state");
+}
+
+namespace {
+
+// The value a line of a shell file such as user-dirs.dirs gives name when the shell reads
+// it: "NAME=value" (no blank around "="), the value between double quotes (a backslash keeps
+// the character after it) or up to the first blank.
+std::optional<std::string> ShellAssignment(const std::string& line, const std::string& name) {
+    size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line.compare(at, name.size() + 1, name + "=") != 0)
+        return std::nullopt;
+    at += name.size() + 1;
+    std::string value;
+    if (at == line.size())
+        return value;
+    if (line[at] != '"')
+        return line.substr(at, line.find_first_of(" \t", at) - at);
+    for (++at; at < line.size() && line[at] != '"'; ++at) {
+        if (line[at] == '\\' && at + 1 < line.size())
+            ++at;
+        value += line[at];
+    }
+    return value;
+}
+
+} // namespace
+
+std::string UserVideosDirectory() {
+    std::ifstream file(UserConfigHome() + "/user-dirs.dirs");
+    std::string folder;
+    for (std::string line; std::getline(file, line);) {
+        std::optional<std::string> value = ShellAssignment(line, "XDG_VIDEOS_DIR");
+        if (!value)
+            continue; // the last assignment holds, as when the shell reads the file
+        for (const char* home : {"$HOME", "${HOME}"}) {
+            const size_t length = std::strlen(home);
+            if (value->compare(0, length, home) == 0 &&
+                (value->size() == length || (*value)[length] == '/'))
+                value->replace(0, length, UserHomeDirectory());
+        }
+        folder = *value;
+    }
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder.empty() || folder[0] != '/' ? std::string() : folder;
 }
 
 bool IsWritableDirectory(const std::string& path) {
