@@ -15,6 +15,11 @@
 namespace vexo {
 
 class CAviFile;
+struct RunRequest;
+
+// The recording run the window's controls ask for when Start is pressed: the checked demos
+// in list order, every other value as the controls hold it.
+RunRequest RunRequestFrom(const MainControls& c);
 
 class TfrmMain {
 public:

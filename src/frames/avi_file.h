@@ -50,6 +50,8 @@ public:
     // written right after the file header). False without a sound stream; false, with the
     // writer closed and LastError = AVI_WRITE_FRAME, when the sound was not stored.
     bool WriteSound(const uint8_t* data, int32_t bytes);
+    // Whether the open file has a sound stream.
+    bool HasSound() const { return SoundStream != nullptr; }
     // Appends the image (left unchanged) at position. False, with the writer closed and
     // LastError set, when the frame was not stored. bytesWritten receives the bytes the
     // frame took in the file.

@@ -183,14 +183,18 @@ bool TDirThread::Pause(int milliseconds) {
     return !terminated_;
 }
 
-void TDirThread::Status(const std::string& text) {
-    if (ui_.Status)
-        queue_.Post([f = ui_.Status, text] { f(text); });
-}
-
-void TDirThread::Title(const std::string& text) {
-    if (ui_.Title)
-        queue_.Post([f = ui_.Title, text] { f(text); });
+void TDirThread::Report(FrameProgress::Step step, int32_t frame, const std::string& source,
+                        int attempt) {
+    if (!ui_.Progress)
+        return;
+    FrameProgress p;
+    p.step = step;
+    p.frame = frame;
+    p.source = source;
+    p.attempt = attempt;
+    p.framesWritten = framesWritten_;
+    p.bytesWritten = bytesWritten_;
+    queue_.Post([f = ui_.Progress, p] { f(p); });
 }
 
 void TDirThread::ErrorBox(const std::string& text) {
@@ -204,6 +208,7 @@ void TDirThread::Execute() {
     processed_.clear();
     frameCounter_ = 0;
     framesWritten_ = 0;
+    bytesWritten_ = 0;
     int idle = 0; // scans that found files but wrote none; never reset
 
     while (!terminated_) {
@@ -274,7 +279,7 @@ void TDirThread::Execute() {
         if (terminated_)
             break;
         if (written == 0) {
-            Status("Sensing...");
+            Report(FrameProgress::Step::Sensing);
             ++idle;
             if (idle > 2)
                 break;
@@ -361,14 +366,13 @@ void TDirThread::DropReadAhead() {
 bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string& name,
                                  const std::string& nextPath) {
     if (!Writer) {
-        Status("Failed.");
+        Report(FrameProgress::Step::Failed);
         ErrorBox("Internal error. Aborting.");
         return false;
     }
     busy_ = true;
     const int32_t number = frameCounter_;
-    Status("Writing frame " + std::to_string(number) + " (" + name + ") ...");
-    Title("VEXO [ " + name + " ]");
+    Report(FrameProgress::Step::Writing, number, name);
     const std::string path = platform::ResolvePathCase(fullPath);
     const std::chrono::nanoseconds settle = SettleWait(path);
     if (settle > std::chrono::nanoseconds::zero())
@@ -399,8 +403,7 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
             break;
         FreeImage(image);
         image = nullptr;
-        Status("Retrying frame " + std::to_string(number) + " (" + std::to_string(attempt) +
-               ") ...");
+        Report(FrameProgress::Step::Retrying, number, name, attempt);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (!image && !prepared && lenient_) {
@@ -414,8 +417,10 @@ bool TDirThread::HandleFrameFile(const std::string& fullPath, const std::string&
         return Fail("Error reading a generated TGA file.");
     }
     const int32_t position = frameCounter_++;
-    const bool ok = prepared ? Writer->WritePreparedFrame(*prepared, position)
-                             : Writer->WriteFrame(image, position);
+    int32_t bytes = 0;
+    const bool ok = prepared ? Writer->WritePreparedFrame(*prepared, position, &bytes)
+                             : Writer->WriteFrame(image, position, &bytes);
+    bytesWritten_ += bytes;
     FreeImage(image);
     if (!ok) {
         platform::LogFailure("collector", "frame " + std::to_string(position) + " from " + path +
@@ -481,8 +486,9 @@ std::unique_ptr<SoundFit> TDirThread::AddSound(const platform::CaptureSound& sou
 }
 
 bool TDirThread::Fail(const std::string& text) {
+    failureText_ = text;
     failed_ = true;
-    Status("Failed.");
+    Report(FrameProgress::Step::Failed);
     ErrorBox(text);
     Terminate();
     return false;
@@ -496,9 +502,11 @@ bool TDirThread::TakeCaptureFile(platform::GameCaptureReader& capture, const std
             if (!Writer)
                 return Fail("Internal error. Aborting.");
             const int32_t position = frameCounter_++;
-            Status("Writing frame " + std::to_string(position) + " (" + name + ") ...");
-            Title("VEXO [ " + name + " ]");
-            if (!Writer->WritePicture(capture.Picture(), position)) {
+            Report(FrameProgress::Step::Writing, position, name);
+            int32_t bytes = 0;
+            const bool ok = Writer->WritePicture(capture.Picture(), position, &bytes);
+            bytesWritten_ += bytes;
+            if (!ok) {
                 return Fail("Error writing AVI frame to output file.");
             }
             ++framesWritten_;

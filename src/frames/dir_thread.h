@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "frames/avi_file.h"
+#include "frames/frame_progress.h"
 #include "frames/sound_fit.h"
 #include "platform/game_capture.h"
 #include "platform/main_queue.h"
@@ -24,12 +25,11 @@
 
 namespace vexo {
 
-// Where the collector's texts go. Every function runs on the main thread, in the order the
+// Where the collector reports. Every function runs on the main thread, in the order the
 // collector produced them; the collector waits only for ErrorBox.
 struct CollectorUi {
-    std::function<void(const std::string&)> Status;   // the status line
-    std::function<void(const std::string&)> Title;    // the application title
-    std::function<void(const std::string&)> ErrorBox; // caption "Error", error icon
+    std::function<void(const FrameProgress&)> Progress; // what it does, as numbers
+    std::function<void(const std::string&)> ErrorBox;   // caption "Error", error icon
 };
 
 class TDirThread {
@@ -85,6 +85,8 @@ public:
     // True when the collector stopped over a file it could not read or a frame the writer
     // refused (and told the user so).
     bool Failed() const { return failed_; }
+    // What the user was told when it failed; read once it has stopped.
+    const std::string& FailureText() const { return failureText_; }
     // The position the next frame will get.
     int32_t FrameCounter() const { return frameCounter_; }
     // The frames the writer has taken.
@@ -120,8 +122,8 @@ private:
     std::unique_ptr<SoundFit> AddSound(const platform::CaptureSound& sound);
     void DeleteProcessedFiles();
     bool Pause(int milliseconds); // false when termination was requested
-    void Status(const std::string& text);
-    void Title(const std::string& text);
+    void Report(FrameProgress::Step step, int32_t frame = 0, const std::string& source = {},
+                int attempt = 0);
     void ErrorBox(const std::string& text);
 
     platform::MainThreadQueue& queue_;
@@ -141,7 +143,9 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<bool> lenient_{false};
     std::atomic<int32_t> framesWritten_{0};
+    int64_t bytesWritten_ = 0; // on the worker
     std::string captureFile_;
+    std::string failureText_;
     double engineFrameRate_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;

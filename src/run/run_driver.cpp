@@ -1,9 +1,6 @@
 #include "run/run_driver.h"
 
-#include <atomic>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -11,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "controls/main_controls.h"
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
 #include "game/engine.h"
@@ -19,70 +15,33 @@
 #include "game/game_script.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "platform/main_queue.h"
 #include "platform/process.h"
+#include "run/game_watch.h"
 #include "run/recording_guard.h"
-#include "settings/codec_settings.h"
-#include "settings/ini.h"
 
 namespace vexo {
 
 namespace {
 
 constexpr char kSep = platform::kPathSep;
+using Clock = std::chrono::steady_clock;
 
-// How long a game may record nothing at all before it is taken for one that will never
-// play its demo. Loading a large map on a slow machine takes well under a minute.
-constexpr int kStallSeconds = 120;
-int g_stallSeconds = kStallSeconds;
-
-void ErrorBox(IFormHost& host, const std::string& text) {
-    host.MessageBox(text, "Error", MB_OK | MB_ICONERROR);
-}
-
-// Handles the window's pending messages until done() holds. The short sleep keeps the
-// main thread from taking a whole core away from the collector while it waits.
-// Once done() holds, the worker's last texts are already queued: one more pass shows them
-// before the caller's next status text.
-template <typename Done> void WaitPumping(IFormHost& host, Done done) {
+// Lets the observer handle what waits on its thread, and hands the collector's reports over
+// to it, until done() holds. The short sleep keeps the run's thread from taking a whole core
+// away from the collector while it waits. Once done() holds, the worker's last reports are
+// already queued: one more pass hands them over before the run's next status text.
+template <typename Done>
+void WaitPumping(RunObserver& observer, platform::MainThreadQueue& queue, Done done) {
     while (!done()) {
-        host.ProcessMessages();
+        observer.Pump();
+        queue.Drain();
         if (!done())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    host.ProcessMessages();
+    observer.Pump();
+    queue.Drain();
 }
-
-// A native engine's recording of one demo: a file of a fixed name in the modification's
-// "videos" folder. One left from before is removed before the game starts; the file, and the
-// folder when the engine made it, go again once the demo is done, however it ended.
-class EngineCapture {
-public:
-    explicit EngineCapture(const RunPaths& paths)
-        : file_(paths.CaptureFile), folder_(paths.CaptureDir),
-          folderExisted_(platform::DirectoryExists(folder_)) {
-        DeleteFiles();
-    }
-    ~EngineCapture() {
-        DeleteFiles();
-        if (!folderExisted_)
-            platform::RemoveEmptyDirectory(folder_);
-    }
-    EngineCapture(const EngineCapture&) = delete;
-    EngineCapture& operator=(const EngineCapture&) = delete;
-
-private:
-    // The recording, the files it goes on in past 2 GB (its name with "_" appended) and the
-    // index the engine keeps beside each while it writes (".index.dat" appended).
-    void DeleteFiles() const {
-        const std::string name = file_.substr(file_.find_last_of(kSep) + 1);
-        for (const std::string& found : platform::FindMatches(folder_ + kSep + name + "*", false))
-            platform::DeleteFileAt(folder_ + kSep + found);
-    }
-
-    std::string file_;
-    std::string folder_;
-    bool folderExisted_;
-};
 
 // What a run has under way, put right when an exception leaves the run (a worker thread
 // that cannot start, say): the worker is stopped before the writer closes, the game is ended
@@ -90,8 +49,9 @@ private:
 // that follows shows over a window that works.
 class RunCleanup {
 public:
-    RunCleanup(MainControls& c, IFormHost& host, CAviFile& writer, const RunPaths& paths)
-        : c_(c), host_(host), writer_(writer), paths_(paths),
+    RunCleanup(RunObserver& observer, platform::MainThreadQueue& queue, CAviFile& writer,
+               const RunPaths& paths)
+        : observer_(observer), queue_(queue), writer_(writer), paths_(paths),
           exceptions_(std::uncaught_exceptions()) {}
     ~RunCleanup() {
         if (std::uncaught_exceptions() <= exceptions_)
@@ -112,147 +72,40 @@ private:
     void Abandon() {
         if (worker) {
             worker->Terminate();
-            WaitPumping(host_, [&] { return !worker->Started() || !worker->Active(); });
+            WaitPumping(observer_, queue_, [&] { return !worker->Started() || !worker->Active(); });
         }
         writer_.Close(0);
         if (game) {
             game->Terminate();
             while (!game->Wait(80))
-                host_.ProcessMessages();
+                observer_.Pump();
             game->Close();
         }
         platform::DeleteFileAt(paths_.TempConfig);
-        ShowStatus(c_, host_, "Failed.");
-        EnableAfterRun(c_, host_);
+        observer_.Status("Failed.");
+        observer_.RunEnds();
         if (worker)
-            WaitPumping(host_, [&] { return worker->CleanupDone(); });
+            WaitPumping(observer_, queue_, [&] { return worker->CleanupDone(); });
     }
 
-    MainControls& c_;
-    IFormHost& host_;
+    RunObserver& observer_;
+    platform::MainThreadQueue& queue_;
     CAviFile& writer_;
     const RunPaths& paths_;
     const int exceptions_;
 };
 
-} // namespace
-
-std::string RecordingFileName(const std::string& aviFileName) {
-    return aviFileName.substr(0, aviFileName.size() - 4) + " (recording).avi";
-}
-
-std::string FailedFileName(const std::string& aviFileName) {
-    return aviFileName.substr(0, aviFileName.size() - 4) + " (failed).avi";
-}
-
-std::string DemoGoneText(const std::string& demoItem) {
-    return "The demo \"" + demoItem +
-           "\" is no longer in the modification's demos folder. Refresh the demo list and "
-           "try again.";
-}
-
-std::string NotSavedText(const std::string& aviFileName, const std::string& recording) {
-    return "The video could not be saved as \"" + aviFileName + "\". It was kept as \"" +
-           recording + "\".";
-}
-
-std::string NoFramesText(const std::string& demoItem) {
-    return "The game wrote no frames for the demo \"" + demoItem +
-           "\".\n\n"
-           "Check that the game can record: the original Quake III Arena writes screenshots "
-           "(cl_avidemo), ioquake3 and OpenArena write a video (the video command). Check "
-           "also that the demo plays in the game and that the config does not quit it "
-           "first.";
-}
-
-std::string EngineErrorText(const std::string& demoItem, const std::string& engineError) {
-    return "The game could not play the demo \"" + demoItem + "\": \"" + engineError + "\".";
-}
-
-std::string LeftEarlyText(const std::string& demoItem, const std::string& keptAs) {
-    return "The demo \"" + demoItem + "\" was stopped in the game before its end. " +
-           (keptAs.empty() ? std::string("Nothing was recorded.")
-                           : "What was recorded is kept as \"" + keptAs + "\".");
-}
-
-std::string StalledText(const std::string& demoItem, int seconds) {
-    return "The game recorded nothing of the demo \"" + demoItem + "\" for " +
-           std::to_string(seconds) + " seconds and was ended.";
-}
-
-std::string FailedDemosText(const std::vector<std::string>& reasons) {
-    std::string text =
-        reasons.size() == 1
-            ? std::string("One demo could not be recorded; it stays checked.")
-            : std::to_string(reasons.size()) + " demos could not be recorded; they stay checked.";
-    for (const std::string& reason : reasons)
-        text += "\n\n" + reason;
-    return text;
-}
-
-void MakePath(const std::string& path) {
-    size_t first = path.find_first_of("\\/");
-    if (first == std::string::npos) {
-        platform::CreateDirectoryAt(path);
-        return;
-    }
-    for (size_t pos = path.find_first_of("\\/", first + 1); pos != std::string::npos;
-         pos = path.find_first_of("\\/", pos + 1))
-        platform::CreateDirectoryAt(path.substr(0, pos));
-    if (path.back() != '\\' && path.back() != '/')
-        platform::CreateDirectoryAt(path);
-}
-
-int32_t AviRateFromText(const std::string& text) {
-    const int32_t rate = ParseLeadingInteger(text);
-    return rate < 1 || rate > 100 ? 25 : rate;
-}
-
-float GammaFromItem(const std::string& item) {
-    size_t end = 0;
-    while (end < item.size() &&
-           (std::isdigit(static_cast<unsigned char>(item[end])) || item[end] == '.'))
-        ++end;
-    // Read with a decimal point whatever the user's locale (strtod would expect a comma
-    // under a German desktop), as a double narrowed to float.
-    double value = 0.0;
-    std::from_chars(item.data(), item.data() + end, value);
-    return static_cast<float>(value);
-}
-
-std::string AviFileName(const std::string& outDir, const std::string& modName,
-                        const std::string& demoBaseName, char sep) {
-    return outDir + sep + modName + "_" + demoBaseName + ".avi";
-}
-
-std::string ScreenshotWarningText(int count, const std::string& modName) {
-    std::string lower = modName;
-    for (char& ch : lower)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return "Found " + std::to_string(count) + " screenshot(s) in \"" + lower +
-           "/screenshots\".\n\n" +
-           "You have to make sure this screenshots folder is absolutely\n"
-           "empty before you launch your demos. Please wipe it and try\n"
-           "again. Would you like to open the folder now?";
-}
-
-namespace {
-
 // One click on Start: the checks, then every checked demo recorded in turn. Each step of
 // the run is a method of its own; the order of every text and call is the run's.
 class RecordingRun {
 public:
-    RecordingRun(MainControls& c, IFormHost& host, CAviFile& writer,
-                 platform::MainThreadQueue& queue, const std::atomic<bool>* stop)
-        : c_(c), host_(host), writer_(writer), queue_(queue), stop_(stop) {
-        ui_.Status = [&c](const std::string& text) { c.status.SetSimpleText(text); };
-        ui_.Title = [&host](const std::string& text) { host.SetApplicationTitle(text); };
-        ui_.ErrorBox = [&host](const std::string& text) { ErrorBox(host, text); };
+    RecordingRun(const RunRequest& request, RunObserver& observer, CAviFile& writer)
+        : request_(request), observer_(observer), writer_(writer) {
+        ui_.Progress = [&observer](const FrameProgress& p) { observer.Progress(p); };
+        ui_.ErrorBox = [&observer](const std::string& text) { observer.Failure(text); };
     }
 
     void Run() {
-        if (c_.cbMods.ItemIndex() < 0)
-            return;
         ReadInputs();
         ShowStatus("");
         if (!PassesChecks())
@@ -260,26 +113,25 @@ public:
         if (!LoadCodec()) {
             writer_.Close(0);
             ShowStatus("Failed.");
-            return ErrorBox(host_, "You didn't select an AVI codec yet.");
+            return observer_.Failure("You didn't select an AVI codec yet.");
         }
-        DisableForRun(c_);
+        observer_.RunStarts();
+        ended_ = false;
         // Whatever leaves the run from here by an exception ends the game and the worker,
         // closes the writer and gives the window back.
-        RunCleanup cleanup(c_, host_, writer_, paths_);
+        RunCleanup cleanup(observer_, queue_, writer_, paths_);
         cleanup_ = &cleanup;
         bool recorded = false;
-        for (int j = 0; j < c_.clbDemos.Count(); ++j) {
-            if (!c_.clbDemos.Checked(j))
-                continue;
+        for (const RunDemo& demo : request_.Demos) {
             if (recorded && !LoadCodec()) {
                 writer_.Close(0);
                 ShowStatus("Failed.");
-                EnableAfterRun(c_, host_);
-                return ErrorBox(host_, "You didn't select an AVI codec yet.");
+                EndRun();
+                return observer_.Failure("You didn't select an AVI codec yet.");
             }
-            if (!RecordDemo(j)) {
+            if (!RecordDemo(demo)) {
                 // A failure that ends the whole run; demos that failed before it are listed.
-                if (!failures_.empty() || (stop_ && *stop_))
+                if (!failures_.empty() || observer_.StopRequested())
                     EndWithFailures();
                 return;
             }
@@ -287,45 +139,49 @@ public:
         }
         if (!failures_.empty())
             return EndWithFailures();
-        EnableAfterRun(c_, host_);
+        EndRun();
         ShowStatus("Completed.");
     }
 
+private:
     // The run ended with demos that could not be recorded: one message lists them all.
     void EndWithFailures() {
-        if (c_.frmMain.Enabled() == false) {
+        if (!ended_) {
             ShowStatus("Failed.");
-            EnableAfterRun(c_, host_);
+            EndRun();
         }
         if (!failures_.empty())
-            ErrorBox(host_, FailedDemosText(failures_));
+            observer_.Failure(FailedDemosText(failures_));
         failures_.clear();
     }
 
-private:
-    void ShowStatus(const std::string& text) { vexo::ShowStatus(c_, host_, text); }
-    bool LoadCodec() { return LoadCodecSettings(ini_, &writer_.CodecVars); }
+    void EndRun() {
+        ended_ = true;
+        observer_.RunEnds();
+    }
+
+    // A status text, shown before the run goes on with the collector's reports handed over.
+    void ShowStatus(const std::string& text) {
+        observer_.Status(text);
+        queue_.Drain();
+    }
+    bool LoadCodec() { return request_.LoadCodec && request_.LoadCodec(&writer_.CodecVars); }
 
     void ReadInputs() {
-        paths_ = BuildRunPaths(c_.edBasePath.Text(), c_.cbMods.Text(), c_.cbConfigs.Text(),
-                               platform::ProgramDirectory(), c_.edOutPath.Text(), kSep,
-                               FindGameEngine(c_.edBasePath.Text()));
-        options_.Draw2D = c_.cbDraw2D.Checked();
-        options_.DrawGun = c_.cbDrawGun.Checked();
-        options_.ModeIndex = c_.cbModes.ItemIndex();
-        options_.Windowed = c_.cbWindowed.Checked();
-        options_.CaptureRate = c_.edFps.Text();
-        options_.TimeScale = TimeScaleForScript(c_.edTimeScale.Text());
-        ini_ = SettingsFilePath();
+        paths_ = BuildRunPaths(request_.BaseDir, request_.ModName, request_.ConfigItem,
+                               request_.ProgramDir, request_.OutDir, kSep,
+                               FindGameEngine(request_.BaseDir));
+        options_ = request_.Capture;
+        options_.TimeScale = TimeScaleForScript(request_.Capture.TimeScale);
     }
 
     // The checks, in order; the first that fails ends the click with its message.
     bool PassesChecks() {
         auto fail = [this](const std::string& text) {
-            ErrorBox(host_, text);
+            observer_.Failure(text);
             return false;
         };
-        if (c_.cbConfigs.ItemIndex() < 0)
+        if (!request_.ConfigChosen)
             return fail("You didn't select a config to use.");
         if (!platform::DirectoryExists(paths_.BaseDir))
             return fail("Quake III directory does not exist.");
@@ -338,24 +194,24 @@ private:
         const int leftovers =
             platform::CountMatchingFiles(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask);
         if (leftovers > 0) {
-            if (host_.MessageBox(ScreenshotWarningText(leftovers, paths_.ModName), "Problem",
-                                 MB_YESNO | MB_ICONWARNING) == IDYES)
+            if (observer_.Ask(ScreenshotWarningText(leftovers, paths_.ModName), "Problem"))
                 // The folder as it is on disk: the count above found it in any letter case.
-                host_.ShellExecute("open", "", "", platform::ResolvePathCase(paths_.ScreenshotDir),
-                                   SW_SHOW);
+                observer_.OpenFolder(platform::ResolvePathCase(paths_.ScreenshotDir));
             return false;
         }
-        if (c_.clbDemos.CheckedCount() == 0)
+        if (request_.Demos.empty())
             return fail("You didn't select any demos in demo list.");
         // A game at timescale 0 never ends its demo, and its recording fills the disk.
-        if (!IsPositiveTimeScale(c_.edTimeScale.Text()))
+        if (!IsPositiveTimeScale(request_.Capture.TimeScale))
             return fail(kTimeScaleText);
         return true;
     }
 
-    // Records item j into its AVI file. False when a failure ended the run.
-    bool RecordDemo(int j) {
-        const std::string item = c_.clbDemos.ItemText(j);
+    // Records a demo into its AVI file. False when a failure ended the run.
+    bool RecordDemo(const RunDemo& runDemo) {
+        demo_ = runDemo;
+        demoStart_ = Clock::now();
+        const std::string& item = runDemo.Item;
         const std::string demo = DemoBaseName(item);
         auto status = [this](const std::string& text) { ShowStatus(text); };
         // The player's configs come back as they are now once the game has ended, however
@@ -393,9 +249,10 @@ private:
         const std::string recording = RecordingFileName(target);
         guard.RecordingStarted(recording);
         MakePath(paths_.OutDir);
-        writer_.Open(recording, 640, 480, AviRateFromText(c_.edAviFps.Text()), 1);
-        if (c_.cbGammas.ItemIndex() >= 0)
-            writer_.SetGamma(GammaFromItem(c_.cbGammas.Text()));
+        aviRate_ = AviRateFromText(request_.AviRate);
+        writer_.Open(recording, 640, 480, aviRate_, 1);
+        if (request_.Gamma)
+            writer_.SetGamma(*request_.Gamma);
 
         std::shared_ptr<TDirThread> worker = TDirThread::Create(queue_, ui_);
         cleanup_->worker = worker;
@@ -406,13 +263,20 @@ private:
         worker->SetPassOver(leftovers);
         worker->SetCaptureFile(paths_.CaptureFile);
         worker->SetEngineFrameRate(EngineFrameRateValue(options_.CaptureRate, options_.TimeScale));
-        if (c_.cbRealtime.Checked())
+        if (request_.Realtime)
             worker->Resume();
 
-        host_.SetApplicationTitle("VEXO [ waiting... ]");
+        observer_.Title("VEXO [ waiting... ]");
         ShowStatus("Waiting for Quake III to finish...");
         EngineConsole console;
-        const GameEnd end = WaitForGame(*game, *worker, console);
+        GameWatch watch(
+            paths_, markerAsked_,
+            [this] {
+                observer_.Pump();
+                queue_.Drain();
+            },
+            [this] { return observer_.StopRequested(); });
+        const GameEnd end = watch.Wait(*game, *worker, console);
 
         ShowStatus("Cleaning up...");
         int exitCode = 1;
@@ -423,7 +287,7 @@ private:
         worker->GameEnded();
         platform::DeleteFileAt(paths_.TempConfig);
         if (end != GameEnd::Ended || !console.Error().empty()) {
-            host_.SetApplicationTitle(kMainCaption);
+            observer_.Title("");
             return FailDemo(item, end, console, *worker, recording, target);
         }
         if (exitCode != 0) {
@@ -434,115 +298,26 @@ private:
         }
         // The engine closed its recording, but never said that the demo was played to its
         // end: the player left the demo in the game (and then the game itself).
-        if (RecordingEnded(console) && !console.DemoCompleted() && markerAsked_) {
-            host_.SetApplicationTitle(kMainCaption);
+        if (watch.RecordingEnded(console) && !console.DemoCompleted() && markerAsked_) {
+            observer_.Title("");
             return FailDemo(item, GameEnd::LeftEarly, console, *worker, recording, target);
         }
 
-        host_.SetApplicationTitle(kMainCaption);
-        if (!c_.cbRealtime.Checked())
+        observer_.Title("");
+        if (!request_.Realtime)
             worker->Resume();
-        WaitPumping(host_, [&] {
+        WaitPumping(observer_, queue_, [&] {
             // A stop asked for while the frames are still being collected ends the collector.
-            if (stop_ && *stop_ && !worker->Terminated())
+            if (observer_.StopRequested() && !worker->Terminated())
                 worker->Terminate();
             return !worker->Active();
         });
-        if (worker->Terminated() && stop_ && *stop_)
+        if (worker->Terminated() && observer_.StopRequested())
             return FailDemo(item, GameEnd::Stopped, console, *worker, recording, target);
         if (!worker->Failed() && worker->FramesWritten() == 0)
             return FailWithoutFrames(*worker, recording, item);
-        FinishDemo(j, *worker, recording, target);
+        FinishDemo(*worker, recording, target);
         return true;
-    }
-
-    enum class GameEnd {
-        Ended,     // the game ended by itself
-        Error,     // the engine reported an error that ended the demo; the game was ended
-        LeftEarly, // the demo was left before its end; the game was ended
-        Stalled,   // nothing was recorded for a long time; the game was ended
-        Stopped,   // the user stopped the run; the game was ended
-    };
-
-    // Waits for the game to end, reading its console as it goes. A game that reports an
-    // error, leaves its demo early or records nothing for a long time waits in its menu for a
-    // player who may not be there: it is ended, as it is when the user stops the run.
-    GameEnd WaitForGame(platform::Process& game, TDirThread& worker, EngineConsole& console) {
-        using Clock = std::chrono::steady_clock;
-        auto lastProgress = Clock::now();
-        auto nextLook = lastProgress;
-        Clock::time_point closedAt{};
-        bool closing = false;   // a file of the recording was closed at closedAt
-        std::string closedFile; // the last file closed that the recording went on after
-        int64_t progress = -1;
-        GameEnd end = GameEnd::Ended;
-        while (!game.Wait(80)) {
-            host_.ProcessMessages();
-            for (const std::string& line : game.TakeOutputLines())
-                console.Feed(line);
-            const auto now = Clock::now();
-            if (stop_ && *stop_)
-                end = GameEnd::Stopped;
-            else if (!console.Error().empty())
-                end = GameEnd::Error;
-            else if (!console.ClosedRecording().empty() && !console.DemoCompleted() &&
-                     markerAsked_ && closedFile != console.ClosedRecording()) {
-                // The end of a demo closes the recording too, and the marker follows at once;
-                // a file closed because it grew too large is followed by the next file at once.
-                if (!closing) {
-                    closing = true;
-                    closedAt = now;
-                } else if (now - closedAt > std::chrono::seconds(3)) {
-                    if (RecordingEnded(console))
-                        end = GameEnd::LeftEarly;
-                    closedFile = console.ClosedRecording(); // went on in the next file
-                    closing = false;
-                }
-            } else if (now >= nextLook) {
-                nextLook = now + std::chrono::seconds(1);
-                const int64_t seen = RecordingProgress(worker);
-                if (seen != progress) {
-                    progress = seen;
-                    lastProgress = now;
-                } else if (now - lastProgress > std::chrono::seconds(g_stallSeconds)) {
-                    end = GameEnd::Stalled;
-                }
-            }
-            if (end != GameEnd::Ended) {
-                game.Terminate();
-                game.Wait(-1);
-                break;
-            }
-        }
-        // What the game wrote last, its error among it, may still be on its way.
-        const auto until = Clock::now() + std::chrono::seconds(1);
-        while (!game.OutputClosed() && Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        for (const std::string& line : game.TakeOutputLines())
-            console.Feed(line);
-        return end;
-    }
-
-    // Whether the engine has closed its recording for good: the last file it closed is not
-    // followed by a next one.
-    bool RecordingEnded(const EngineConsole& console) const {
-        const std::string& closed = console.ClosedRecording();
-        return !closed.empty() && !platform::FileExists(paths_.CaptureDir + kSep + closed + "_");
-    }
-
-    // A number that grows while the game records: the frames the collector took, the size
-    // of the engine's recording (with the files it goes on in past 2 GB) and the
-    // screenshots waiting in the folder.
-    int64_t RecordingProgress(const TDirThread& worker) const {
-        int64_t progress = worker.FrameCounter();
-        for (std::string file = paths_.CaptureFile;; file += '_') {
-            const platform::FileStamp capture = platform::StampOf(file);
-            if (!capture.valid)
-                break;
-            progress += capture.size;
-        }
-        return progress +
-               platform::CountMatchingFiles(paths_.ScreenshotDir + kSep + paths_.ScreenshotMask);
     }
 
     // A demo the game could not record to its end: what the game wrote is taken into the
@@ -551,7 +326,8 @@ private:
     bool FailDemo(const std::string& item, GameEnd end, const EngineConsole& console,
                   TDirThread& worker, const std::string& recording, const std::string& target) {
         worker.TakeWhatIsLeft();
-        WaitPumping(host_, [&] { return !worker.Active(); });
+        WaitPumping(observer_, queue_, [&] { return !worker.Active(); });
+        const bool sound = writer_.HasSound();
         writer_.Close(0);
         KeepFailedRecording(worker, recording, target);
         const bool kept = worker.FramesWritten() > 0;
@@ -570,8 +346,8 @@ private:
                   std::to_string(console.FramesRecorded());
             break;
         case GameEnd::Stalled:
-            text = StalledText(item, g_stallSeconds);
-            log = "the game recorded nothing for " + std::to_string(g_stallSeconds) +
+            text = StalledText(item, StallSeconds());
+            log = "the game recorded nothing for " + std::to_string(StallSeconds()) +
                   " seconds and was ended";
             break;
         case GameEnd::Stopped:
@@ -584,7 +360,9 @@ private:
                                         (last.empty() ? "" : "; the game's last words: " + last));
         if (!text.empty())
             failures_.push_back(text);
-        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        Report(false, kept ? failed : "", worker, sound,
+               text.empty() ? std::string("The recording was stopped.") : text);
+        WaitPumping(observer_, queue_, [&] { return worker.CleanupDone(); });
         return end != GameEnd::Stopped;
     }
 
@@ -592,9 +370,13 @@ private:
     bool FailBeforeGame(const std::string& text) {
         platform::LogFailure("run", "the game was not started: " + text);
         ShowStatus("Failed.");
-        EnableAfterRun(c_, host_);
+        EndRun();
         platform::DeleteFileAt(paths_.TempConfig);
-        ErrorBox(host_, text);
+        DemoReport report;
+        report.Demo = demo_;
+        report.Reason = text;
+        observer_.DemoFinished(report);
+        observer_.Failure(text);
         return false;
     }
 
@@ -604,13 +386,17 @@ private:
     bool FailAfterGame(TDirThread& worker, const std::string& recording,
                        const std::string& target) {
         worker.TakeWhatIsLeft();
-        WaitPumping(host_, [&] { return !worker.Active(); });
+        WaitPumping(observer_, queue_, [&] { return !worker.Active(); });
         ShowStatus("Failed.");
-        EnableAfterRun(c_, host_);
+        EndRun();
+        const bool sound = writer_.HasSound();
         writer_.Close(0);
         KeepFailedRecording(worker, recording, target);
-        ErrorBox(host_, "Quake III didn't shut down properly.");
-        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        const char* text = "Quake III didn't shut down properly.";
+        Report(false, worker.FramesWritten() > 0 ? FailedFileName(target) : "", worker, sound,
+               text);
+        observer_.Failure(text);
+        WaitPumping(observer_, queue_, [&] { return worker.CleanupDone(); });
         return false;
     }
 
@@ -621,33 +407,53 @@ private:
                                         paths_.ScreenshotDir + " and no recording " +
                                         paths_.CaptureFile);
         ShowStatus("Failed.");
-        EnableAfterRun(c_, host_);
+        EndRun();
         writer_.Close(0);
         platform::DeleteFileAt(recording);
-        ErrorBox(host_, NoFramesText(item));
-        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        Report(false, "", worker, false, NoFramesText(item));
+        observer_.Failure(NoFramesText(item));
+        WaitPumping(observer_, queue_, [&] { return worker.CleanupDone(); });
         return false;
     }
 
     // The collector has stopped: the file is completed and takes the video's name (a
     // recording the collector could not finish is kept as a failed one), and the demo is
     // done.
-    void FinishDemo(int j, TDirThread& worker, const std::string& recording,
-                    const std::string& target) {
+    void FinishDemo(TDirThread& worker, const std::string& recording, const std::string& target) {
         ShowStatus("Finalizing...");
+        const bool sound = writer_.HasSound();
         writer_.Close(0);
         worker.Terminate();
-        if (worker.Failed())
+        std::string video = target;
+        if (worker.Failed()) {
             KeepFailedRecording(worker, recording, target);
-        else if (!platform::MoveFileReplacing(recording, target)) {
+            video = worker.FramesWritten() > 0 ? FailedFileName(target) : "";
+        } else if (!platform::MoveFileReplacing(recording, target)) {
             platform::LogFailure("run", "cannot rename " + recording + " to " + target + ": " +
                                             platform::SystemErrorText(errno));
-            ErrorBox(host_, NotSavedText(target, recording));
+            video = recording;
+            observer_.Failure(NotSavedText(target, recording));
         }
-        c_.clbDemos.SetChecked(j, false);
+        observer_.DemoRecorded(demo_);
+        Report(!worker.Failed(), video, worker, sound, worker.Failed() ? worker.FailureText() : "");
         // The worker's clean-up deletes the screenshots it took; it must be over before the
         // next game writes screenshots of the same names.
-        WaitPumping(host_, [&] { return worker.CleanupDone(); });
+        WaitPumping(observer_, queue_, [&] { return worker.CleanupDone(); });
+    }
+
+    // Tells the observer how the demo under way ended.
+    void Report(bool recorded, const std::string& video, const TDirThread& worker, bool sound,
+                const std::string& reason) {
+        DemoReport report;
+        report.Demo = demo_;
+        report.Recorded = recorded;
+        report.Video = video;
+        report.Frames = video.empty() ? 0 : worker.FramesWritten();
+        report.VideoSeconds = aviRate_ > 0 ? static_cast<double>(report.Frames) / aviRate_ : 0;
+        report.SecondsTaken = std::chrono::duration<double>(Clock::now() - demoStart_).count();
+        report.Sound = sound && !video.empty();
+        report.Reason = reason;
+        observer_.DemoFinished(report);
     }
 
     static void KeepFailedRecording(const TDirThread& worker, const std::string& recording,
@@ -658,29 +464,27 @@ private:
             platform::DeleteFileAt(recording);
     }
 
-    MainControls& c_;
-    IFormHost& host_;
+    const RunRequest& request_;
+    RunObserver& observer_;
     CAviFile& writer_;
-    platform::MainThreadQueue& queue_;
+    // The collector's reports wait here until the run hands them to the observer.
+    platform::MainThreadQueue queue_;
     CollectorUi ui_;
-    RunCleanup* cleanup_ = nullptr; // while the window is disabled for the run
-    const std::atomic<bool>* stop_ = nullptr;
+    RunCleanup* cleanup_ = nullptr;     // while the run records
+    bool ended_ = false;                // the observer was told that the run ended
     bool markerAsked_ = false;          // the game says when the demo was played to its end
     std::vector<std::string> failures_; // the demos that failed while the run went on
     RunPaths paths_;
     CaptureOptions options_;
-    std::string ini_;
+    RunDemo demo_; // the demo under way
+    Clock::time_point demoStart_;
+    int32_t aviRate_ = 25;
 };
 
 } // namespace
 
-void RunRecording(MainControls& c, IFormHost& host, CAviFile& writer,
-                  platform::MainThreadQueue& queue, const std::atomic<bool>* stop) {
-    RecordingRun(c, host, writer, queue, stop).Run();
-}
-
-void SetStallSecondsForTesting(int seconds) {
-    g_stallSeconds = seconds > 0 ? seconds : kStallSeconds;
+void RunRecording(const RunRequest& request, RunObserver& observer, CAviFile& writer) {
+    RecordingRun(request, observer, writer).Run();
 }
 
 } // namespace vexo

@@ -204,7 +204,7 @@ TEST(LeftoverScreenshots, ArePassedOverWithoutEndingTheWait) {
     platform::MainThreadQueue queue;
     std::vector<std::string> texts;
     CollectorUi ui;
-    ui.Status = [&](const std::string& t) { texts.push_back(t); };
+    ui.Progress = [&](const FrameProgress& p) { texts.push_back(FrameStatusText(p)); };
     auto collector = TDirThread::Create(queue, ui);
     collector->SetDirectory(shots);
     collector->SetMask("shot*.tga");

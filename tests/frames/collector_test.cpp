@@ -30,12 +30,14 @@ protected:
 
     std::shared_ptr<TDirThread> Make(int interval = 30) {
         CollectorUi ui;
-        ui.Status = [this](const std::string& t) {
+        ui.Progress = [this](const FrameProgress& p) {
+            const std::string t = FrameStatusText(p);
             texts.push_back(t);
             if (onStatus)
                 onStatus(t);
+            if (!FrameTitleText(p).empty())
+                titles.push_back(FrameTitleText(p));
         };
-        ui.Title = [this](const std::string& t) { titles.push_back(t); };
         ui.ErrorBox = [this](const std::string& t) { boxes.push_back(t); };
         auto collector = TDirThread::Create(queue, ui);
         collector->SetDirectory(shots);

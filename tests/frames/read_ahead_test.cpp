@@ -43,7 +43,8 @@ protected:
     void Run() {
         ASSERT_TRUE(writer.Open(avi, 640, 480, 25, 1));
         CollectorUi ui;
-        ui.Status = [this](const std::string& t) {
+        ui.Progress = [this](const FrameProgress& p) {
+            const std::string t = FrameStatusText(p);
             texts.push_back(t);
             if (onStatus)
                 onStatus(t);

@@ -238,7 +238,9 @@ int main(int argc, char** argv) {
     platform::MainThreadQueue queue;
     bool failed = false;
     CollectorUi ui;
-    ui.Status = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    ui.Progress = [](const FrameProgress& p) {
+        std::fprintf(stderr, "%s\n", FrameStatusText(p).c_str());
+    };
     ui.ErrorBox = [&failed, &causes](const std::string& text) {
         failed = true;
         causes.Print("Error: " + text);
