@@ -6,25 +6,13 @@
 #include <cstddef>
 #include <cstring>
 
-#include "frames/gamma.h"
-#include "frames/pixel_rows.h"
+#include "frames/frame_conversion.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 
 namespace vexo {
 
 namespace {
-
-// Pixels to make a frame of: rows in their own order, each pixel's red, green, blue(, alpha)
-// bytes where the source keeps them (a TGA image has red first, the file blue first).
-struct PixelSource {
-    const uint8_t* pixels;
-    int32_t width;
-    int32_t height;
-    int32_t bpp;      // 3 or 4
-    int redAt;        // 0 or 2; blue is at the other end, green at 1
-    ptrdiff_t stride; // from one row to the next
-};
 
 const char* const kStatusTexts[8] = {
     "No error",
@@ -36,141 +24,6 @@ const char* const kStatusTexts[8] = {
     "Error writing AVI frame",
     "Unsupported color depth. RGB only.",
 };
-
-const uint8_t* IdentityTable() {
-    static const std::array<uint8_t, 256> table = [] {
-        std::array<uint8_t, 256> t{};
-        for (int i = 0; i < 256; ++i)
-            t[i] = static_cast<uint8_t>(i);
-        return t;
-    }();
-    return table.data();
-}
-
-PixelSource SourceOf(const TgaImage& image) {
-    return {image.Pixels,
-            image.Width,
-            image.Height,
-            image.BytesPerPixel,
-            0,
-            static_cast<ptrdiff_t>(image.Width) * image.BytesPerPixel};
-}
-
-// One row of source pixels into a packed row whose pixels are Step bytes apart, with the
-// step, the source pixel size and the byte order known to the compiler.
-template <int Bpp, int Step, int RedAt>
-void ConvertPackedRow(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, int32_t width,
-                      const uint8_t* curve) {
-    for (int32_t x = 0; x < width; ++x, s += Bpp, r += Step, g += Step, b += Step) {
-        *r = curve[s[RedAt]];
-        *g = curve[s[1]];
-        *b = curve[s[2 - RedAt]];
-    }
-}
-
-// The same into packed pixels of four bytes with alpha.
-template <int Bpp, int RedAt>
-void ConvertPackedAlphaRow(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, uint8_t* a,
-                           int32_t width, const uint8_t* curve) {
-    for (int32_t x = 0; x < width; ++x, s += Bpp, r += 4, g += 4, b += 4, a += 4) {
-        *r = curve[s[RedAt]];
-        *g = curve[s[1]];
-        *b = curve[s[2 - RedAt]];
-        *a = Bpp == 4 ? s[3] : 255;
-    }
-}
-
-template <int RedAt>
-void ConvertPackedAlphaRow(const PixelSource& source, const uint8_t* s, uint8_t* r, uint8_t* g,
-                           uint8_t* b, uint8_t* a, const uint8_t* curve) {
-    if (source.bpp == 3)
-        ConvertPackedAlphaRow<3, RedAt>(s, r, g, b, a, source.width, curve);
-    else
-        ConvertPackedAlphaRow<4, RedAt>(s, r, g, b, a, source.width, curve);
-}
-
-template <int RedAt>
-void ConvertPackedRow(const PixelSource& source, int step, const uint8_t* s, uint8_t* r, uint8_t* g,
-                      uint8_t* b, const uint8_t* curve) {
-    if (source.bpp == 3 && step == 3)
-        ConvertPackedRow<3, 3, RedAt>(s, r, g, b, source.width, curve);
-    else if (source.bpp == 3)
-        ConvertPackedRow<3, 4, RedAt>(s, r, g, b, source.width, curve);
-    else if (step == 3)
-        ConvertPackedRow<4, 3, RedAt>(s, r, g, b, source.width, curve);
-    else
-        ConvertPackedRow<4, 4, RedAt>(s, r, g, b, source.width, curve);
-}
-
-// The one pass over the pixels: the source rows, in their own order, become the stream's
-// frame rows with the colour bytes where the stream wants them and the gamma curve applied.
-// An alpha byte passes through unchanged; a frame with alpha but a source without gets
-// opaque pixels. The source's rows go to the frame's rows from firstRow on.
-void ConvertRows(const PixelSource& source, const AviFrameBuffer& frame, const uint8_t* curve,
-                 int32_t firstRow = 0) {
-    const int bpp = source.bpp;
-    const int step = frame.pixelStep;
-    const ptrdiff_t rowStep = source.stride;
-    const bool packed = !frame.alpha && (step == 3 || step == 4) && (bpp == 3 || bpp == 4);
-    const bool packedAlpha = frame.alpha && step == 4 && (bpp == 3 || bpp == 4);
-    const int redAt = source.redAt;
-    if (packed || packedAlpha) {
-        // Whole rows with wide vector instructions where the processor has them.
-        uint8_t* first = std::min({frame.red, frame.green, frame.blue});
-        if (frame.alpha)
-            first = std::min(first, frame.alpha);
-        const FastPackedRows fast(PackedRowLayout{
-            bpp, redAt, step, static_cast<int>(frame.red - first),
-            static_cast<int>(frame.green - first), static_cast<int>(frame.blue - first),
-            frame.alpha ? static_cast<int>(frame.alpha - first) : -1});
-        if (fast.Usable()) {
-            for (int32_t y = 0; y < source.height; ++y)
-                fast.Convert(source.pixels + y * rowStep,
-                             first + static_cast<size_t>(firstRow + y) * frame.stride, source.width,
-                             curve);
-            return;
-        }
-    }
-    for (int32_t y = 0; y < source.height; ++y) {
-        const uint8_t* s = source.pixels + y * rowStep;
-        const size_t row = static_cast<size_t>(firstRow + y) * frame.stride;
-        uint8_t* r = frame.red + row;
-        uint8_t* g = frame.green + row;
-        uint8_t* b = frame.blue + row;
-        if (packed) {
-            // The common packed layouts: the same conversion with fixed steps.
-            if (redAt == 0)
-                ConvertPackedRow<0>(source, step, s, r, g, b, curve);
-            else
-                ConvertPackedRow<2>(source, step, s, r, g, b, curve);
-            continue;
-        }
-        if (packedAlpha) {
-            uint8_t* a = frame.alpha + row;
-            if (redAt == 0)
-                ConvertPackedAlphaRow<0>(source, s, r, g, b, a, curve);
-            else
-                ConvertPackedAlphaRow<2>(source, s, r, g, b, a, curve);
-            continue;
-        }
-        if (!frame.alpha) {
-            for (int32_t x = 0; x < source.width; ++x, s += bpp, r += step, g += step, b += step) {
-                *r = curve[s[redAt]];
-                *g = curve[s[1]];
-                *b = curve[s[2 - redAt]];
-            }
-            continue;
-        }
-        uint8_t* a = frame.alpha + row;
-        for (int32_t x = 0; x < source.width;
-             ++x, s += bpp, r += step, g += step, b += step, a += step) {
-            *r = curve[s[redAt]];
-            *g = curve[s[1]];
-            *b = curve[s[2 - redAt]];
-            *a = bpp == 4 ? s[3] : 255;
-        }
-    }
-}
 
 } // namespace
 
@@ -294,10 +147,6 @@ bool PixelsCoverSize(const TgaImage& image) {
     return image.Pixels && image.Width > 0 && image.Height > 0 && image.DataSize >= needed;
 }
 
-const uint8_t* CurveFor(float gamma) {
-    return gamma != 1.0f ? GammaTable(gamma) : IdentityTable();
-}
-
 } // namespace
 
 bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* bytesWritten) {
@@ -317,7 +166,7 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
         Close(AVI_SET_FORMAT);
         return false;
     }
-    return WriteSource(SourceOf(*image), position, bytesWritten);
+    return WriteSource(PixelsOf(*image), position, bytesWritten);
 }
 
 bool CAviFile::WritePicture(const platform::CapturePicture& picture, int32_t position,
@@ -333,11 +182,7 @@ bool CAviFile::WritePicture(const platform::CapturePicture& picture, int32_t pos
         Close(AVI_SET_FORMAT);
         return false;
     }
-    // The picture's rows run from the bottom up, as the frame's do; the file's byte order
-    // has blue first.
-    return WriteSource(PixelSource{picture.bottomRow, picture.width, picture.height,
-                                   picture.bytesPerPixel, 2, picture.stride},
-                       position, bytesWritten);
+    return WriteSource(PixelsOf(picture), position, bytesWritten);
 }
 
 template <class Source>
@@ -372,7 +217,7 @@ bool CAviFile::WriteSource(const Source& source, int32_t position, int32_t* byte
         Close(got == AVIERR_MEMORY ? AVI_MEMORY : AVI_WRITE_FRAME);
         return false;
     }
-    ConvertRows(source, frame, CurveFor(Gamma));
+    FrameConversion(Gamma).Convert(source, frame);
     if (AVIStreamWrite(CompressedStream, position, 1, frame.data, frame.size, AVIIF_KEYFRAME,
                        nullptr, bytesWritten) != AVIERR_OK) {
         // Closing completes the file, so the frames written before stay readable.
@@ -450,7 +295,7 @@ std::unique_ptr<CAviFile::PreparedFrame> CAviFile::NewPreparedFrame(bool apart,
         return nullptr;
     // Gamma and format are fixed while frames are written, so the frame takes them now.
     return std::unique_ptr<PreparedFrame>(
-        new PreparedFrame(slot, frameWidth_, frameHeight_, frameBpp_, CurveFor(Gamma)));
+        new PreparedFrame(slot, frameWidth_, frameHeight_, frameBpp_, FrameConversion(Gamma)));
 }
 
 template <class Convert>
@@ -459,7 +304,8 @@ bool CAviFile::Fill(PreparedFrame& frame, int32_t width, int32_t height, int32_t
     frame.filled_ = false;
     AviFrameBuffer buffer;
     if (width != frame.width_ || height != frame.height_ || bpp != frame.bpp_ ||
-        AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK || !convert(buffer, frame.curve_))
+        AVIFrameSlotGetBuffer(frame.slot_, &buffer) != AVIERR_OK ||
+        !convert(buffer, frame.conversion_))
         return false;
     // A compressor that fails here gets the frame again on the writing thread, where its
     // failure is reported for the frame it belongs to.
@@ -474,26 +320,16 @@ bool CAviFile::PrepareFrame(PreparedFrame& frame, const TgaImage& image) {
         return false;
     }
     return Fill(frame, image.Width, image.Height, image.BytesPerPixel,
-                [&](const AviFrameBuffer& buffer, const uint8_t* curve) {
-                    ConvertRows(SourceOf(image), buffer, curve);
+                [&](const AviFrameBuffer& buffer, const FrameConversion& conversion) {
+                    conversion.Convert(PixelsOf(image), buffer);
                     return true;
                 });
 }
 
 bool CAviFile::PrepareFrame(PreparedFrame& frame, TgaBandReader& file) {
     return Fill(frame, file.Width, file.Height, file.BytesPerPixel,
-                [&](const AviFrameBuffer& buffer, const uint8_t* curve) {
-                    int32_t row = 0;
-                    int32_t rows = 0;
-                    while (const unsigned char* band = file.Next(&rows)) {
-                        // The file stores blue first.
-                        ConvertRows(
-                            PixelSource{band, file.Width, rows, file.BytesPerPixel, 2,
-                                        static_cast<ptrdiff_t>(file.Width) * file.BytesPerPixel},
-                            buffer, curve, row);
-                        row += rows;
-                    }
-                    return file.Complete();
+                [&](const AviFrameBuffer& buffer, const FrameConversion& conversion) {
+                    return conversion.Convert(file, buffer);
                 });
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frames/frame_conversion.h"
 #include "frames/tga.h"
 #include "platform/avifile.h"
 #include "platform/game_capture.h"
@@ -78,11 +79,11 @@ public:
     private:
         friend class CAviFile;
         PreparedFrame(AviFrameSlot* slot, int32_t width, int32_t height, int32_t bpp,
-                      const uint8_t* curve)
-            : slot_(slot), width_(width), height_(height), bpp_(bpp), curve_(curve) {}
+                      FrameConversion conversion)
+            : slot_(slot), width_(width), height_(height), bpp_(bpp), conversion_(conversion) {}
         AviFrameSlot* slot_;
         int32_t width_, height_, bpp_; // the frames the stream takes
-        const uint8_t* curve_;         // the writer's gamma curve
+        FrameConversion conversion_;   // with the writer's gamma
         bool filled_ = false;
     };
     // A frame for this writer's stream, once its first frame has fixed the format; null
