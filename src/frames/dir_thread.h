@@ -1,8 +1,9 @@
-// The frame collector: a worker thread that watches the game's screenshot folder, turns
-// every new screenshot into the next frame of the AVI writer, empties each file it used
-// and, when it ends, deletes every file it took. An engine that records into a video file of
-// its own instead has that file's frames (and sound, made to fit them) taken the same way,
-// in order.
+// The frame collector: the worker thread of a demo's frame pipeline. Its sources are the
+// game's screenshot folder (every new screenshot becomes the next frame; each file used is
+// emptied, and every file taken deleted at the end) and, for an engine that records into a
+// video file of its own, that file (its frames, and its sound made to fit them). Frames go
+// through the pipeline's stages, if any, to the writer, which converts them with the output
+// gamma and stores them.
 #pragma once
 
 #include <atomic>
@@ -11,17 +12,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "frames/avi_file.h"
+#include "frames/capture_source.h"
+#include "frames/frame_feed.h"
 #include "frames/frame_progress.h"
-#include "frames/sound_fit.h"
-#include "platform/game_capture.h"
+#include "frames/frame_stage.h"
+#include "frames/screenshot_source.h"
 #include "platform/main_queue.h"
-#include "util/no_case.h"
 
 namespace vexo {
 
@@ -32,37 +33,41 @@ struct CollectorUi {
     std::function<void(const std::string&)> ErrorBox;   // caption "Error", error icon
 };
 
-class TDirThread {
+class TDirThread : private FrameFeed {
 public:
     // Created suspended: nothing happens until Resume.
     static std::shared_ptr<TDirThread> Create(platform::MainThreadQueue& queue, CollectorUi ui);
-    ~TDirThread();
+    ~TDirThread() override;
     TDirThread(const TDirThread&) = delete;
     TDirThread& operator=(const TDirThread&) = delete;
 
-    void SetDirectory(const std::string& directory) { directory_ = directory; }
-    void SetMask(const std::string& mask) { mask_ = mask; }
+    void SetDirectory(const std::string& directory) { screenshots_.SetDirectory(directory); }
+    void SetMask(const std::string& mask) { screenshots_.SetMask(mask); }
     int32_t Interval = 1000; // milliseconds before each look into the directory
     CAviFile* Writer = nullptr;
-    // Whether used screenshots are emptied and, at the end, deleted (the program's way).
-    // Off, the files are only read.
+    // Whether used screenshots are emptied and, at the end, deleted (the program's way), and
+    // the disk space of the engine's recording given back as it is read. Off, the files are
+    // only read.
     bool Consume = true;
 
     // Full paths of files that were in the folder before this collector's game started
     // (screenshots an earlier collector left when it failed): never taken, never deleted,
     // and a scan that finds only these counts as a scan that found nothing.
     void SetPassOver(const std::vector<std::string>& fullPaths) {
-        passOver_.insert(fullPaths.begin(), fullPaths.end());
+        screenshots_.PassOver(fullPaths);
     }
 
     // The file a native engine records into. Once it appears, its frames are the demo's
     // frames, read as the game writes them; screenshots are then no longer looked for. A
     // collector that has written screenshots never takes this file.
-    void SetCaptureFile(const std::string& path) { captureFile_ = path; }
+    void SetCaptureFile(const std::string& path) { capture_.SetFile(path); }
     // The frame rate the engine was told to record at (cl_aviFrameRate): its sound is made
     // to fit the video's picture by it. Unset (0), the engine is taken to record at the
     // video's own rate.
-    void SetEngineFrameRate(double rate) { engineFrameRate_ = rate; }
+    void SetEngineFrameRate(double rate) { capture_.SetEngineFrameRate(rate); }
+    // A stage the frames pass on their way to the writer, after those added before; only
+    // before Resume.
+    void AddStage(std::unique_ptr<FrameStage> stage) { stages_.push_back(std::move(stage)); }
     // Tells the collector that the game has ended: nothing more will be written, so a scan
     // that finds nothing counts as an idle scan, and the end of the capture file is its end.
     void GameEnded();
@@ -87,7 +92,7 @@ public:
     bool Failed() const { return failed_; }
     // What the user was told when it failed; read once it has stopped.
     const std::string& FailureText() const { return failureText_; }
-    // The position the next frame will get.
+    // The number the next frame taken from a source will get.
     int32_t FrameCounter() const { return frameCounter_; }
     // The frames the writer has taken.
     int32_t FramesWritten() const { return framesWritten_; }
@@ -95,45 +100,33 @@ public:
 private:
     TDirThread(platform::MainThreadQueue& queue, CollectorUi ui);
     void Execute();
-    bool HandleFrameFile(const std::string& fullPath, const std::string& name,
-                         const std::string& nextPath);
-    // Reading the next screenshot while the current frame is written: started only for a
-    // file the game has finished with, and taken only if the file is still the same. Once
-    // the first frame has fixed the stream's format, the screenshot is also made into a
-    // frame there (converted, and compressed where the compressor allows).
-    struct ReadAhead;
-    struct ReadResult {
-        TgaImage* image = nullptr;                   // the screenshot as read, or
-        CAviFile::PreparedFrame* prepared = nullptr; // the frame made of it
-    };
-    void MakePreparedFrames();
-    void StartReadAhead(const std::string& fullPath);
-    ReadResult TakeReadAhead(const std::string& fullPath, const std::string& path);
-    void DropReadAhead();
-    // Takes every frame and piece of sound of the engine's capture file, as the game writes
-    // them, until the game has ended and the file is read to its end. False on a failure.
-    bool TakeCapture();
-    // Tells the user why the collector stops, marks it failed and stops it: false.
-    bool Fail(const std::string& text);
-    bool TakeCaptureFile(platform::GameCaptureReader& capture, const std::string& name,
-                         SoundFit* sound);
-    // The sound stream for the capture's sound, made to fit the picture; none (and the log
-    // says why) where that cannot be done.
-    std::unique_ptr<SoundFit> AddSound(const platform::CaptureSound& sound);
     void DeleteProcessedFiles();
-    bool Pause(int milliseconds); // false when termination was requested
-    void Report(FrameProgress::Step step, int32_t frame = 0, const std::string& source = {},
-                int attempt = 0);
     void ErrorBox(const std::string& text);
+    // Stores a frame that has passed the stages at the next position.
+    bool Write(const Frame& frame);
+
+    // What the sources need of the pipeline.
+    bool Pause(int milliseconds) override;
+    bool Stopping() const override { return terminated_; }
+    bool GameEnded() const override { return gameEnded_; }
+    bool Lenient() const override { return lenient_; }
+    bool HasWriter() const override { return Writer != nullptr; }
+    int32_t FramesTaken() const override { return frameCounter_; }
+    void Report(FrameProgress::Step step, int32_t frame = 0, const std::string& source = {},
+                int attempt = 0) override;
+    bool Deliver(const Frame& frame) override;
+    bool Fail(const std::string& text) override;
+    void Refuse(const std::string& text) override;
+    std::unique_ptr<CAviFile::PreparedFrame>
+    NewPreparedFrame(bool apart, const CAviFile::PreparedFrame* partner = nullptr) override;
+    CAviFile& Output() override { return *Writer; }
 
     platform::MainThreadQueue& queue_;
     CollectorUi ui_;
     std::weak_ptr<TDirThread> self_;
-    std::string directory_;
-    std::string mask_;
-    bool busy_ = false;
-    std::set<std::string, decltype(&LessNoCase)> processed_{&LessNoCase};
-    std::set<std::string, decltype(&LessNoCase)> passOver_{&LessNoCase};
+    ScreenshotSource screenshots_;
+    CaptureSource capture_;
+    std::vector<std::unique_ptr<FrameStage>> stages_;
     std::atomic<int32_t> frameCounter_{0};
     std::atomic<bool> active_{true};
     std::atomic<bool> terminated_{false};
@@ -144,22 +137,10 @@ private:
     std::atomic<bool> lenient_{false};
     std::atomic<int32_t> framesWritten_{0};
     int64_t bytesWritten_ = 0; // on the worker
-    std::string captureFile_;
     std::string failureText_;
-    double engineFrameRate_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
-    // Two frames made ahead, used in turn: one the reader fills while the other is written;
-    // and the frame this thread makes of a screenshot it reads itself.
-    std::unique_ptr<CAviFile::PreparedFrame> prepared_[2];
-    int nextPrepared_ = 0;
-    std::unique_ptr<CAviFile::PreparedFrame> ownFrame_;
-    TgaBandReader reader_; // for screenshots this thread reads straight into its frame
-    std::unique_ptr<ReadAhead> readAhead_; // after the frames it fills: ends before them
 };
-
-// Empties a file (opens it for writing and closes it); true when it could be opened.
-bool TruncateFile(const std::string& path);
 
 } // namespace vexo
