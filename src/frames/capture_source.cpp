@@ -54,8 +54,9 @@ std::unique_ptr<SoundFit> CaptureSource::AddSound(FrameFeed& feed,
     CAviFile& writer = feed.Output();
     const double engineRate = engineFrameRate_ > 0 ? engineFrameRate_ : writer.Fps;
     std::string why;
+    // Each picture is a part of a video frame when the pictures are blended into frames.
     std::unique_ptr<SoundFit> fit = SoundFit::Create(
-        sound, engineRate, writer.Fps,
+        sound, engineRate, writer.Fps * feed.PicturesPerFrame(),
         [&writer](const uint8_t* data, int32_t bytes) { return writer.WriteSound(data, bytes); },
         &why);
     if (!fit) {

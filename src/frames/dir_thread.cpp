@@ -177,6 +177,13 @@ TDirThread::NewPreparedFrame(bool apart, const CAviFile::PreparedFrame* partner)
     return Writer->NewPreparedFrame(apart, partner);
 }
 
+int TDirThread::PicturesPerFrame() const {
+    int pictures = 1;
+    for (const auto& stage : stages_)
+        pictures *= stage->PicturesPerFrame();
+    return pictures;
+}
+
 void TDirThread::DeleteProcessedFiles() {
     if (thread_.joinable())
         thread_.join(); // the body has returned; make the end of the thread final

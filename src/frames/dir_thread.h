@@ -112,6 +112,7 @@ private:
     bool Lenient() const override { return lenient_; }
     bool HasWriter() const override { return Writer != nullptr; }
     int32_t FramesTaken() const override { return frameCounter_; }
+    int PicturesPerFrame() const override;
     void Report(FrameProgress::Step step, int32_t frame = 0, const std::string& source = {},
                 int attempt = 0) override;
     bool Deliver(const Frame& frame) override;

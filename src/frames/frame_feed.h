@@ -24,6 +24,8 @@ public:
     virtual bool Lenient() const = 0;
     // Whether the writer is there at all.
     virtual bool HasWriter() const = 0;
+    // How many pictures of a source make one frame of the video (the stages' blending).
+    virtual int PicturesPerFrame() const = 0;
     // The frames taken from the sources so far; the next one gets this number.
     virtual int32_t FramesTaken() const = 0;
     // What the source is doing, as numbers.

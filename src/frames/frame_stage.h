@@ -38,6 +38,8 @@ public:
     // Whether frames may reach this stage made ahead for the writer. A stage that works on
     // the pictures themselves says no; its sources then hand it pictures.
     virtual bool TakesPreparedFrames() const { return false; }
+    // How many of the pictures it takes make one frame it hands on.
+    virtual int PicturesPerFrame() const { return 1; }
 };
 
 } // namespace vexo
