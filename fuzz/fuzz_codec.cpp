@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/vfw.h"
+#include "media/vfw.h"
 #include "settings/codec_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

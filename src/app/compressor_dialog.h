@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vfw.h"
+#include "media/vfw.h"
 
 class QCheckBox;
 class QComboBox;

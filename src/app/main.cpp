@@ -3,6 +3,7 @@
 
 #include "app/program.h"
 #include "frames/avi_file.h"
+#include "media/ffmpeg_log.h"
 #include "platform/log.h"
 #include "platform/memory.h"
 #include "settings/folders.h"

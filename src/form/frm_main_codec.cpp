@@ -1,6 +1,6 @@
 // The Codec button: choose the compressor for the output files and store the choice.
 #include "form/frm_main.h"
-#include "platform/vfw.h"
+#include "media/vfw.h"
 #include "settings/codec_settings.h"
 #include "settings/ini.h"
 

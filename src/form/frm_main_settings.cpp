@@ -1,9 +1,9 @@
 // Loading the main window's options from the settings file at start-up, and the handlers
 // that store an option the moment the user changes it.
 #include "form/frm_main.h"
+#include "media/vfw.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "platform/vfw.h"
 #include "settings/codec_settings.h"
 #include "settings/folders.h"
 #include "settings/ini.h"

@@ -11,9 +11,9 @@
 
 #include "frames/frame_conversion.h"
 #include "frames/tga.h"
-#include "platform/avifile.h"
-#include "platform/game_capture.h"
-#include "platform/vfw.h"
+#include "media/avifile.h"
+#include "media/game_capture.h"
+#include "media/vfw.h"
 
 namespace vexo {
 

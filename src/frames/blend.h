@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/game_capture.h"
+#include "media/game_capture.h"
 
 namespace vexo {
 

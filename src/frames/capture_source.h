@@ -8,7 +8,7 @@
 
 #include "frames/frame_feed.h"
 #include "frames/sound_fit.h"
-#include "platform/game_capture.h"
+#include "media/game_capture.h"
 
 namespace vexo {
 

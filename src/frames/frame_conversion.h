@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "frames/tga.h"
-#include "platform/avifile.h"
-#include "platform/game_capture.h"
+#include "media/avifile.h"
+#include "media/game_capture.h"
 
 namespace vexo {
 

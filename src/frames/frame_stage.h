@@ -9,7 +9,7 @@
 
 #include "frames/avi_file.h"
 #include "frames/tga.h"
-#include "platform/game_capture.h"
+#include "media/game_capture.h"
 
 namespace vexo {
 

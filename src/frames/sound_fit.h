@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/game_capture.h"
-#include "platform/sound_tempo.h"
+#include "media/game_capture.h"
+#include "media/sound_tempo.h"
 
 namespace vexo {
 

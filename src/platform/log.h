@@ -1,7 +1,7 @@
 // The failure log. A message box tells the user what failed, in the program's own words; the
 // log keeps why: each line names where it came from (a short name such as "avi",
 // "collector", "game", "settings") and gives the cause at hand where the failure was found
-// (the system's or FFmpeg's error text, the path, the step). Lines go to standard error and
+// (the system's or a library's error text, the path, the step). Lines go to standard error and
 // to vexograph.log in the user's state folder ($XDG_STATE_HOME/vexograph/, by default
 // ~/.local/state/vexograph/). Past 1 MB the file becomes vexograph.log.1, replacing the one
 // before, and a new one begins. Any thread may log.
@@ -22,12 +22,6 @@ std::string LogFilePath();
 
 // The system's text for an error number (errno), on any thread.
 std::string SystemErrorText(int error);
-// FFmpeg's text for one of its error codes (AVERROR).
-std::string FfmpegErrorText(int error);
-
-// FFmpeg's own messages of error level and worse go into the log as component "ffmpeg"
-// from now on, with the name of the FFmpeg object that reported them. Harmless again.
-void LogFfmpegErrors();
 
 // For a program that shows causes with its own errors: every line logged from now on is
 // handed to `listener` as "component: text" too (an empty function ends that). The listener

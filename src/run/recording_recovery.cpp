@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdint>
 
-#include "platform/avifile.h"
+#include "media/avifile.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "run/recording_guard.h"

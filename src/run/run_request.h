@@ -11,7 +11,7 @@
 
 #include "frames/frame_progress.h"
 #include "game/game_script.h"
-#include "platform/vfw.h"
+#include "media/vfw.h"
 
 namespace vexo {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/vfw.h"
+#include "media/vfw.h"
 
 namespace vexo {
 

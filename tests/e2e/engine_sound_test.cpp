@@ -17,8 +17,8 @@
 #include "frames/dir_thread.h"
 #include "game/engine.h"
 #include "game/game_script.h"
+#include "media/vfw.h"
 #include "platform/process.h"
-#include "platform/vfw.h"
 #include "support/real_engine.h"
 #include "support/tga_file.h"
 

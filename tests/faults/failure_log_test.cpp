@@ -10,8 +10,8 @@
 
 #include "fault_fixture.h"
 #include "game/game_script.h"
+#include "media/vfw.h"
 #include "platform/log.h"
-#include "platform/vfw.h"
 
 extern "C" {
 #include <libavutil/error.h>

@@ -6,7 +6,7 @@
 
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
-#include "platform/vfw.h"
+#include "media/vfw.h"
 #include "support/tga_file.h"
 
 namespace vexo {

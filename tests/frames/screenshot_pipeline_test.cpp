@@ -6,7 +6,7 @@
 
 #include "avi_support.h"
 #include "frames/avi_file.h"
-#include "platform/vfw.h"
+#include "media/vfw.h"
 #include "support/temp_dir.h"
 
 namespace vexo {

@@ -13,12 +13,12 @@
 
 #include "frames/avi_file.h"
 #include "frames/dir_thread.h"
-#include "platform/avifile.h"
+#include "media/avifile.h"
+#include "media/vfw.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/main_queue.h"
 #include "platform/memory.h"
-#include "platform/vfw.h"
 #include "settings/codec_settings.h"
 
 namespace {

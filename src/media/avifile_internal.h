@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/avifile.h"
-#include "platform/avifile_output.h"
+#include "media/avifile.h"
+#include "media/avifile_output.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -2,7 +2,7 @@
 // writer channel by channel and handed to the encoders upright.
 #include <cstring>
 
-#include "platform/avifile_internal.h"
+#include "media/avifile_internal.h"
 
 namespace vexo {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/game_capture.h"
+#include "media/game_capture.h"
 
 namespace vexo::platform {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/avifile_internal.h"
+#include "media/avifile_internal.h"
 
 extern "C" {
 #include <libavutil/opt.h>

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/avifile_internal.h"
+#include "media/avifile_internal.h"
 
 namespace vexo {
 

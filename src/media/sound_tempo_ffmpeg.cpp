@@ -1,13 +1,14 @@
 // The tempo change as a libavfilter graph: abuffer, rubberband, aformat (back to the input's
 // sample format), abuffersink. Numbers reach the filters as numbers (av_opt_set_double), not
 // as text that FFmpeg would read under the user's locale.
-#include "platform/sound_tempo.h"
+#include "media/sound_tempo.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "media/ffmpeg_log.h"
 #include "platform/log.h"
 
 extern "C" {

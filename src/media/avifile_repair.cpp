@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/avifile_internal.h"
+#include "media/avifile_internal.h"
+#include "media/ffmpeg_log.h"
 #include "platform/log.h"
 
 namespace vexo {

@@ -1,5 +1,7 @@
 // FFmpeg's messages into the failure log. FFmpeg reports many failures only in a message
 // (which option an encoder refused, what a demuxer found damaged) and hands back a bare code.
+#include "media/ffmpeg_log.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>

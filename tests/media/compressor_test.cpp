@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/vfw.h"
+#include "media/vfw.h"
 
 namespace vexo {
 namespace {

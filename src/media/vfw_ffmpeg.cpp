@@ -1,7 +1,7 @@
 // The compression manager on libavcodec: a fixed table of the encoders that fit an AVI
 // file, each with its own options; the ones built into this machine's libavcodec are
 // offered.
-#include "platform/vfw.h"
+#include "media/vfw.h"
 
 #include <cstdlib>
 #include <cstring>

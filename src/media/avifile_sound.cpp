@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/avifile_internal.h"
+#include "media/avifile_internal.h"
 
 namespace vexo {
 

@@ -2,11 +2,12 @@
 // an I/O context on the growing file. The context cannot seek, so the demuxer reads the file
 // once from its start to its end in the order the game wrote it and never looks for the
 // index, which the game writes only when it stops.
-#include "platform/game_capture.h"
+#include "media/game_capture.h"
 
 #include <optional>
 #include <vector>
 
+#include "media/ffmpeg_log.h"
 #include "platform/growing_file.h"
 #include "platform/log.h"
 

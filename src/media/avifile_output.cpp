@@ -1,5 +1,5 @@
 // The AVI output file on a POSIX file descriptor.
-#include "platform/avifile_output.h"
+#include "media/avifile_output.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -14,7 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/avifile_internal.h"
+#include "media/avifile_internal.h"
+#include "media/ffmpeg_log.h"
 #include "platform/log.h"
 #include "platform/memory.h"
 

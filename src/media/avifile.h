@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/vfw.h"
+#include "media/vfw.h"
 
 namespace vexo {
 
