@@ -1,12 +1,8 @@
-// The AVI output file on a POSIX file descriptor.
+// The AVI output file: an I/O context of FFmpeg's on a file of the platform's.
 #include "media/avifile_output.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/log.h"
 
@@ -19,14 +15,12 @@ namespace vexo {
 
 bool AviOutput::Create(const char* path) {
     Close();
-    // Growing the file past the file-size limit raises SIGXFSZ, whose default action ends the
-    // process with the file unfinished. Ignored, the write fails with EFBIG instead, and the
-    // file is completed with the packets before it.
-    std::signal(SIGXFSZ, SIG_IGN);
-    fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
+    // A write past the file-size limit then fails instead of ending the program, and the file
+    // is completed with the packets before it.
+    int error = 0;
+    if (!file_.Create(path, &error)) {
         platform::LogFailure("avi", std::string("cannot create ") + path + ": " +
-                                        platform::SystemErrorText(errno));
+                                        platform::SystemErrorText(error));
         return false;
     }
     path_ = path;
@@ -49,16 +43,19 @@ bool AviOutput::Create(const char* path) {
 int AviOutput::Reserve(int64_t end) {
     if (!reserving_ || end <= reservedEnd_)
         return 0;
-    const int err = ::posix_fallocate(fd_, reservedEnd_, end - reservedEnd_);
-    if (err == ENOSPC || err == EFBIG || err == EDQUOT) {
-        platform::LogFailure("avi", "no room for " + path_ + " to grow to " + std::to_string(end) +
-                                        " bytes: " + platform::SystemErrorText(err));
-        return AVERROR(err);
-    }
-    if (err == 0)
+    int error = 0;
+    switch (file_.Claim(reservedEnd_, end - reservedEnd_, &error)) {
+    case platform::FileWriter::Room::Claimed:
         reservedEnd_ = end;
-    else
-        reserving_ = false; // this file system cannot claim room ahead: write as it comes
+        return 0;
+    case platform::FileWriter::Room::NoRoom:
+        platform::LogFailure("avi", "no room for " + path_ + " to grow to " + std::to_string(end) +
+                                        " bytes: " + platform::SystemErrorText(error));
+        return AVERROR(error);
+    case platform::FileWriter::Room::Unclaimable:
+        break;
+    }
+    reserving_ = false; // this file system cannot claim room ahead: write as it comes
     return 0;
 }
 
@@ -67,35 +64,20 @@ void AviOutput::CloseAt(int64_t length) {
         av_freep(&context_->buffer);
         avio_context_free(&context_);
     }
-    if (fd_ >= 0) {
-        // The room claimed beyond the last byte kept goes again.
-        if (::ftruncate(fd_, length) != 0) {
-            // The file stays readable, only with zero bytes after its end.
-        }
-        ::close(fd_);
-        fd_ = -1;
-    }
+    // The room claimed beyond the last byte kept goes again.
+    file_.CloseAt(length);
 }
 
 int AviOutput::Write(void* opaque, uint8_t* data, int size) {
     auto* self = static_cast<AviOutput*>(opaque);
-    int done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(self->fd_, data + done, static_cast<size_t>(size - done),
-                                   self->position_ + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            platform::LogFailure("avi", "writing " + self->path_ +
-                                            " failed: " + platform::SystemErrorText(error));
-            return AVERROR(error);
-        }
-        done += static_cast<int>(n);
+    if (const int error = self->file_.WriteAt(self->position_, data, static_cast<size_t>(size))) {
+        platform::LogFailure("avi", "writing " + self->path_ +
+                                        " failed: " + platform::SystemErrorText(error));
+        return AVERROR(error);
     }
-    self->position_ += done;
+    self->position_ += size;
     self->end_ = std::max(self->end_, self->position_);
-    return done;
+    return size;
 }
 
 int64_t AviOutput::Seek(void* opaque, int64_t offset, int whence) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_writer.h"
+
 extern "C" {
 #include <libavformat/avio.h>
 }
@@ -41,7 +43,7 @@ private:
     static int Write(void* opaque, uint8_t* data, int size);
     static int64_t Seek(void* opaque, int64_t offset, int whence);
 
-    int fd_ = -1;
+    platform::FileWriter file_;
     std::string path_; // for the log
     AVIOContext* context_ = nullptr;
     int64_t position_ = 0; // where the next write goes
