@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fputs("[codec]\n", f);
     std::fwrite(data, 1, size, f);
     std::fclose(f);
-    COMPVARS vars;
+    media::COMPVARS vars;
     ResetCodecSettings(&vars, true);
     LoadCodecSettings(path, &vars);
-    ICCompressorFree(&vars);
+    media::ICCompressorFree(&vars);
     return 0;
 }

@@ -17,6 +17,12 @@
 
 namespace vexo {
 
+using media::COMPVARS, media::CompressorInfo, media::CompressorOption, media::FOURCC,
+    media::FOURCC_DIB, media::HIC, media::ICClose, media::ICEnumerateCompressors,
+    media::ICGetOptions, media::ICMF_COMPVARS_VALID, media::ICMODE_COMPRESS, media::ICM_GETSTATE,
+    media::ICM_SETSTATE, media::ICOpen, media::ICSendMessage, media::ICSetOption,
+    media::ICTYPE_VIDEO, media::kCompVarsSize, media::kDefaultFourCC;
+
 namespace {
 
 constexpr int kDefaultKeyInterval = 15;

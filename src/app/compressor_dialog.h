@@ -22,13 +22,13 @@ class CompressorDialog : public QDialog {
 public:
     // Preselects what vars holds: its compressor code (every code for uncompressed output
     // selects the uncompressed entry), quality, key-frame interval and data rate.
-    CompressorDialog(COMPVARS& vars, const QString& title, QWidget* parent = nullptr);
+    CompressorDialog(media::COMPVARS& vars, const QString& title, QWidget* parent = nullptr);
     ~CompressorDialog() override;
 
-    const std::vector<CompressorInfo>& Compressors() const { return compressors_; }
+    const std::vector<media::CompressorInfo>& Compressors() const { return compressors_; }
     // The open compressor behind the current selection, opened on first need (null for
     // uncompressed output or when it cannot be opened). Owned by the dialog until OK.
-    HIC SelectedHandle();
+    media::HIC SelectedHandle();
 
     // Fills the record: valid mark, type "vidc", code, quality, key frames, data rate and
     // the open compressor with its configured options.
@@ -43,9 +43,9 @@ private:
     void UpdateControls();
     void CloseHandle();
 
-    COMPVARS& vars_;
-    std::vector<CompressorInfo> compressors_;
-    HIC handle_ = nullptr;
+    media::COMPVARS& vars_;
+    std::vector<media::CompressorInfo> compressors_;
+    media::HIC handle_ = nullptr;
     bool handleOpened_ = false; // an open was tried for the current selection
     // Whether the user moved the quality; until then the stored quality is kept exactly,
     // finer than the percent steps the controls show.
@@ -65,20 +65,20 @@ private:
 // A compressor's own options, one choice list each; OK hands the changed values to hic.
 class CompressorOptionsDialog : public QDialog {
 public:
-    CompressorOptionsDialog(HIC hic, const QString& title, QWidget* parent = nullptr);
+    CompressorOptionsDialog(media::HIC hic, const QString& title, QWidget* parent = nullptr);
     void accept() override;
 
 private:
-    HIC hic_;
-    std::vector<CompressorOption> options_;
+    media::HIC hic_;
+    std::vector<media::CompressorOption> options_;
     std::vector<QComboBox*> boxes_;
 };
 
 // True for the codes that stand for uncompressed full frames: 0, "DIB " and the stored
 // default 1145651744.
-bool IsUncompressedCode(FOURCC code);
+bool IsUncompressedCode(media::FOURCC code);
 
 // Shows the dialog modally; non-zero when the user confirmed it.
-int ChooseCompressor(QWidget* parent, COMPVARS& vars, const std::string& title);
+int ChooseCompressor(QWidget* parent, media::COMPVARS& vars, const std::string& title);
 
 } // namespace vexo

@@ -13,7 +13,7 @@ static vexo::CAviFile gAviFile;
 
 int main(int argc, char** argv) {
     vexo::platform::ReturnLargeBlocksWhenFreed();
-    vexo::platform::LogFfmpegErrors();
+    vexo::media::LogFfmpegErrors();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vexograph");
     // The desktop entry and the icon an installed program brings along.

@@ -594,7 +594,7 @@ void MainWindow::ShowHelpModal() {
         help_->exec();
 }
 
-int MainWindow::CompressorChoose(COMPVARS& vars, const std::string& title) {
+int MainWindow::CompressorChoose(media::COMPVARS& vars, const std::string& title) {
     return ChooseCompressor(this, vars, title);
 }
 

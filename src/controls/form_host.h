@@ -33,7 +33,9 @@ struct OpenDialogOptions {
     std::function<bool(const std::string& folder)> acceptsFolder;
 };
 
+namespace media {
 struct COMPVARS;
+}
 
 class IFormHost {
 public:
@@ -67,7 +69,7 @@ public:
     virtual void ShowHelpModal() = 0;
 
     // The compressor-choice dialog; non-zero when the user confirmed it.
-    virtual int CompressorChoose(COMPVARS& vars, const std::string& title) = 0;
+    virtual int CompressorChoose(media::COMPVARS& vars, const std::string& title) = 0;
 
     // Closes the main window, which ends the program.
     virtual void CloseMainWindow() = 0;

@@ -6,6 +6,8 @@
 
 namespace vexo {
 
+using media::BITMAPINFOHEADER, media::COMPVARS, media::ICCompressorFree;
+
 namespace {
 
 // Status texts go to the status line, failures to an error box owned by the main window.

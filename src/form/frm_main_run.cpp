@@ -78,7 +78,7 @@ RunRequest RunRequestFrom(const MainControls& c) {
         r.Gamma = GammaFromItem(c.cbGammas.Text());
     r.OutDir = c.edOutPath.Text();
     r.Realtime = c.cbRealtime.Checked();
-    r.LoadCodec = [ini = SettingsFilePath()](COMPVARS* vars) {
+    r.LoadCodec = [ini = SettingsFilePath()](media::COMPVARS* vars) {
         return LoadCodecSettings(ini, vars);
     };
     for (int j = 0; j < c.clbDemos.Count(); ++j)

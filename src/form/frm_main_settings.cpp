@@ -10,6 +10,8 @@
 
 namespace vexo {
 
+using media::COMPVARS, media::ICCompressorFree;
+
 void TfrmMain::LoadSettings(const std::function<std::string()>& installedGame) {
     MainControls& c = Controls;
     const std::string ini = SettingsFilePath();

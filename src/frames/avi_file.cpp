@@ -12,6 +12,20 @@
 
 namespace vexo {
 
+// The AVIFile interface and the compression manager the writer is built on.
+using media::AVICOMPRESSF_DATARATE, media::AVICOMPRESSF_KEYFRAMES, media::AVICOMPRESSF_VALID,
+    media::AVICOMPRESSOPTIONS, media::AVIERR_MEMORY, media::AVIERR_OK, media::AVIFileCreateStream,
+    media::AVIFileExit, media::AVIFileInit, media::AVIFileOpen, media::AVIFileRelease,
+    media::AVIFrameSlotComplete, media::AVIFrameSlotCompress, media::AVIFrameSlotCompressesApart,
+    media::AVIFrameSlotGetBuffer, media::AVIFrameSlotRelease, media::AVIIF_KEYFRAME,
+    media::AVIMakeCompressedStream, media::AVISTREAMINFOA, media::AVIStreamCreateFrameSlot,
+    media::AVIStreamGetFrameBuffer, media::AVIStreamRelease, media::AVIStreamSetFormat,
+    media::AVIStreamWrite, media::AVIStreamWriteFrameSlot, media::AviFrameBuffer,
+    media::AviFrameSlot, media::BITMAPINFOHEADER, media::BI_RGB, media::COMPVARS,
+    media::ICCompressorFree, media::ICM_GETSTATE, media::ICSendMessage, media::OF_CREATE,
+    media::OF_SHARE_DENY_NONE, media::OF_WRITE, media::RECT, media::WAVEFORMATEX,
+    media::WAVE_FORMAT_PCM, media::kCompVarsSize, media::streamtypeAUDIO, media::streamtypeVIDEO;
+
 namespace {
 
 const char* const kStatusTexts[8] = {
@@ -169,7 +183,7 @@ bool CAviFile::WriteFrame(const TgaImage* image, int32_t position, int32_t* byte
     return WriteSource(PixelsOf(*image), position, bytesWritten);
 }
 
-bool CAviFile::WritePicture(const platform::CapturePicture& picture, int32_t position,
+bool CAviFile::WritePicture(const media::CapturePicture& picture, int32_t position,
                             int32_t* bytesWritten) {
     LastError = AVI_OK;
     if (bytesWritten)

@@ -59,7 +59,7 @@ public:
     bool WriteFrame(const TgaImage* image, int32_t position, int32_t* bytesWritten = nullptr);
     // Appends a picture of the game's own recording at position, as WriteFrame appends an
     // image, with the same results.
-    bool WritePicture(const platform::CapturePicture& picture, int32_t position,
+    bool WritePicture(const media::CapturePicture& picture, int32_t position,
                       int32_t* bytesWritten = nullptr);
     // A frame made ready on another thread while the writer stores the one before: an image
     // converted (gamma and all) into a frame buffer of its own and, where the compressor's
@@ -78,10 +78,10 @@ public:
 
     private:
         friend class CAviFile;
-        PreparedFrame(AviFrameSlot* slot, int32_t width, int32_t height, int32_t bpp,
+        PreparedFrame(media::AviFrameSlot* slot, int32_t width, int32_t height, int32_t bpp,
                       FrameConversion conversion)
             : slot_(slot), width_(width), height_(height), bpp_(bpp), conversion_(conversion) {}
-        AviFrameSlot* slot_;
+        media::AviFrameSlot* slot_;
         int32_t width_, height_, bpp_; // the frames the stream takes
         FrameConversion conversion_;   // with the writer's gamma
         bool filled_ = false;
@@ -113,9 +113,9 @@ public:
     int32_t Fps;
     int32_t Width;
     int32_t Height;
-    std::string StreamName; // copied into the stream's name when set
-    float Gamma;            // 1.0: no correction
-    COMPVARS CodecVars{};   // the compressor choice, filled by the caller before Open
+    std::string StreamName;      // copied into the stream's name when set
+    float Gamma;                 // 1.0: no correction
+    media::COMPVARS CodecVars{}; // the compressor choice, filled by the caller before Open
     uint8_t LastError;
     std::string FileName; // set by a successful Open
 
@@ -130,13 +130,13 @@ private:
     static bool Fill(PreparedFrame& frame, int32_t width, int32_t height, int32_t bpp,
                      Convert convert);
 
-    PAVIFILE File = nullptr;
-    PAVISTREAM Stream = nullptr;
-    PAVISTREAM CompressedStream = nullptr;
-    PAVISTREAM SoundStream = nullptr;
+    media::PAVIFILE File = nullptr;
+    media::PAVISTREAM Stream = nullptr;
+    media::PAVISTREAM CompressedStream = nullptr;
+    media::PAVISTREAM SoundStream = nullptr;
     int32_t soundBlock_ = 0;   // bytes a sample of the sound stream
     int64_t soundSamples_ = 0; // samples written to it
-    AVICOMPRESSOPTIONS CompressOptions{};
+    media::AVICOMPRESSOPTIONS CompressOptions{};
     std::vector<uint8_t> compressorState_; // the options of CodecVars.hic, for the stream
     // The frame format the first frame fixed (0 until then).
     int32_t frameWidth_ = 0;

@@ -253,12 +253,12 @@ FrameBlender::Step FrameBlender::EndPicture() {
     if (++pending_ < subFrames_)
         return Step::Taken;
     pending_ = 0;
-    blended_ = platform::CapturePicture{out_.get(), ptrdiff_t(width_) * bytesPerPixel_, width_,
-                                        height_, bytesPerPixel_};
+    blended_ = media::CapturePicture{out_.get(), ptrdiff_t(width_) * bytesPerPixel_, width_,
+                                     height_, bytesPerPixel_};
     return Step::Blended;
 }
 
-FrameBlender::Step FrameBlender::Add(const platform::CapturePicture& picture) {
+FrameBlender::Step FrameBlender::Add(const media::CapturePicture& picture) {
     if (subFrames_ == 1) {
         Drop();
         if ((picture.bytesPerPixel != 3 && picture.bytesPerPixel != 4) || picture.width <= 0 ||

@@ -47,7 +47,7 @@ public:
     // drops that group and starts a new one (FFmpeg starts its filters afresh then, too).
     // Refused: bytesPerPixel not 3 or 4, an empty picture, or no memory for the running sum.
     // With one sub-frame every picture is Blended and Blended() is the picture itself.
-    Step Add(const platform::CapturePicture& picture);
+    Step Add(const media::CapturePicture& picture);
 
     // The same, a band of rows at a time (as a screenshot file is read): BeginPicture, then
     // AddRows until every row has been given once, in any order, then EndPicture.
@@ -61,7 +61,7 @@ public:
 
     // The last finished picture: packed rows from the bottom line up. Valid until the next
     // Add or BeginPicture (with one sub-frame and Add, as long as the picture given).
-    const platform::CapturePicture& Blended() const { return blended_; }
+    const media::CapturePicture& Blended() const { return blended_; }
 
     // Drops the group under way (a new recording starts).
     void Reset();
@@ -84,7 +84,7 @@ private:
     size_t capacity_ = 0; // samples the buffers hold
     std::unique_ptr<uint16_t[]> sum_;
     std::unique_ptr<uint8_t[]> out_;
-    platform::CapturePicture blended_;
+    media::CapturePicture blended_;
 };
 
 } // namespace vexo

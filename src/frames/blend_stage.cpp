@@ -5,7 +5,7 @@ namespace vexo {
 bool BlendStage::Take(const Frame& frame, FrameSink& next) {
     // A screenshot is blended as it lies in memory (red first, rows in the file's order);
     // the blend keeps both, so it goes on as a screenshot of the same kind.
-    platform::CapturePicture picture;
+    media::CapturePicture picture;
     if (frame.image) {
         const TgaImage& image = *frame.image;
         picture.bottomRow = image.Pixels;
@@ -26,7 +26,7 @@ bool BlendStage::Take(const Frame& frame, FrameSink& next) {
     case FrameBlender::Step::Blended:
         break;
     }
-    const platform::CapturePicture& blended = blender_.Blended();
+    const media::CapturePicture& blended = blender_.Blended();
     Frame out;
     if (frame.image) {
         blendedImage_.BytesPerPixel = blended.bytesPerPixel;

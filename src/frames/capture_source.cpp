@@ -23,15 +23,15 @@ bool CaptureSource::TakeAll(FrameFeed& feed) {
     bool first = true;
     for (std::string file = file_; first || platform::FileExists(file); file += '_') {
         const std::string next = file + '_';
-        platform::GameCaptureReader::Waits waits;
+        media::GameCaptureReader::Waits waits;
         // A file is complete once the game has ended or has gone on in the next one.
         waits.writerDone = [&feed, next] { return feed.GameEnded() || platform::FileExists(next); };
         waits.cancelled = [&feed] { return feed.Stopping(); };
         waits.pause = [&feed] { feed.Pause(kCaptureWaitMs); };
         // Read while the game writes it, the file gives back the disk space of what has
         // been taken, so that it holds little more than the frames not yet taken.
-        const std::unique_ptr<platform::GameCaptureReader> capture =
-            platform::GameCaptureReader::Open(file, std::move(waits), Release, nullptr);
+        const std::unique_ptr<media::GameCaptureReader> capture =
+            media::GameCaptureReader::Open(file, std::move(waits), Release, nullptr);
         if (!capture)
             break; // no capture the game got to write: no frames from it
         // The game's sound goes with its frames as the video's second stream.
@@ -50,7 +50,7 @@ bool CaptureSource::TakeAll(FrameFeed& feed) {
 }
 
 std::unique_ptr<SoundFit> CaptureSource::AddSound(FrameFeed& feed,
-                                                  const platform::CaptureSound& sound) {
+                                                  const media::CaptureSound& sound) {
     CAviFile& writer = feed.Output();
     const double engineRate = engineFrameRate_ > 0 ? engineFrameRate_ : writer.Fps;
     std::string why;
@@ -68,11 +68,11 @@ std::unique_ptr<SoundFit> CaptureSource::AddSound(FrameFeed& feed,
     return fit;
 }
 
-bool CaptureSource::TakeFile(FrameFeed& feed, platform::GameCaptureReader& capture,
+bool CaptureSource::TakeFile(FrameFeed& feed, media::GameCaptureReader& capture,
                              const std::string& name, SoundFit* sound) {
     for (;;) {
         switch (capture.Next()) {
-        case platform::GameCaptureReader::Item::Picture: {
+        case media::GameCaptureReader::Item::Picture: {
             if (!feed.HasWriter())
                 return feed.Fail("Internal error. Aborting.");
             feed.Report(FrameProgress::Step::Writing, feed.FramesTaken(), name);
@@ -84,14 +84,14 @@ bool CaptureSource::TakeFile(FrameFeed& feed, platform::GameCaptureReader& captu
                 return feed.Fail("Error writing AVI frame to output file.");
             break;
         }
-        case platform::GameCaptureReader::Item::Sound:
+        case media::GameCaptureReader::Item::Sound:
             if (sound && !sound->Sound(capture.SoundData(), capture.SoundBytes()))
                 return feed.Fail("Error writing AVI frame to output file.");
             break;
-        case platform::GameCaptureReader::Item::End:
-        case platform::GameCaptureReader::Item::Cancelled:
+        case media::GameCaptureReader::Item::End:
+        case media::GameCaptureReader::Item::Cancelled:
             return true;
-        case platform::GameCaptureReader::Item::Error:
+        case media::GameCaptureReader::Item::Error:
             return feed.Fail("Error reading the video the game recorded.");
         }
     }

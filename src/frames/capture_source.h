@@ -28,11 +28,11 @@ public:
     bool TakeAll(FrameFeed& feed);
 
 private:
-    bool TakeFile(FrameFeed& feed, platform::GameCaptureReader& capture, const std::string& name,
+    bool TakeFile(FrameFeed& feed, media::GameCaptureReader& capture, const std::string& name,
                   SoundFit* sound);
     // The sound stream for the recording's sound, made to fit the picture; none (and the log
     // says why) where that cannot be done.
-    std::unique_ptr<SoundFit> AddSound(FrameFeed& feed, const platform::CaptureSound& sound);
+    std::unique_ptr<SoundFit> AddSound(FrameFeed& feed, const media::CaptureSound& sound);
 
     std::string file_;
     double engineFrameRate_ = 0;

@@ -8,6 +8,8 @@
 
 namespace vexo {
 
+using media::AviFrameBuffer;
+
 namespace {
 
 const uint8_t* IdentityTable() {
@@ -77,7 +79,7 @@ PixelSource PixelsOf(const TgaImage& image) {
             static_cast<ptrdiff_t>(image.Width) * image.BytesPerPixel};
 }
 
-PixelSource PixelsOf(const platform::CapturePicture& picture) {
+PixelSource PixelsOf(const media::CapturePicture& picture) {
     // The picture's rows run from the bottom up, as the frame's do; the file's byte order
     // has blue first.
     return PixelSource{picture.bottomRow, picture.width, picture.height, picture.bytesPerPixel, 2,

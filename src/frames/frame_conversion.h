@@ -27,7 +27,7 @@ struct PixelSource {
 // A screenshot as read (red first, rows in file order) and a picture of the engine's
 // recording (blue first, rows from the bottom up).
 PixelSource PixelsOf(const TgaImage& image);
-PixelSource PixelsOf(const platform::CapturePicture& picture);
+PixelSource PixelsOf(const media::CapturePicture& picture);
 
 class FrameConversion {
 public:
@@ -38,10 +38,10 @@ public:
     // The source's rows, in their own order, become the frame's rows from firstRow on, with
     // the colour bytes where the frame wants them and the curve applied. An alpha byte
     // passes through unchanged; a frame with alpha but a source without gets opaque pixels.
-    void Convert(const PixelSource& source, const AviFrameBuffer& frame,
+    void Convert(const PixelSource& source, const media::AviFrameBuffer& frame,
                  int32_t firstRow = 0) const;
     // A screenshot file read band by band into the frame; false when the file was not whole.
-    bool Convert(TgaBandReader& file, const AviFrameBuffer& frame) const;
+    bool Convert(TgaBandReader& file, const media::AviFrameBuffer& frame) const;
 
 private:
     float gamma_;

@@ -15,9 +15,9 @@ namespace vexo {
 
 // One frame on its way: exactly one of these is set.
 struct Frame {
-    const TgaImage* image = nullptr;                   // a screenshot as read
-    const platform::CapturePicture* picture = nullptr; // a picture of the engine's recording
-    CAviFile::PreparedFrame* prepared = nullptr;       // a frame made ahead for the writer
+    const TgaImage* image = nullptr;                // a screenshot as read
+    const media::CapturePicture* picture = nullptr; // a picture of the engine's recording
+    CAviFile::PreparedFrame* prepared = nullptr;    // a frame made ahead for the writer
 };
 
 // Where a frame goes next: the next stage, or the writer.

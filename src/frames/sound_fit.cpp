@@ -22,13 +22,13 @@ double SoundFit::Tempo(double engineFrameRate, int32_t aviRate) {
     return aviRate / SoundFrameRate(engineFrameRate);
 }
 
-SoundFit::SoundFit(const platform::CaptureSound& format, double engineFrameRate, int32_t aviRate,
+SoundFit::SoundFit(const media::CaptureSound& format, double engineFrameRate, int32_t aviRate,
                    Sink sink)
     : format_(format), block_(format.channels * format.bitsPerSample / 8), aviRate_(aviRate),
       samplesPerFrame_(format.samplesPerSecond / SoundFrameRate(engineFrameRate)),
       speed_(Tempo(engineFrameRate, aviRate)), sink_(std::move(sink)) {}
 
-std::unique_ptr<SoundFit> SoundFit::Create(const platform::CaptureSound& format,
+std::unique_ptr<SoundFit> SoundFit::Create(const media::CaptureSound& format,
                                            double engineFrameRate, int32_t aviRate, Sink sink,
                                            std::string* why) {
     if (!(engineFrameRate > 0) || aviRate <= 0) {
@@ -43,7 +43,7 @@ std::unique_ptr<SoundFit> SoundFit::Create(const platform::CaptureSound& format,
     std::unique_ptr<SoundFit> fit(new SoundFit(format, engineFrameRate, aviRate, std::move(sink)));
     // At the picture's own speed the sound is copied as it is.
     if (std::abs(fit->speed_ - 1.0) > 1e-9 &&
-        !(fit->tempo_ = platform::SoundTempo::Create(format, fit->speed_, why)))
+        !(fit->tempo_ = media::SoundTempo::Create(format, fit->speed_, why)))
         return nullptr;
     return fit;
 }
@@ -118,7 +118,7 @@ bool SoundFit::Finish() {
         return true; // no picture, no sound
     const int64_t target = Covered(pictures_);
     const std::vector<uint8_t> silence(static_cast<size_t>(kSilenceChunk * block_),
-                                       platform::SilenceByte(format_.bitsPerSample));
+                                       media::SilenceByte(format_.bitsPerSample));
     // The filter still holds the end of the sound: silence after it brings it out, and
     // a second's worth more than the picture needs is plenty.
     if (tempo_) {

@@ -35,7 +35,7 @@ public:
     // For sound of `format` from an engine told engineFrameRate (cl_aviFrameRate), into a
     // video of aviRate frames a second. Null, with *why set, when the sound cannot be made
     // to fit (a tempo the filter does not reach, a filter that cannot be made).
-    static std::unique_ptr<SoundFit> Create(const platform::CaptureSound& format,
+    static std::unique_ptr<SoundFit> Create(const media::CaptureSound& format,
                                             double engineFrameRate, int32_t aviRate, Sink sink,
                                             std::string* why);
 
@@ -54,8 +54,7 @@ public:
     int64_t Written() const { return written_; }
 
 private:
-    SoundFit(const platform::CaptureSound& format, double engineFrameRate, int32_t aviRate,
-             Sink sink);
+    SoundFit(const media::CaptureSound& format, double engineFrameRate, int32_t aviRate, Sink sink);
     // Stretches sound after the lead-in into pending_; a failing filter leaves silence from
     // there on (and says why in the log).
     void Stretch(const uint8_t* data, int64_t samples);
@@ -63,13 +62,13 @@ private:
     bool Release(int64_t upTo);
     int64_t Covered(int64_t pictures) const;
 
-    platform::CaptureSound format_;
+    media::CaptureSound format_;
     int32_t block_;
     int32_t aviRate_;
     double samplesPerFrame_; // the engine's sound a picture stands for
     double speed_;           // the tempo
     Sink sink_;
-    std::unique_ptr<platform::SoundTempo> tempo_; // none at tempo 1
+    std::unique_ptr<media::SoundTempo> tempo_; // none at tempo 1
     bool filterFailed_ = false;
     int64_t pictures_ = 0;
     int64_t before_ = 0;           // samples before the first picture

@@ -9,7 +9,7 @@
 
 #include "media/vfw.h"
 
-namespace vexo {
+namespace vexo::media {
 
 struct AviFile;
 struct AviStream;
@@ -197,4 +197,4 @@ long AVIFileRepair(const char* path, int32_t* frames);
 unsigned long AVIStreamRelease(PAVISTREAM stream);
 unsigned long AVIFileRelease(PAVIFILE file);
 
-} // namespace vexo
+} // namespace vexo::media

@@ -4,7 +4,7 @@
 
 #include "media/avifile_internal.h"
 
-namespace vexo {
+namespace vexo::media {
 
 namespace {
 
@@ -91,4 +91,4 @@ FramePtr UprightFrame(AVBufferRef* buffer, const BufferShape& shape) {
     return input;
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace vexo {
+namespace vexo::media {
 
 namespace {
 
@@ -149,4 +149,4 @@ bool IndependentFrames(const AVCodecContext* encoder, const EncoderSetup& setup)
     return true;
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -23,7 +23,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace vexo {
+namespace vexo::media {
 
 namespace {
 
@@ -56,7 +56,6 @@ int WritePacket(AviMux& mux, AVPacket* packet) {
 
 namespace {
 
-using platform::FfmpegErrorText;
 using platform::LogFailure;
 
 // Writes the packets the encoder has ready (all of them when draining).
@@ -339,7 +338,7 @@ long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* by
 }
 
 void AVIFileInit() {
-    platform::LogFfmpegErrors();
+    LogFfmpegErrors();
     if (initCount.fetch_add(1) == 0)
         av_log_set_level(AV_LOG_ERROR);
 }
@@ -534,4 +533,4 @@ unsigned long AVIFileRelease(PAVIFILE file) {
     return static_cast<unsigned long>(left > 0 ? left : 0);
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -17,7 +17,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace vexo {
+namespace vexo::media {
 
 // FFmpeg's objects, freed by FFmpeg's own functions.
 template <class T, void (*Free)(T**)> struct FreedBy {
@@ -228,4 +228,4 @@ struct AviFrameSlot {
     }
 };
 
-} // namespace vexo
+} // namespace vexo::media

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-namespace vexo {
+namespace vexo::media {
 
 bool AviOutput::Create(const char* path) {
     Close();
@@ -102,4 +102,4 @@ int64_t AviOutput::Seek(void* opaque, int64_t offset, int whence) {
     return offset;
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -13,7 +13,7 @@ extern "C" {
 #include <libavformat/avio.h>
 }
 
-namespace vexo {
+namespace vexo::media {
 
 class AviOutput {
 public:
@@ -52,4 +52,4 @@ private:
     int64_t reservedEnd_ = 0;
 };
 
-} // namespace vexo
+} // namespace vexo::media

@@ -10,7 +10,7 @@
 #include "media/ffmpeg_log.h"
 #include "platform/log.h"
 
-namespace vexo {
+namespace vexo::media {
 
 namespace {
 
@@ -43,8 +43,7 @@ long CopyPackets(AVFormatContext* in, const std::string& path, int32_t* frames) 
     }
     int ret = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
-        platform::LogFailure("repair",
-                             "cannot create " + path + ": " + platform::FfmpegErrorText(ret));
+        platform::LogFailure("repair", "cannot create " + path + ": " + FfmpegErrorText(ret));
         return AVIERR_FILEOPEN;
     }
     ret = avformat_write_header(out.get(), nullptr);
@@ -73,8 +72,7 @@ long CopyPackets(AVFormatContext* in, const std::string& path, int32_t* frames) 
     if (avio_closep(&out->pb) < 0 && ret >= 0)
         ret = AVERROR(EIO);
     if (ret < 0) {
-        platform::LogFailure("repair",
-                             "writing " + path + " failed: " + platform::FfmpegErrorText(ret));
+        platform::LogFailure("repair", "writing " + path + " failed: " + FfmpegErrorText(ret));
         return AVIERR_FILEWRITE;
     }
     if (frames)
@@ -93,7 +91,7 @@ long AVIFileRepair(const char* path, int32_t* frames) {
     if (const int ret = avformat_open_input(&opened, path, av_find_input_format("avi"), nullptr);
         ret < 0) {
         platform::LogFailure("repair", std::string("cannot read ") + path +
-                                           " as an AVI file: " + platform::FfmpegErrorText(ret));
+                                           " as an AVI file: " + FfmpegErrorText(ret));
         return AVIERR_FILEOPEN;
     }
     std::unique_ptr<AVFormatContext, CloseInput> in(opened);
@@ -113,4 +111,4 @@ long AVIFileRepair(const char* path, int32_t* frames) {
     return AVIERR_OK;
 }
 
-} // namespace vexo
+} // namespace vexo::media

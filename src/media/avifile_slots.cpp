@@ -5,7 +5,7 @@
 
 #include "media/avifile_internal.h"
 
-namespace vexo {
+namespace vexo::media {
 
 long AVIStreamCreateFrameSlot(PAVISTREAM stream, bool compress, const AviFrameSlot* partner,
                               AviFrameSlot** slot) {
@@ -124,4 +124,4 @@ void AVIFrameSlotRelease(AviFrameSlot* slot) {
     delete slot;
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -5,7 +5,7 @@
 
 #include "media/avifile_internal.h"
 
-namespace vexo {
+namespace vexo::media {
 
 namespace {
 
@@ -134,4 +134,4 @@ void WriteHeldSound(AviMux& mux) {
     }
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-namespace vexo::platform {
+namespace vexo::media {
 
 namespace {
 
@@ -31,7 +31,7 @@ void LogFfmpegMessage(void* object, int level, const char* format, va_list args)
         pending.pop_back();
     const AVClass* type = object ? *static_cast<const AVClass* const*>(object) : nullptr;
     const char* name = type && type->item_name ? type->item_name(object) : nullptr;
-    LogFailure("ffmpeg", name && *name ? std::string(name) + ": " + pending : pending);
+    platform::LogFailure("ffmpeg", name && *name ? std::string(name) + ": " + pending : pending);
     pending.clear();
 }
 
@@ -48,4 +48,4 @@ void LogFfmpegErrors() {
     std::call_once(routed, [] { av_log_set_callback(LogFfmpegMessage); });
 }
 
-} // namespace vexo::platform
+} // namespace vexo::media

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace vexo::platform {
+namespace vexo::media {
 
 // FFmpeg's text for one of its error codes (AVERROR).
 std::string FfmpegErrorText(int error);
@@ -13,4 +13,4 @@ std::string FfmpegErrorText(int error);
 // from now on, with the name of the FFmpeg object that reported them. Harmless again.
 void LogFfmpegErrors();
 
-} // namespace vexo::platform
+} // namespace vexo::media

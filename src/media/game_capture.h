@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-namespace vexo::platform {
+namespace vexo::media {
 
 // One picture of the capture: rows from the bottom line of the picture up, `stride` bytes
 // apart (negative where they lie top-down in memory), pixels of bytesPerPixel bytes (3 or 4),
@@ -75,4 +75,4 @@ private:
     std::unique_ptr<State> state_;
 };
 
-} // namespace vexo::platform
+} // namespace vexo::media

@@ -18,9 +18,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace vexo::platform {
+namespace vexo::media {
 
 namespace {
+
+using platform::LogFailure;
 
 struct FormatCloser {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -50,7 +52,7 @@ constexpr int kIoBufferSize = 256 * 1024;
 
 struct GameCaptureReader::State {
     std::string path;
-    GrowingFile file;
+    platform::GrowingFile file;
     Waits waits;
     bool release = false;
     bool cancelled = false;
@@ -278,4 +280,4 @@ const std::string& GameCaptureReader::ErrorText() const {
     return state_->error;
 }
 
-} // namespace vexo::platform
+} // namespace vexo::media

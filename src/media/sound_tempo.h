@@ -11,7 +11,7 @@
 
 #include "media/game_capture.h"
 
-namespace vexo::platform {
+namespace vexo::media {
 
 class SoundTempo {
 public:
@@ -44,4 +44,4 @@ inline uint8_t SilenceByte(int32_t bitsPerSample) {
     return bitsPerSample == 8 ? 0x80 : 0x00;
 }
 
-} // namespace vexo::platform
+} // namespace vexo::media

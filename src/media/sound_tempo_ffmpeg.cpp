@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "media/ffmpeg_log.h"
-#include "platform/log.h"
 
 extern "C" {
 #include <libavfilter/avfilter.h>
@@ -21,7 +20,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-namespace vexo::platform {
+namespace vexo::media {
 
 namespace {
 
@@ -275,4 +274,4 @@ bool SoundTempo::Push(const uint8_t* data, int32_t bytes, std::vector<uint8_t>* 
     return true;
 }
 
-} // namespace vexo::platform
+} // namespace vexo::media

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace vexo {
+namespace vexo::media {
 
 using FOURCC = uint32_t;
 
@@ -137,4 +137,4 @@ struct EncoderSetup {
 // False for a null handle.
 bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup);
 
-} // namespace vexo
+} // namespace vexo::media

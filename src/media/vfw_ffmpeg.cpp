@@ -10,7 +10,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-namespace vexo {
+namespace vexo::media {
 
 std::string FourCCToString(FOURCC code) {
     std::string text;
@@ -419,4 +419,4 @@ bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
     return true;
 }
 
-} // namespace vexo
+} // namespace vexo::media

@@ -13,6 +13,9 @@
 
 namespace vexo {
 
+using media::AVIERR_FILEOPEN, media::AVIERR_OK, media::AVIFileExit, media::AVIFileInit,
+    media::AVIFileRepair;
+
 namespace {
 
 constexpr char kSep = platform::kPathSep;

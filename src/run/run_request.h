@@ -42,7 +42,7 @@ struct RunRequest {
     bool Realtime = false;
     // Fills the writer's compressor record before every demo: the compressor and its
     // state. False when the choice cannot be used.
-    std::function<bool(COMPVARS*)> LoadCodec;
+    std::function<bool(media::COMPVARS*)> LoadCodec;
     // The demos to record, in order.
     std::vector<RunDemo> Demos;
 };

@@ -11,6 +11,10 @@
 
 namespace vexo {
 
+using media::COMPVARS, media::FOURCC, media::ICClose, media::ICMF_COMPVARS_VALID,
+    media::ICMODE_COMPRESS, media::ICM_GETSTATE, media::ICM_SETSTATE, media::ICOpen,
+    media::ICSendMessage, media::ICTYPE_VIDEO, media::kCompVarsSize, media::kDefaultFourCC;
+
 namespace {
 
 const char kSection[] = "codec";

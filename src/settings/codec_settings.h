@@ -9,9 +9,9 @@ namespace vexo {
 
 // Null record: nothing. With clear, all bytes are zeroed first; then a record not marked
 // valid is marked valid with quality 10000; finally cbSize = 64.
-void ResetCodecSettings(COMPVARS* vars, bool clear);
+void ResetCodecSettings(media::COMPVARS* vars, bool clear);
 // Fills the record from the settings file. False when a stored state cannot be taken back.
-bool LoadCodecSettings(const std::string& file, COMPVARS* vars);
+bool LoadCodecSettings(const std::string& file, media::COMPVARS* vars);
 // Stores a record the user has just chosen; true when everything was written.
 // Failures are shown through the reporter given (status text and error box).
 struct CodecSaveReporter {
@@ -19,7 +19,7 @@ struct CodecSaveReporter {
     virtual void Status(const std::string& text) = 0;
     virtual void ErrorBox(const std::string& text) = 0;
 };
-bool SaveCodecSettings(const std::string& file, COMPVARS* vars, CodecSaveReporter& reporter);
+bool SaveCodecSettings(const std::string& file, media::COMPVARS* vars, CodecSaveReporter& reporter);
 
 // Standard base64 with "=" padding, no line breaks. Writes ((count + 2) / 3) * 4 characters
 // and a NUL; count 0 or less gives the empty text.

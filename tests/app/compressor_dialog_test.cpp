@@ -26,6 +26,11 @@
 #include "support/temp_dir.h"
 
 namespace vexo {
+
+using media::COMPVARS, media::CompressorInfo, media::CompressorOption, media::FOURCC,
+    media::FOURCC_DIB, media::ICCompressorFree, media::ICEnumerateCompressors, media::ICGetOptions,
+    media::ICMF_COMPVARS_VALID, media::ICMODE_COMPRESS, media::ICOpen, media::ICTYPE_VIDEO,
+    media::MakeFourCC, media::kDefaultFourCC;
 namespace {
 
 template <typename T> T* Child(QWidget* parent, const char* name) {

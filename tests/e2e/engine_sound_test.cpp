@@ -23,6 +23,8 @@
 #include "support/tga_file.h"
 
 namespace vexo {
+
+using media::FOURCC_DIB, media::ICMF_COMPVARS_VALID, media::kCompVarsSize;
 namespace {
 
 namespace fs = std::filesystem;

@@ -18,6 +18,9 @@ extern "C" {
 }
 
 namespace vexo::faults {
+
+using media::ICMF_COMPVARS_VALID, media::ICMODE_COMPRESS, media::ICOpen, media::ICSetOption,
+    media::ICTYPE_VIDEO, media::MakeFourCC;
 namespace {
 
 // Every test logs into a state folder of its own.

@@ -12,6 +12,8 @@
 #include "frames/dir_thread.h"
 
 namespace vexo::faults {
+
+using media::FOURCC_DIB, media::ICMF_COMPVARS_VALID, media::kCompVarsSize;
 namespace {
 
 // Ten distinct 320 x 240 screenshots shot0000.tga .. shot0009.tga, colour red = 20 * n.

@@ -17,6 +17,12 @@
 #include "support/temp_dir.h"
 
 namespace vexo {
+
+using media::COMPVARS, media::CompressorInfo, media::CompressorOption, media::FOURCC,
+    media::FourCCToString, media::HIC, media::ICClose, media::ICEnumerateCompressors,
+    media::ICGetOptions, media::ICIsUncompressed, media::ICMF_COMPVARS_VALID,
+    media::ICMODE_COMPRESS, media::ICOpen, media::ICSetOption, media::ICTYPE_VIDEO,
+    media::MakeFourCC, media::kDefaultFourCC;
 namespace {
 
 using test::DecodeFrames;

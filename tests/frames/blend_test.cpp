@@ -44,7 +44,7 @@ std::vector<std::string> WriteShots(const TempDir& dir, int count, int width, in
 }
 
 // Our finished picture with its rows from the top down, as FFmpeg gives them.
-std::string TopDown(const platform::CapturePicture& p) {
+std::string TopDown(const media::CapturePicture& p) {
     std::string rows;
     for (int32_t y = p.height - 1; y >= 0; --y)
         rows.append(reinterpret_cast<const char*>(p.bottomRow + y * p.stride),
@@ -98,7 +98,7 @@ TEST(Blend, EqualsFfmpegTmixEveryKthFrame) {
                 std::string topDown;
                 for (int y = height - 1; y >= 0; --y)
                     topDown.append(shots[n], y * row, row);
-                const platform::CapturePicture picture{
+                const media::CapturePicture picture{
                     reinterpret_cast<const uint8_t*>(topDown.data()) + (height - 1) * row, -row,
                     width, height, bpp};
                 if (pictures.Add(picture) == FrameBlender::Step::Blended)
@@ -114,7 +114,7 @@ TEST(Blend, EqualsFfmpegTmixEveryKthFrame) {
         }
 }
 
-platform::CapturePicture Solid(std::vector<uint8_t>& bytes, int width, int height, uint8_t v) {
+media::CapturePicture Solid(std::vector<uint8_t>& bytes, int width, int height, uint8_t v) {
     bytes.assign(size_t(width) * height * 4, v);
     return {bytes.data(), width * 4, width, height, 4};
 }
@@ -129,7 +129,7 @@ TEST(Blend, GroupsAndEdges) {
     for (uint8_t v : {10, 11, 12})
         EXPECT_EQ(four.Add(Solid(b, 41, 3, v)), FrameBlender::Step::Taken);
     ASSERT_EQ(four.Add(Solid(b, 41, 3, 13)), FrameBlender::Step::Blended);
-    const platform::CapturePicture& p = four.Blended();
+    const media::CapturePicture& p = four.Blended();
     EXPECT_EQ(p.width, 41);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.bottomRow), 41 * 3 * 4),
               std::string(41 * 3 * 4, 12)); // 46 / 4 = 11.5, to the even 12
@@ -140,7 +140,7 @@ TEST(Blend, GroupsAndEdges) {
     EXPECT_EQ(four.EndPicture(), FrameBlender::Step::Refused);
     EXPECT_EQ(four.Pending(), 0);
     EXPECT_EQ(four.Add(Solid(b, 41, 3, 1)), FrameBlender::Step::Taken);
-    EXPECT_EQ(four.Add(platform::CapturePicture{b.data(), 41 * 2, 41, 3, 2}),
+    EXPECT_EQ(four.Add(media::CapturePicture{b.data(), 41 * 2, 41, 3, 2}),
               FrameBlender::Step::Refused);
     EXPECT_EQ(four.Pending(), 0);
 
@@ -153,7 +153,7 @@ TEST(Blend, GroupsAndEdges) {
     EXPECT_TRUE(std::all_of(out, out + 33 * 2 * 4, [](uint8_t v) { return v == 255; }));
 
     FrameBlender one(1);
-    const platform::CapturePicture given = Solid(a, 5, 5, 7);
+    const media::CapturePicture given = Solid(a, 5, 5, 7);
     ASSERT_EQ(one.Add(given), FrameBlender::Step::Blended);
     EXPECT_EQ(one.Blended().bottomRow, given.bottomRow);
 }

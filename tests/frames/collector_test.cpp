@@ -10,6 +10,9 @@
 #include "support/tga_file.h"
 
 namespace vexo {
+
+using media::FOURCC, media::FOURCC_DIB, media::FourCCToString, media::ICMF_COMPVARS_VALID,
+    media::MakeFourCC, media::kCompVarsSize;
 namespace {
 
 using namespace std::chrono_literals;

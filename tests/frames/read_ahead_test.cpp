@@ -12,6 +12,8 @@
 #include "support/tga_file.h"
 
 namespace vexo {
+
+using media::FOURCC_DIB, media::ICMF_COMPVARS_VALID, media::kCompVarsSize;
 namespace {
 
 using namespace std::chrono_literals;

@@ -10,6 +10,9 @@
 #include "support/temp_dir.h"
 
 namespace vexo {
+
+using media::ICMF_COMPVARS_VALID, media::ICMODE_COMPRESS, media::ICOpen, media::ICTYPE_VIDEO,
+    media::MakeFourCC, media::kCompVarsSize;
 namespace {
 
 // A 6 x 4 picture, bottom-left origin: pixel (x, row) of the stored rows.

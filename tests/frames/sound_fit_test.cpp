@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kRate = 22050;
 constexpr int kLeadIn = 5000;
-const platform::CaptureSound kStereo{kRate, 2, 16};
+const media::CaptureSound kStereo{kRate, 2, 16};
 
 struct Fitted {
     std::vector<int16_t> left; // the first channel of what came out

@@ -6,7 +6,7 @@
 
 #include "media/vfw.h"
 
-namespace vexo {
+namespace vexo::media {
 namespace {
 
 std::vector<uint8_t> GetState(HIC hic) {
@@ -121,4 +121,4 @@ TEST(CompressorTest, GarbageStateIsRefused) {
 }
 
 } // namespace
-} // namespace vexo
+} // namespace vexo::media

@@ -9,6 +9,9 @@
 #include "support/temp_dir.h"
 
 namespace vexo {
+
+using media::COMPVARS, media::FOURCC_DIB, media::ICMF_COMPVARS_VALID, media::kCompVarsSize;
+
 namespace {
 
 namespace fs = std::filesystem;

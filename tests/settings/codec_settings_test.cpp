@@ -18,6 +18,11 @@
 #include "support/temp_dir.h"
 
 namespace vexo {
+
+using media::BITMAPINFOHEADER, media::COMPVARS, media::CompressorInfo, media::CompressorOption,
+    media::FOURCC_DIB, media::ICCompressorFree, media::ICEnumerateCompressors, media::ICGetOptions,
+    media::ICMODE_COMPRESS, media::ICM_GETSTATE, media::ICOpen, media::ICSendMessage,
+    media::ICSetOption, media::ICTYPE_VIDEO, media::MakeFourCC, media::kDefaultFourCC;
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -65,7 +65,7 @@ public:
     }
     void ShowAboutModal() override { ++aboutShown; }
     void ShowHelpModal() override { ++helpShown; }
-    int CompressorChoose(COMPVARS& vars, const std::string& t) override {
+    int CompressorChoose(media::COMPVARS& vars, const std::string& t) override {
         chooserTitles.push_back(t);
         return chooser ? chooser(vars) : 0;
     }
@@ -81,7 +81,7 @@ public:
     std::vector<ShellCall> shell;
     bool shellWorks = true; // what ShellExecute answers
     std::vector<std::string> chooserTitles;
-    std::function<int(COMPVARS&)> chooser;
+    std::function<int(media::COMPVARS&)> chooser;
     std::function<void()> onProcessMessages;
     int aboutShown = 0, helpShown = 0, closed = 0, processed = 0;
 

@@ -82,14 +82,14 @@ int Repair(const std::string& path, Causes& causes) {
         return 2;
     }
     int32_t frames = 0;
-    vexo::AVIFileInit(); // the reader's complaints about the cut it finds are expected
-    const long ret = vexo::AVIFileRepair(path.c_str(), &frames);
-    vexo::AVIFileExit();
-    if (ret == vexo::AVIERR_FILEOPEN) {
+    vexo::media::AVIFileInit(); // the reader's complaints about the cut it finds are expected
+    const long ret = vexo::media::AVIFileRepair(path.c_str(), &frames);
+    vexo::media::AVIFileExit();
+    if (ret == vexo::media::AVIERR_FILEOPEN) {
         causes.Print("vexo-encode: " + path + " cannot be read as an AVI file");
         return 1;
     }
-    if (ret != vexo::AVIERR_OK) {
+    if (ret != vexo::media::AVIERR_OK) {
         causes.Print("vexo-encode: the repaired copy of " + path +
                      " cannot be written; the file is left as it was");
         return 1;
@@ -211,19 +211,21 @@ int main(int argc, char** argv) {
         }
     } else {
         ResetCodecSettings(&writer.CodecVars, true);
-        writer.CodecVars.fccType = ICTYPE_VIDEO;
+        writer.CodecVars.fccType = media::ICTYPE_VIDEO;
         if (!fourcc.empty()) {
             fourcc.resize(4, ' ');
-            writer.CodecVars.fccHandler = MakeFourCC(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
-            writer.CodecVars.hic =
-                ICOpen(ICTYPE_VIDEO, writer.CodecVars.fccHandler, ICMODE_COMPRESS);
-            const FOURCC code = writer.CodecVars.fccHandler;
-            if (!writer.CodecVars.hic && code != FOURCC_DIB && code != kDefaultFourCC) {
+            writer.CodecVars.fccHandler =
+                media::MakeFourCC(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+            writer.CodecVars.hic = media::ICOpen(media::ICTYPE_VIDEO, writer.CodecVars.fccHandler,
+                                                 media::ICMODE_COMPRESS);
+            const media::FOURCC code = writer.CodecVars.fccHandler;
+            if (!writer.CodecVars.hic && code != media::FOURCC_DIB &&
+                code != media::kDefaultFourCC) {
                 std::fprintf(stderr, "vexo-encode: no compressor serves %s\n", fourcc.c_str());
                 return 2;
             }
         } else {
-            writer.CodecVars.fccHandler = kDefaultFourCC;
+            writer.CodecVars.fccHandler = media::kDefaultFourCC;
         }
     }
 
