@@ -88,7 +88,7 @@ void CopyDib(const uint8_t* src, int32_t srcStride, int srcBpp, const BufferShap
 // of memory.
 FramePtr UprightFrame(AVBufferRef* buffer, const BufferShape& shape);
 
-// ---- The file being written (avifile_ffmpeg.cpp) ----
+// ---- The file being written (avifile_mux.cpp) ----
 
 // The sound stream: PCM stored as it is handed over.
 struct SoundTrack {
@@ -158,6 +158,12 @@ struct AviStream {
     bool sound = false;          // the sound stream
 };
 
+// Fixes the video stream by its first frame format and writes the file header (with the
+// sound stream, when it has its format by then).
+long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& c);
+// Forgets a sink that could not be configured: nothing reached the file yet, so a later
+// format (or the completion of the file) configures afresh.
+void ForgetSink(AviMux& mux);
 // Writes one packet and hands it to the file at once, so that a failing write (disk full,
 // file-size limit) shows on the packet that caused it instead of going unnoticed in the
 // output buffer. 0 or an AVERROR.
