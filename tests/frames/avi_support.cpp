@@ -6,6 +6,22 @@
 
 namespace vexo::test {
 
+void Choose(CAviFile& writer, media::FOURCC code, int32_t quality) {
+    writer.CodecVars.dwFlags = media::ICMF_COMPVARS_VALID;
+    writer.CodecVars.fccType = media::ICTYPE_VIDEO;
+    writer.CodecVars.fccHandler = code;
+    writer.CodecVars.lQ = quality;
+    writer.CodecVars.hic = media::ICOpen(media::ICTYPE_VIDEO, code, media::ICMODE_COMPRESS);
+}
+
+bool Offered(media::FOURCC code) {
+    if (media::ICIsUncompressed(code))
+        return true;
+    media::HIC hic = media::ICOpen(media::ICTYPE_VIDEO, code, media::ICMODE_COMPRESS);
+    media::ICClose(hic);
+    return hic != nullptr;
+}
+
 OwnedImage MakeImage(int width, int height, int bytesPerPixel,
                      const std::function<uint8_t(int, int, int)>& pixel) {
     OwnedImage owned;

@@ -1,5 +1,5 @@
-// Helpers for the AVI tests: test pictures, and FFmpeg's own command-line tools as the
-// independent reader of the files written.
+// Helpers for the AVI tests: test pictures, the compressor choice, and FFmpeg's own command-line
+// tools as the independent reader of the files written.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "frames/avi_file.h"
 #include "frames/tga.h"
+#include "media/vfw.h"
 
 namespace vexo::test {
 
@@ -22,6 +24,15 @@ OwnedImage MakeImage(int width, int height, int bytesPerPixel,
                      const std::function<uint8_t(int x, int row, int channel)>& pixel);
 // A picture whose top and bottom, left and right differ; seed varies it per frame.
 OwnedImage TestPicture(int width, int height, int bytesPerPixel, int seed);
+
+// Compressors the AVI tests choose often.
+inline constexpr media::FOURCC kHuffyuv = media::MakeFourCC('H', 'F', 'Y', 'U');
+inline constexpr media::FOURCC kFfv1 = media::MakeFourCC('F', 'F', 'V', '1');
+// Loads a compressor choice the way the settings do: a valid record with the compressor
+// opened by its code.
+void Choose(CAviFile& writer, media::FOURCC code, int32_t quality = 10000);
+// Whether this machine offers the compressor (uncompressed frames always).
+bool Offered(media::FOURCC code);
 
 // The picture upright (top line first), as packed rgb24 or rgba, the way a decoder shows it.
 std::string Upright(const TgaImage& image, bool withAlpha);
