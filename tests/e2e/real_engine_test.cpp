@@ -31,10 +31,17 @@ protected:
         test::WriteFile(program / "configs/default.cfg", test::ReadFile(VEXO_DEFAULT_CONFIG));
         test::WriteFile(program / "vexo.ini", "[paths]\nquake=" + base + "\noutput=" + out + "\n");
         platform::SetProgramDirectoryForTesting(program.path());
+        // A test's own state folder: a journal another test left when it was killed is not
+        // this one's to put right.
+        const char* state = std::getenv("XDG_STATE_HOME");
+        savedState = state ? state : "";
+        ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
     }
     void TearDown() override {
         window.reset();
         platform::SetProgramDirectoryForTesting("");
+        savedState.empty() ? ::unsetenv("XDG_STATE_HOME")
+                           : ::setenv("XDG_STATE_HOME", savedState.c_str(), 1);
     }
     test::RecordingWindow& Open() {
         window = std::make_unique<test::RecordingWindow>(writer, queue);
@@ -169,9 +176,17 @@ protected:
     // Input into the game's window through the X server, as a user's mouse and keyboard
     // would give it.
     static void SendToGame(const std::string& input) {
-        const std::string command =
-            "xdotool search --sync --name '^ioquake3$' mousemove --window %1 100 100 " + input;
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        const char* display = std::getenv("DISPLAY");
+        ASSERT_NE(display, nullptr);
+        const std::string command = "DISPLAY='" + std::string(display) +
+                                    "' xdotool search --sync --name '^ioquake3$' mousemove "
+                                    "--window %1 100 100 " +
+                                    input;
+        // A loaded machine may keep the X server from answering at once: a few tries.
+        int status = -1;
+        for (int attempt = 0; attempt < 5 && status != 0; ++attempt)
+            status = std::system(command.c_str());
+        EXPECT_EQ(status, 0) << command;
     }
     void ExpectNothingLeftBehind() {
         EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
@@ -180,7 +195,7 @@ protected:
     }
 
     test::TempDir root, program;
-    std::string base, mod;
+    std::string base, mod, savedState;
     std::string out = root / "videos";
     CAviFile writer;
     platform::MainThreadQueue queue;
