@@ -230,6 +230,8 @@ def main():
                     help="instead: the Realtime run with a demo of this many seconds")
     ap.add_argument("--videos", metavar="DIR", default=OUT,
                     help="write the videos there (default bench/out, on disk like a user's)")
+    ap.add_argument("--earlier", metavar="VEXO_ENCODE", default="",
+                    help="also time this vexo-encode (an earlier build), alternating with ours")
     ap.add_argument("--gamma-cost", action="store_true",
                     help="instead: what the gamma step itself costs (see gamma_cost)")
     args = ap.parse_args()
@@ -281,12 +283,18 @@ def main():
                     vf = ["-vf", "lutrgb=r=%s:g=%s:b=%s" % (e, e, e)]
                 theirs_cmd = [ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-framerate", "25",
                               "-i", os.path.join(folder, "shot%04d.tga")] + vf + fargs + [theirs_avi]
-                ours, theirs = [], []
+                ours, theirs, earlier = [], [], []
                 for _ in range(args.runs):  # alternate, so both see the same machine
                     ours.append(timed(ours_cmd))
                     theirs.append(timed(theirs_cmd))
+                    if args.earlier:
+                        earlier.append(timed([args.earlier] + ours_cmd[1:]))
                 ow = statistics.median(t for t, _ in ours)
                 tw = statistics.median(t for t, _ in theirs)
+                if earlier:
+                    ew = statistics.median(t for t, _ in earlier)
+                    print("%-12s %-13s g=%.1f earlier %.2fs ratio %.2f, ours/earlier %.3f"
+                          % (spec, cname, g, ew, ew / tw, ow / ew), flush=True)
                 om = max(m for _, m in ours)
                 tm = max(m for _, m in theirs)
                 rows.append((spec, cname, "%.1f" % g, ow, tw, om, tm, ow / tw))
