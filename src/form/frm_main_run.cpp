@@ -78,6 +78,7 @@ RunRequest RunRequestFrom(const MainControls& c) {
         r.Gamma = GammaFromItem(c.cbGammas.Text());
     r.OutDir = c.edOutPath.Text();
     r.Realtime = c.cbRealtime.Checked();
+    r.SubFrames = MotionBlurSubFrames(SettingsFilePath());
     r.LoadCodec = [ini = SettingsFilePath()](media::COMPVARS* vars) {
         return LoadCodecSettings(ini, vars);
     };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frames/avi_file.h"
+#include "frames/blend_stage.h"
 #include "frames/dir_thread.h"
 #include "game/engine.h"
 #include "game/engine_console.h"
@@ -19,6 +20,7 @@
 #include "platform/process.h"
 #include "run/game_watch.h"
 #include "run/recording_guard.h"
+#include "settings/ini.h"
 
 namespace vexo {
 
@@ -173,6 +175,10 @@ private:
                                FindGameEngine(request_.BaseDir));
         options_ = request_.Capture;
         options_.TimeScale = TimeScaleForScript(request_.Capture.TimeScale);
+        // With motion blur the game captures every sub-frame: the rate times their number.
+        if (request_.SubFrames > 1)
+            options_.CaptureRate =
+                std::to_string(ParseLeadingInteger(options_.CaptureRate) * request_.SubFrames);
     }
 
     // The checks, in order; the first that fails ends the click with its message.
@@ -263,6 +269,8 @@ private:
         worker->SetPassOver(leftovers);
         worker->SetCaptureFile(paths_.CaptureFile);
         worker->SetEngineFrameRate(EngineFrameRateValue(options_.CaptureRate, options_.TimeScale));
+        if (request_.SubFrames > 1)
+            worker->AddStage(std::make_unique<BlendStage>(request_.SubFrames));
         if (request_.Realtime)
             worker->Resume();
 

@@ -40,6 +40,9 @@ struct RunRequest {
     std::optional<float> Gamma;
     std::string OutDir;
     bool Realtime = false;
+    // Motion blur: the game captures this many sub-frames for every frame of the video, and
+    // each group of them is averaged into the frame (1: off; 2, 4, 8, 16 or 32).
+    int SubFrames = 1;
     // Fills the writer's compressor record before every demo: the compressor and its
     // state. False when the choice cannot be used.
     std::function<bool(media::COMPVARS*)> LoadCodec;

@@ -219,4 +219,18 @@ void Base64Decode(unsigned char* output, const char* text, int capacity) {
     DecodeBase64(output, text, capacity);
 }
 
+bool IsMotionBlurChoice(int subFrames) {
+    return subFrames == 1 || subFrames == 2 || subFrames == 4 || subFrames == 8 ||
+           subFrames == 16 || subFrames == 32;
+}
+
+int MotionBlurSubFrames(const std::string& file) {
+    const int32_t k = ReadIniInteger(file, "settings", "motionblur", 1);
+    return IsMotionBlurChoice(k) ? k : 1;
+}
+
+void SaveMotionBlur(const std::string& file, int subFrames) {
+    WriteIniInteger(file, "settings", "motionblur", IsMotionBlurChoice(subFrames) ? subFrames : 1);
+}
+
 } // namespace vexo

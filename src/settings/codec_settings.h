@@ -21,6 +21,14 @@ struct CodecSaveReporter {
 };
 bool SaveCodecSettings(const std::string& file, media::COMPVARS* vars, CodecSaveReporter& reporter);
 
+// Motion blur, kept with the compressor choice as key "motionblur" of section "settings":
+// the sub-frames a frame of the video is blended from, 1 (off, also for a missing or
+// unusable value), 2, 4, 8, 16 or 32.
+int MotionBlurSubFrames(const std::string& file);
+void SaveMotionBlur(const std::string& file, int subFrames);
+// Whether a number of sub-frames is one of the choices (1 for off).
+bool IsMotionBlurChoice(int subFrames);
+
 // Standard base64 with "=" padding, no line breaks. Writes ((count + 2) / 3) * 4 characters
 // and a NUL; count 0 or less gives the empty text.
 void Base64Encode(char* output, const unsigned char* input, int count);

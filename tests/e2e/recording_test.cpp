@@ -344,5 +344,21 @@ TEST_F(RecordingTest, DemosTheGameCannotPlayFailAndTheRunGoesOn) {
     EXPECT_FALSE(fs::exists(mod + "/vexo_temp.cfg"));
 }
 
+TEST_F(RecordingTest, MotionBlurCapturesFourSubFramesAndBlendsThemIntoEachFrame) {
+    WriteFile(program.path() + "/vexo.ini",
+              "[paths]\nquake=" + base + "\noutput=" + out + "\n[settings]\nmotionblur=4\n");
+    RecordingWindow& w = Open();
+    Check(0);
+    PressStart();
+    ASSERT_EQ(w.Form().Controls.status.SimpleText(), "Completed.");
+    // The game wrote 40 sub-frames (0.4 s at 4 x 25 a second); each frame is the average of
+    // four, n to n + 3, whose red and green bytes count n: 4j + 1.5, rounded to the even 4j + 2.
+    std::vector<int> expected;
+    for (int j = 0; j < 10; ++j)
+        expected.push_back(4 * j + 2);
+    EXPECT_EQ(FrameNumbers(out + "/baseq3_alpha.avi"), expected);
+    EXPECT_EQ(Screenshots(), 0);
+}
+
 } // namespace
 } // namespace vexo

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frames/avi_file.h"
+#include "frames/blend_stage.h"
 #include "frames/dir_thread.h"
 #include "media/avifile.h"
 #include "media/vfw.h"
@@ -25,7 +26,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vexo-encode [--fps N] [--gamma G] [--fourcc CODE | --settings FILE] [--interval MS]\n"
-    "                   [--mask PATTERN] [--consume] DIR OUT.avi\n"
+    "                   [--mask PATTERN] [--consume] [--blend K] DIR OUT.avi\n"
     "       vexo-encode --repair FILE.avi\n"
     "  --fps N          frames per second of the AVI file (default 25)\n"
     "  --gamma G        output gamma (default 1.0, no change)\n"
@@ -35,6 +36,8 @@ const char kUsage[] =
     "  --interval MS    pause before each look into DIR (default 1000)\n"
     "  --mask PATTERN   screenshot file names (default shot*.tga)\n"
     "  --consume        empty and delete the screenshots used, as the program does\n"
+    "  --blend K        motion blur: the screenshots were captured at K times the rate (K = 2,\n"
+    "                   4, 8, 16 or 32); every K of them are averaged into one frame\n"
     "  --repair         rewrite FILE.avi, left unfinished by a recording that was killed,\n"
     "                   into a complete AVI file with every frame it holds (nothing is\n"
     "                   re-encoded)\n";
@@ -120,6 +123,7 @@ int main(int argc, char** argv) {
     std::string mask = "shot*.tga";
     std::string fourcc, settings;
     bool consume = false;
+    int blend = 1;
     std::string dir, out, repair;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -164,6 +168,10 @@ int main(int argc, char** argv) {
             mask = v;
         } else if (a == "--consume") {
             consume = true;
+        } else if (a == "--blend") {
+            const char* v = value("--blend");
+            if (!v || !ParseInt(v, 1, 32, blend) || !FrameBlender::ValidSubFrames(blend))
+                return Usage("--blend takes 2, 4, 8, 16 or 32 sub-frames per frame");
         } else if (a == "--repair") {
             const char* v = value("--repair");
             if (!v || !*v)
@@ -253,6 +261,8 @@ int main(int argc, char** argv) {
     collector->Interval = interval;
     collector->Writer = &writer;
     collector->Consume = consume;
+    if (blend > 1)
+        collector->AddStage(std::make_unique<BlendStage>(blend));
     collector->Resume();
     while (collector->Active()) {
         queue.Drain();
