@@ -355,6 +355,23 @@ TEST_F(RealEngineTest, ClosingTheWindowStopsTheRecording) {
     ExpectNothingLeftBehind();
 }
 
+// Motion blur with the real engine: four sub-frames a frame, the video as long as without
+// blur, its sound as long as its picture.
+TEST_F(RealEngineTest, MotionBlurKeepsTheVideosFramesAndSound) {
+    test::WriteFile(program / "vexo.ini",
+                    "[paths]\nquake=" + base + "\noutput=" + out + "\n[settings]\nmotionblur=4\n");
+    Record(true);
+    const std::string avi = out + "/baseoa_short.avi";
+    const int frames = std::stoi(Probe(avi, "v:0", "nb_read_frames"));
+    EXPECT_NEAR(frames, 135, 2); // 5.4 s at 25 frames a second, as without blur
+    const double video = frames / 25.0;
+    const double sound = std::stod(Capture("ffmpeg -v error -nostdin -i '" + avi +
+                                           "' -map 0:a -f s16le - | wc -c")) /
+                         4 / 22050;
+    EXPECT_NEAR(sound, video, 1.0 / 25);
+    ExpectNothingLeftBehind();
+}
+
 // OpenArena exactly as apt-get install openarena lays it out: the data in /usr/lib/openarena,
 // the engine /usr/lib/ioquake3/ioquake3, the player's files in ~/.openarena of a temporary
 // HOME. No settings file names the game directory.
