@@ -230,6 +230,9 @@ def main():
                     help="instead: the Realtime run with a demo of this many seconds")
     ap.add_argument("--videos", metavar="DIR", default=OUT,
                     help="write the videos there (default bench/out, on disk like a user's)")
+    ap.add_argument("--blend", type=int, metavar="K", default=0,
+                    help="motion blur: K sub-frames a frame, ours (--blend K) against FFmpeg's "
+                         "tmix=frames=K and every K-th frame")
     ap.add_argument("--earlier", metavar="VEXO_ENCODE", default="",
                     help="also time this vexo-encode (an earlier build), alternating with ours")
     ap.add_argument("--gamma-cost", action="store_true",
@@ -271,7 +274,7 @@ def main():
             if cname not in args.codecs.split(","):
                 continue
             for g in (1.0, 1.2):
-                if bits == 32 and g != 1.0:
+                if (bits == 32 or args.blend) and g != 1.0:
                     continue
                 ours_avi = os.path.join(VIDEOS, "ours.avi")
                 theirs_avi = os.path.join(VIDEOS, "ffmpeg.avi")
@@ -281,6 +284,13 @@ def main():
                 if g != 1.0:
                     e = gamma_expr(g)
                     vf = ["-vf", "lutrgb=r=%s:g=%s:b=%s" % (e, e, e)]
+                if args.blend:
+                    k = args.blend
+                    ours_cmd[1:1] = ["--blend", str(k)]
+                    # Every K-th frame of tmix, each written once (no frames repeated to fill
+                    # the gaps select leaves).
+                    vf = ["-vf", "tmix=frames=%d,select='eq(mod(n\\,%d)\\,%d)'" % (k, k, k - 1),
+                          "-fps_mode", "passthrough"]
                 theirs_cmd = [ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-framerate", "25",
                               "-i", os.path.join(folder, "shot%04d.tga")] + vf + fargs + [theirs_avi]
                 ours, theirs, earlier = [], [], []
