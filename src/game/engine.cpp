@@ -141,9 +141,8 @@ std::string EngineCaptureDirectory(const std::string& modDir, char sep) {
     return JoinPath(modDir, "videos", sep);
 }
 
-std::string EngineCapturePath(const std::string& modDir, char sep) {
-    return JoinPath(EngineCaptureDirectory(modDir, sep), std::string(kEngineCaptureName) + ".avi",
-                    sep);
+std::string EngineCapturePath(const std::string& modDir, char sep, const std::string& name) {
+    return JoinPath(EngineCaptureDirectory(modDir, sep), name + ".avi", sep);
 }
 
 } // namespace vexo

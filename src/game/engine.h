@@ -88,8 +88,9 @@ std::string EngineArguments(const GameEngine& engine, const std::string& base);
 // The name the native engine's recording gets ("video" command), and its file below the
 // modification directory.
 inline constexpr const char* kEngineCaptureName = "vexo_capture";
-// modDir + sep + "videos" + sep + "vexo_capture.avi"
-std::string EngineCapturePath(const std::string& modDir, char sep);
+// modDir + sep + "videos" + sep + name + ".avi"
+std::string EngineCapturePath(const std::string& modDir, char sep,
+                              const std::string& name = kEngineCaptureName);
 std::string EngineCaptureDirectory(const std::string& modDir, char sep);
 
 } // namespace vexo

@@ -1,9 +1,6 @@
 #include "game/engine_console.h"
 
 #include <cstdlib>
-#include <cstring>
-
-#include "game/engine.h"
 
 namespace vexo {
 
@@ -55,10 +52,10 @@ void EngineConsole::Feed(const std::string& raw) {
         completed_ = true;
     // "Wrote 187:190 frames to videos/vexo_capture.avi": a file of the recording is closed,
     // whether the demo ended, was left, or the file grew past its size.
-    const std::string to = std::string("frames to videos/") + kEngineCaptureName;
+    const std::string to = "frames to videos/" + captureName_ + ".avi";
     const size_t at = line.find(to);
     if (StartsWith(line, "Wrote ") && at != std::string::npos) {
-        closedRecording_ = line.substr(at + to.size() - std::strlen(kEngineCaptureName));
+        closedRecording_ = line.substr(at + to.size() - captureName_.size() - 4);
         framesRecorded_ += std::strtol(line.c_str() + 6, nullptr, 10);
     }
 }

@@ -7,6 +7,9 @@
 
 #include <deque>
 #include <string>
+#include <utility>
+
+#include "game/engine.h"
 
 namespace vexo {
 
@@ -16,6 +19,10 @@ inline constexpr const char* kDemoEndMarker = "vexo_demo_complete";
 
 class EngineConsole {
 public:
+    // captureName: what the engine's recording is called (RunPaths::CaptureName).
+    explicit EngineConsole(std::string captureName = kEngineCaptureName)
+        : captureName_(std::move(captureName)) {}
+
     // One line of the game's console output, as it was written (colour codes and all).
     void Feed(const std::string& line);
 
@@ -25,7 +32,8 @@ public:
     // True once the game has said that the demo was played to its end.
     bool DemoCompleted() const { return completed_; }
     // The name of the last file of its own recording the engine closed ("Wrote N:M frames
-    // to videos/vexo_capture.avi" gives "vexo_capture.avi"); empty before that.
+    // to videos/vexo_capture.avi" gives "vexo_capture.avi"); a file of another name is not
+    // this recording's; empty before that.
     // Past 2 GB the engine closes a file and goes on in the next, named after it with "_"
     // appended: the recording has ended only where no such next file follows.
     const std::string& ClosedRecording() const { return closedRecording_; }
@@ -35,6 +43,7 @@ public:
     std::string LastLines() const;
 
 private:
+    std::string captureName_;
     std::string error_;
     bool completed_ = false;
     std::string closedRecording_;

@@ -33,7 +33,8 @@ void Show(const StatusFn& status, const std::string& text) {
 
 RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
                        const std::string& configItem, const std::string& programDir,
-                       const std::string& outDir, char sep, const GameEngine& engine) {
+                       const std::string& outDir, char sep, const GameEngine& engine,
+                       const std::string& nameSuffix) {
     RunPaths p;
     p.BaseDir = baseDir;
     p.GameExe = engine.PathIn(baseDir, sep);
@@ -45,14 +46,35 @@ RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
         p.ModDirs.push_back(p.HomeModDir);
     p.ModDirs.push_back(p.ModDir);
     p.ConfigSource = FindConfigFile(FoldersFor(programDir), configItem, sep);
-    p.TempConfig = JoinPath(p.HomeModDir, std::string(kTempConfigBaseName) + ".cfg", sep);
+    p.TempConfigName = kTempConfigBaseName + nameSuffix;
+    p.TempConfig = JoinPath(p.HomeModDir, p.TempConfigName + ".cfg", sep);
     p.ScreenshotDir = JoinPath(p.HomeModDir, "screenshots", sep);
     p.ScreenshotMask = kScreenshotMask;
     p.OutDir = outDir;
     p.Engine = engine;
     p.CaptureDir = EngineCaptureDirectory(p.HomeModDir, sep);
-    p.CaptureFile = EngineCapturePath(p.HomeModDir, sep);
+    p.CaptureName = kEngineCaptureName + nameSuffix;
+    p.CaptureFile = EngineCapturePath(p.HomeModDir, sep, p.CaptureName);
     return p;
+}
+
+bool IsSafeNameSuffix(const std::string& suffix) {
+    return std::all_of(suffix.begin(), suffix.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    });
+}
+
+bool IsTempConfigFileName(const std::string& name) {
+    const std::string base = kTempConfigBaseName;
+    std::string lower = name;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.size() < base.size() + 4 || lower.compare(0, base.size(), base) != 0 ||
+        lower.compare(lower.size() - 4, 4, ".cfg") != 0)
+        return false;
+    const std::string suffix = lower.substr(base.size(), lower.size() - base.size() - 4);
+    return suffix.empty() || (suffix[0] == '_' && IsSafeNameSuffix(suffix));
 }
 
 bool ModDirectoryExists(const RunPaths& paths) {
@@ -240,7 +262,8 @@ int RecordingHunkMegs(const RunPaths& paths) {
 }
 
 std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
-                            bool engineCapture, const std::optional<std::string>& nextDemo) {
+                            bool engineCapture, const std::optional<std::string>& nextDemo,
+                            const std::string& captureName) {
     std::string s = "\n";
     s += "set cg_draw2D \"" + std::to_string(options.Draw2D ? 1 : 0) + "\"\n";
     s += "set cg_drawGun \"" + std::to_string(options.DrawGun ? 1 : 0) + "\"\n";
@@ -270,7 +293,7 @@ std::string BuildGameScript(const CaptureOptions& options, const std::string& de
     s += "vid_restart\n";
     s += "demo \"" + demoBaseName + "\"\n";
     if (engineCapture)
-        s += std::string("video \"") + kEngineCaptureName + "\"\n";
+        s += "video \"" + captureName + "\"\n";
     return s;
 }
 
@@ -303,7 +326,8 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
         return fail("a line break or quote in the demo's name, the frame rate or the timescale");
 
     const std::optional<std::string> nextDemo = ConfigNextDemo(ReadWholeFile(paths.ConfigSource));
-    const std::string script = BuildGameScript(options, demoBaseName, kAskEngineCapture, nextDemo);
+    const std::string script =
+        BuildGameScript(options, demoBaseName, kAskEngineCapture, nextDemo, paths.CaptureName);
     std::FILE* f = std::fopen(platform::ResolvePathCase(paths.TempConfig).c_str(), "a");
     if (!f)
         return fail(platform::SystemErrorText(errno));
@@ -331,7 +355,7 @@ std::string BuildGameCommandLine(const RunPaths& paths) {
         recording = "+set s_useOpenAL 0 +set in_mouse 0 +set com_hunkmegs " +
                     std::to_string(RecordingHunkMegs(paths)) + " ";
     return paths.GameExe + " " + EngineArguments(paths.Engine, paths.BaseDir) + recording +
-           "+set fs_game " + mod + " +exec " + kTempConfigBaseName;
+           "+set fs_game " + mod + " +exec " + paths.TempConfigName;
 }
 
 std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
@@ -341,6 +365,7 @@ std::optional<platform::Process> LaunchGame(const std::string& commandLine, cons
     options.Priority = platform::ProcessPriority::High;
     options.CaptureOutput = true;
     options.EndWithProgram = true;
+    options.NewProcessGroup = true;
     if (paths.Engine.Native)
         options.Environment.emplace_back("SDL_AUDIODRIVER", "dummy");
     std::string error;

@@ -47,14 +47,23 @@ struct RunPaths {
     std::vector<std::string> ModDirs; // the modification's folders read: HomeModDir first
                                       // when it differs, then ModDir
     std::string ConfigSource;         // the config item in the first config folder holding it
-    std::string TempConfig;           // HomeModDir + sep + "vexo_temp.cfg"
+    std::string TempConfigName;       // "vexo_temp" + the name suffix, as +exec runs it
+    std::string TempConfig;           // HomeModDir + sep + TempConfigName + ".cfg"
     std::string ScreenshotDir;        // HomeModDir + sep + "screenshots"
     std::string ScreenshotMask;       // "shot*.tga"
     std::string OutDir;               // the output directory text, as shown
     GameEngine Engine;                // the engine GameExe names
     std::string CaptureDir;           // HomeModDir + sep + "videos"
+    std::string CaptureName;          // "vexo_capture" + the name suffix ("video" command)
     std::string CaptureFile;          // where a native engine's own recording lands
 };
+
+// Whether a text may follow the fixed names of the temporary config and the engine's
+// recording: letters, digits and "_" only, as it stands unquoted on the game's command line.
+bool IsSafeNameSuffix(const std::string& suffix);
+// Whether a file name is one of the program's temporary configs: "vexo_temp.cfg", or with a
+// name suffix ("vexo_temp_1234.cfg"), without regard to case.
+bool IsTempConfigFileName(const std::string& name);
 
 // True when one of the modification's folders exists.
 bool ModDirectoryExists(const RunPaths& paths);
@@ -64,11 +73,13 @@ bool DemoFileExists(const RunPaths& paths, const std::string& demoItem, char sep
 
 // programDir carries its trailing separator; the config item is looked up in that program's
 // config folders, the user's before the installed one. sep is the separator the paths are
-// joined with.
+// joined with. nameSuffix (IsSafeNameSuffix) follows the names of the temporary config and
+// the engine's recording, so that recordings under way at the same time in one game never
+// share a file.
 RunPaths BuildRunPaths(const std::string& baseDir, const std::string& modName,
                        const std::string& configItem, const std::string& programDir,
-                       const std::string& outDir, char sep,
-                       const GameEngine& engine = GameEngine{});
+                       const std::string& outDir, char sep, const GameEngine& engine = GameEngine{},
+                       const std::string& nameSuffix = std::string());
 
 // Whether the game script also asks the engines of the ioquake3 family for their own
 // recording (the original game ignores what it does not know).
@@ -93,9 +104,11 @@ bool IsSafeDemoBaseName(const std::string& demoBaseName);
 // command, so that it begins with the demo's first frame. nextDemo, when given, is what the
 // config has the game do after the demo (ConfigNextDemo): the game is then told to print
 // kDemoEndMarker first, so that the program learns the demo was played to its end.
+// captureName is what the engine's recording is called.
 std::string BuildGameScript(const CaptureOptions& options, const std::string& demoBaseName,
                             bool engineCapture = kAskEngineCapture,
-                            const std::optional<std::string>& nextDemo = std::nullopt);
+                            const std::optional<std::string>& nextDemo = std::nullopt,
+                            const std::string& captureName = kEngineCaptureName);
 
 // What a config's text sets "nextdemo" to (its last set, seta, sets or setu of it), empty
 // when it sets nothing; nothing when the value cannot be written inside the quotes of
@@ -141,7 +154,7 @@ ScriptResult PrepareGameScript(const RunPaths& paths, const CaptureOptions& opti
                                const std::string& demoBaseName, const StatusFn& status,
                                bool* asksDemoEnd = nullptr);
 
-// GameExe + " +set fs_game " + ModName + " +exec vexo_temp"; nothing is quoted. A native
+// GameExe + " +set fs_game " + ModName + " +exec " + TempConfigName; nothing is quoted. A native
 // engine is told the game directory first (EngineArguments), then what a recording needs
 // before the engine starts up (its own sound mixer, since OpenAL's output cannot be
 // recorded; no mouse grab; hunk memory for real maps), and the modification as it is named
@@ -151,7 +164,9 @@ std::string BuildGameCommandLine(const RunPaths& paths);
 // Starts the game (status "Launching Quake III...") from the command line, in BaseDir, at
 // high priority, its console output captured, ended with the program. A native engine mixes
 // its sound for a sound output that needs no device (SDL's dummy driver): a recording runs
-// faster or slower than real time, and nobody listens. Nothing when it could not be started.
+// faster or slower than real time, and nobody listens. The game runs in a process group of
+// its own, so that a Ctrl-C at the program's terminal reaches the program, which ends the
+// game itself, and not the game. Nothing when it could not be started.
 std::optional<platform::Process> LaunchGame(const std::string& commandLine, const RunPaths& paths,
                                             const StatusFn& status);
 

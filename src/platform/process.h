@@ -41,6 +41,9 @@ struct ProcessOptions {
     bool CaptureOutput = false;
     // The process is ended when the program ends, however it ends (killed included).
     bool EndWithProgram = false;
+    // The process leads a process group of its own: a Ctrl-C at the program's terminal, which
+    // goes to the terminal's foreground group, reaches the program and not the process.
+    bool NewProcessGroup = false;
 };
 
 // A started process. Move-only; destroying it closes it.

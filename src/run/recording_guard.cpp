@@ -95,8 +95,20 @@ bool ParseIdentity(std::string rest, platform::ProcessIdentity& process) {
     return Number(Word(rest), process.pid) && Number(rest, process.started);
 }
 
-bool IsTempConfigName(const std::string& name) {
-    return EqualNoCase(name, std::string(kTempConfigBaseName) + ".cfg");
+// The journals of other recordings that are under way now, by programs that still run.
+std::vector<RecordingJournal> LiveJournals(const std::string& journalFolder,
+                                           const platform::ProcessIdentity& self) {
+    std::vector<RecordingJournal> live;
+    for (const std::string& name : platform::FindMatches(
+             JoinPath(journalFolder, std::string("*") + kJournalSuffix, kSep), false)) {
+        std::string text;
+        RecordingJournal journal;
+        if (platform::ReadFileText(JoinPath(journalFolder, name, kSep), text) &&
+            ParseJournal(text, journal) && !(journal.Owner == self) &&
+            platform::IsRunning(journal.Owner))
+            live.push_back(std::move(journal));
+    }
+    return live;
 }
 
 } // namespace
@@ -189,7 +201,7 @@ std::vector<std::string> ConfigsIn(const std::string& folder) {
     std::vector<std::string> found;
     const std::string onDisk = platform::ResolvePathCase(folder);
     for (const std::string& name : platform::FindMatches(JoinPath(onDisk, "*.cfg", kSep), false))
-        if (!IsTempConfigName(name))
+        if (!IsTempConfigFileName(name))
             found.push_back(JoinPath(onDisk, name, kSep));
     std::sort(found.begin(), found.end());
     return found;
@@ -246,8 +258,26 @@ RecordingGuard::RecordingGuard(const RunPaths& paths, const std::string& journal
     journal_.CaptureFile = paths.CaptureFile;
     journal_.CaptureDir = paths.CaptureDir;
     journal_.CaptureDirExisted = platform::DirectoryExists(paths.CaptureDir);
+    // Another recording under way in the same game (a recorder beside this one) has its game
+    // writing into the configs now: they are taken as its journal kept them from before its
+    // game, so that whichever recording ends last puts back the player's own.
+    const std::vector<RecordingJournal> live = LiveJournals(journalFolder, journal_.Owner);
     for (const std::string& folder : ConfigFolders(paths)) {
         journal_.ConfigFolders.push_back(folder);
+        const std::string onDisk = platform::ResolvePathCase(folder);
+        const RecordingJournal* other = nullptr;
+        for (const RecordingJournal& journal : live)
+            for (const std::string& theirs : journal.ConfigFolders)
+                if (!other && platform::ResolvePathCase(theirs) == onDisk)
+                    other = &journal;
+        if (other) {
+            const std::string prefix = JoinPath(onDisk, "", kSep);
+            for (const ConfigCopy& copy : other->Configs)
+                if (copy.Path.compare(0, prefix.size(), prefix) == 0 &&
+                    copy.Path.find(kSep, prefix.size()) == std::string::npos)
+                    journal_.Configs.push_back(copy);
+            continue;
+        }
         for (const std::string& path : ConfigsIn(folder)) {
             ConfigCopy copy;
             copy.Path = path;

@@ -172,7 +172,8 @@ private:
     void ReadInputs() {
         paths_ = BuildRunPaths(request_.BaseDir, request_.ModName, request_.ConfigItem,
                                request_.ProgramDir, request_.OutDir, kSep,
-                               FindGameEngine(request_.BaseDir));
+                               FindGameEngine(request_.BaseDir),
+                               IsSafeNameSuffix(request_.NameSuffix) ? request_.NameSuffix : "");
         options_ = request_.Capture;
         options_.TimeScale = TimeScaleForScript(request_.Capture.TimeScale);
         // With motion blur the game captures every sub-frame: the rate times their number.
@@ -276,7 +277,7 @@ private:
 
         observer_.Title("VEXO [ waiting... ]");
         ShowStatus("Waiting for Quake III to finish...");
-        EngineConsole console;
+        EngineConsole console(paths_.CaptureName);
         GameWatch watch(
             paths_, markerAsked_,
             [this] {

@@ -48,6 +48,10 @@ struct RunRequest {
     std::function<bool(media::COMPVARS*)> LoadCodec;
     // The demos to record, in order.
     std::vector<RunDemo> Demos;
+    // Follows the names of the temporary config and of the engine's recording (letters,
+    // digits and "_"), so that recordings under way at the same time in one game, each in a
+    // program of its own, never share a file. Empty: the program's fixed names.
+    std::string NameSuffix;
 };
 
 // How one demo of a run ended.

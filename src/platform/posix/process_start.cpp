@@ -51,6 +51,7 @@ struct ChildPlan {
     int inputFd;                  // standard input, or -1 to keep the program's
     int outputFd;                 // standard output and error, or -1 to keep the program's
     pid_t endWith;                // the process whose end ends this one, or 0
+    bool newGroup;                // leads a process group of its own
 };
 
 [[noreturn]] void ReportAndExit(int fd, int error) {
@@ -95,6 +96,9 @@ void CloseDescriptorsFrom(int first, int last, int maxFd) {
         if (::getppid() != plan.endWith)
             ::_exit(127);
     }
+
+    if (plan.newGroup)
+        ::setpgid(0, 0);
 
     if (plan.workingDirectory && ::chdir(plan.workingDirectory) != 0)
         ReportAndExit(plan.errorFd, errno);
@@ -187,6 +191,7 @@ std::optional<Process> StartProcess(const std::string& commandLine,
     plan.inputFd = -1;
     plan.outputFd = -1;
     plan.endWith = options.EndWithProgram ? ::getpid() : 0;
+    plan.newGroup = options.NewProcessGroup;
     plan.workingDirectory = directory.empty() ? nullptr : directory.c_str();
     errno = 0;
     int nice = ::getpriority(PRIO_PROCESS, 0);
