@@ -55,8 +55,8 @@ protected:
 TEST_F(RecordRealEngineTest, TwoJobsWithoutDisplayRecordTheDemosAndNameTheOneThatFails) {
     // The demo that fails ends first: the next one starts while the other game writes its
     // settings into the player's config.
-    ASSERT_EQ(recorder.Run({"flyby_compromise.dm_70", "short", "short2", "short3", "--jobs", "2",
-                            "--json"}),
+    ASSERT_EQ(recorder.Run(
+                  {"flyby_compromise.dm_70", "short", "short2", "short3", "--jobs", "2", "--json"}),
               1)
         << recorder.Errors();
     const auto reports = recorder.Reports();

@@ -77,6 +77,31 @@ TEST(RunPathsTest, ANativeEngineIsToldWhereTheGameIs) {
               front + "+set com_hunkmegs 512 +set fs_game BaseOA +exec vexo_temp");
 }
 
+// Recordings at the same time in one game: each with its own temporary config and capture.
+TEST(RunPathsTest, ANameSuffixFollowsTheTemporaryConfigAndTheCapture) {
+    GameEngine engine;
+    engine.Native = true;
+    const RunPaths p =
+        BuildRunPaths("/q3", "baseq3", "a.cfg", "/opt/vexo/", "/videos", '/', engine, "_42");
+    EXPECT_EQ(p.TempConfig, "/q3/baseq3/vexo_temp_42.cfg");
+    EXPECT_EQ(p.CaptureFile, "/q3/baseq3/videos/vexo_capture_42.avi");
+    EXPECT_NE(BuildGameCommandLine(p).find(" +exec vexo_temp_42"), std::string::npos);
+    CaptureOptions options;
+    EXPECT_NE(BuildGameScript(options, "d", true, std::nullopt, p.CaptureName)
+                  .find("\nvideo \"vexo_capture_42\"\n"),
+              std::string::npos);
+    EngineConsole console(p.CaptureName);
+    console.Feed("Wrote 10:12 frames to videos/vexo_capture.avi");
+    EXPECT_EQ(console.ClosedRecording(), "");
+    console.Feed("Wrote 10:12 frames to videos/vexo_capture_42.avi_");
+    EXPECT_EQ(console.ClosedRecording(), "vexo_capture_42.avi_");
+    for (const char* name : {"vexo_temp.cfg", "VEXO_TEMP_42.cfg", "vexo_temp_a_1.cfg"})
+        EXPECT_TRUE(IsTempConfigFileName(name)) << name;
+    for (const char* name : {"vexo_temperature.cfg", "vexo_temp_4-2.cfg", "vexo_temp.cfg.bak"})
+        EXPECT_FALSE(IsTempConfigFileName(name)) << name;
+    EXPECT_FALSE(IsSafeNameSuffix("_4 2"));
+}
+
 TEST(GameScriptTest, TheEngineRateMakesItsStepsThoseOfTheOriginalGame) {
     EXPECT_EQ(EngineFrameRate("25", "1.0"), "25");
     EXPECT_EQ(EngineFrameRate("25", "0,5"), "100"); // 1 / (100 x 0.5) s = 0.5 / 25 s

@@ -100,6 +100,32 @@ TEST_F(RecordingGuardTest, TheConfigsComeBackByteForByteAndWhatTheGameMadeGoes) 
     EXPECT_TRUE(Names(journals).empty());
 }
 
+// Another recorder records in the same game (its journal names a program that runs), and its
+// game has written its settings into the configs: they are taken as that journal kept them,
+// so that this recording, ending last, puts the player's own back; the other recorder's
+// temporary config is no config of the player's.
+TEST_F(RecordingGuardTest, BesideAnotherRecordingTheConfigsAreTakenAsItsJournalKeptThem) {
+    std::optional<platform::Process> other =
+        platform::StartProcess("sleep 60", root.path(), platform::ProcessPriority::Normal);
+    ASSERT_TRUE(other);
+    {
+        RecordingGuard first(paths, journals);
+        RecordingJournal journal;
+        ASSERT_TRUE(ParseJournal(ReadFile(first.JournalPath()), journal));
+        journal.Owner = platform::IdentifyProcess(other->Id());
+        WriteFile(journals + "/other.journal", JournalText(journal));
+    }
+    PlayGame();
+    WriteFile(mod + "/vexo_temp_77.cfg", "the other recorder's game script");
+    {
+        RecordingGuard second(paths, journals);
+        fs::remove(mod + "/vexo_temp_77.cfg");
+    }
+    ExpectPlayersConfigs();
+    EXPECT_FALSE(fs::exists(mod + "/vexo_temp_77.cfg"));
+    other->Terminate();
+}
+
 // The journals of a program killed during its recordings (its process id now given to
 // another process: the start time tells them apart), beside one of a program that records.
 TEST_F(RecordingGuardTest, AtTheNextStartAKilledRecordingIsPutRightAndARunningOneLeftAlone) {

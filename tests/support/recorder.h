@@ -92,8 +92,12 @@ public:
             f.push_back(line);
             if (f.size() != 8 || f[6] != "True" || f[7] != "True")
                 continue;
-            JsonReport r{f[0], f[1], f[4] == "None" ? "" : f[4], f[5] == "None" ? "" : f[5],
-                         std::stol(f[2]), f[3] == "True"};
+            JsonReport r{f[0],
+                         f[1],
+                         f[4] == "None" ? "" : f[4],
+                         f[5] == "None" ? "" : f[5],
+                         std::stol(f[2]),
+                         f[3] == "True"};
             reports[r.demo] = r;
         }
         return reports;
