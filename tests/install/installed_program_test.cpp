@@ -18,6 +18,7 @@
 #include "settings/ini.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
+#include "support/tga_file.h"
 
 namespace vexo::test {
 namespace {
@@ -56,6 +57,13 @@ TEST(InstalledProgram, KeepsItsSettingsAndConfigsInTheUsersFolder) {
     ASSERT_EQ(std::system(install.c_str()), 0);
     fs::create_directories(home);
     const auto installed = Snapshot(prefix);
+    // The recorder without a window beside it, with its manual page; it finds the installed
+    // configs before any window has run.
+    EXPECT_TRUE(fs::exists(prefix + "/share/man/man1/vexo-record.1.gz"));
+    const std::string demos = test::Capture("HOME='" + home + "' '" + prefix +
+                                            "/bin/vexo-record' --game /nowhere x 2>&1");
+    EXPECT_NE(demos.find("vexo-record: there is no game in \"/nowhere\""), std::string::npos)
+        << demos;
 
     // The program writes the fields it loads at every start; "timescale" comes last.
     const std::string ini = home + "/.config/vexograph/vexo.ini";
