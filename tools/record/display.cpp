@@ -91,9 +91,10 @@ std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
     const Under& u = at->second;
     static const char kSpinner[] = "|/-\\";
     std::string text = demo + " " + kSpinner[spin_ % 4] + " ";
-    text += std::to_string(u.frames) + " frames, " +
-            Fixed(DemoSeconds(u.frames, captureRate_, timeScale_), 1) + " s into the demo, " +
-            ClockText(Since(u.started)) + " elapsed, time left unknown";
+    if (u.frames > 0)
+        text += std::to_string(u.frames) + " frames, " +
+                Fixed(DemoSeconds(u.frames, captureRate_, timeScale_), 1) + " s into the demo, ";
+    text += ClockText(Since(u.started)) + " elapsed, time left unknown";
     if (!u.status.empty())
         text += " - " + u.status;
     if (width > 0 && static_cast<int>(text.size()) > width)

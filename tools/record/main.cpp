@@ -52,6 +52,17 @@ void CatchSignals(bool hardExitOnSecond) {
         ::sigaction(sig, &action, nullptr);
 }
 
+// Said once, when the first signal arrives.
+void TellStopping(DemoEvents& events) {
+    static bool told = false;
+    // A job's recorder leaves this to the recorder that started it.
+    if (g_signal == 0 || told || !g_hardExit)
+        return;
+    told = true;
+    events.Note("Stopping: the game is ended and what was recorded of the demo under way is "
+                "kept as its failed video. A second Ctrl-C quits at once.");
+}
+
 // Lines the log gets on any thread, handed over on the main thread.
 class LogLines {
 public:
@@ -127,6 +138,7 @@ public:
         events_.Finished(report, g_signal != 0 && !report.Recorded);
     }
     void Pump() override {
+        TellStopping(events_);
         for (const std::string& line : log_.Take())
             events_.Note("log: " + line);
         events_.Tick();
@@ -220,6 +232,7 @@ int main(int argc, char** argv) {
         notStarted = RunJobs(
             options, demos, jobs, display,
             [&] {
+                TellStopping(display);
                 for (const std::string& line : log.Take())
                     display.Note("log: " + line);
                 display.Tick();
@@ -265,8 +278,11 @@ int main(int argc, char** argv) {
             reports.push_back(*observer.Report());
         }
     }
-    if (refused)
+    if (refused) {
+        if (!options.job && !reports.empty())
+            display.Summary(reports, false);
         return 2;
+    }
     const bool stopped = g_signal != 0;
     for (size_t i = demos.size() - notStarted; i < demos.size(); ++i) {
         DemoReport report;
