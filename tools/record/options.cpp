@@ -42,6 +42,8 @@ const char kUsage[] =
     "  --avi-fps N             frames per second of the video, 1 to 100\n"
     "  --timescale X           the game's speed while it records, a number above 0\n"
     "  --gamma G               output gamma, 0 to 10 (default 1.0: no change)\n"
+    "  --motion-blur K         blend each frame of K sub-frames the game captures: 2, 4, 8,\n"
+    "                          16 or 32; 1 is off\n"
     "  --codec NAME|FOURCC     the compressor, by name or four-character code\n"
     "  --list-compressors      list the compressors (code and name) and exit\n"
     "  --realtime, --no-realtime\n"
@@ -70,6 +72,8 @@ const char kUsage[] =
     "is one line. Ctrl-C ends the game, keeps what was recorded of the demo as its failed\n"
     "video, and exits with 130.\n"
     "Exit codes: 0 every demo recorded, 1 some failed, 2 bad usage or settings.\n";
+
+using media::COMPVARS, media::CompressorInfo, media::FOURCC;
 
 namespace {
 
@@ -226,6 +230,14 @@ bool ParseArguments(int argc, const char* const* argv, RecordOptions& o, std::st
                 return false;
             }
             o.gamma = gamma;
+        } else if (a == "--motion-blur") {
+            if (!value())
+                return false;
+            if (!ParseInt(v, 1, 32, number) || !IsMotionBlurChoice(number)) {
+                error = "--motion-blur takes 1 (off), 2, 4, 8, 16 or 32, not \"" + v + "\"";
+                return false;
+            }
+            o.subFrames = number;
         } else if (a == "--jobs") {
             if (!value())
                 return false;
@@ -284,6 +296,8 @@ bool ResolveOptions(RecordOptions& o, std::string& error) {
             return false;
         }
     }
+    if (!o.subFrames)
+        o.subFrames = MotionBlurSubFrames(ini);
     if (!o.mode)
         o.mode = 3; // 640 x 480, as the window starts
     if (!o.gamma)
@@ -359,9 +373,9 @@ bool ResolveOptions(RecordOptions& o, std::string& error) {
 
 bool FindCompressor(const std::string& text, FOURCC& code, std::string& error) {
     std::vector<const CompressorInfo*> fits;
-    const std::vector<CompressorInfo> all = ICEnumerateCompressors();
+    const std::vector<CompressorInfo> all = media::ICEnumerateCompressors();
     for (const CompressorInfo& c : all)
-        if (EqualNoCase(Trimmed(FourCCToString(c.fourcc)), Trimmed(text)) ||
+        if (EqualNoCase(Trimmed(media::FourCCToString(c.fourcc)), Trimmed(text)) ||
             EqualNoCase(c.name, text)) {
             code = c.fourcc;
             return true;
@@ -385,8 +399,8 @@ bool FindCompressor(const std::string& text, FOURCC& code, std::string& error) {
 
 std::string CompressorList() {
     std::string text;
-    for (const CompressorInfo& c : ICEnumerateCompressors())
-        text += FourCCToString(c.fourcc) + "  " + c.name + "\n";
+    for (const CompressorInfo& c : media::ICEnumerateCompressors())
+        text += media::FourCCToString(c.fourcc) + "  " + c.name + "\n";
     return text;
 }
 
@@ -407,6 +421,7 @@ RunRequest RequestFor(const RecordOptions& o, const std::string& nameSuffix) {
     r.Gamma = o.gamma;
     r.OutDir = *o.output;
     r.Realtime = *o.realtime;
+    r.SubFrames = *o.subFrames;
     r.NameSuffix = nameSuffix;
     if (o.codec) {
         FOURCC code = 0;
@@ -414,10 +429,10 @@ RunRequest RequestFor(const RecordOptions& o, const std::string& nameSuffix) {
         FindCompressor(*o.codec, code, ignored);
         r.LoadCodec = [code](COMPVARS* vars) {
             ResetCodecSettings(vars, true);
-            vars->fccType = ICTYPE_VIDEO;
+            vars->fccType = media::ICTYPE_VIDEO;
             vars->fccHandler = code;
-            vars->hic = ICOpen(ICTYPE_VIDEO, code, ICMODE_COMPRESS);
-            return vars->hic != nullptr || ICIsUncompressed(code);
+            vars->hic = media::ICOpen(media::ICTYPE_VIDEO, code, media::ICMODE_COMPRESS);
+            return vars->hic != nullptr || media::ICIsUncompressed(code);
         };
     } else {
         r.LoadCodec = [ini = o.settingsFile](COMPVARS* vars) {
@@ -449,6 +464,8 @@ std::vector<std::string> JobArguments(const RecordOptions& o, const std::string&
                                      *o.timeScale,
                                      "--gamma",
                                      std::string(gamma, written.ptr),
+                                     "--motion-blur",
+                                     std::to_string(*o.subFrames),
                                      "--output",
                                      *o.output,
                                      *o.realtime ? "--realtime" : "--no-realtime",

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vfw.h"
+#include "media/vfw.h"
 #include "run/run_request.h"
 
 namespace vexo::record {
@@ -16,7 +16,7 @@ extern const char kUsage[];
 struct RecordOptions {
     std::string settingsFile; // --settings; empty: the window's vexo.ini
     std::optional<std::string> game, mod, config, output, codec, timeScale;
-    std::optional<int> mode, fps, aviFps;
+    std::optional<int> mode, fps, aviFps, subFrames;
     std::optional<float> gamma;
     std::optional<bool> realtime, draw2D, drawGun, windowed;
     std::vector<std::string> demos; // names and paths, as given
@@ -40,7 +40,7 @@ bool ResolveOptions(RecordOptions& options, std::string& error);
 // The compressor a name or a four-character code stands for (without regard to case; a
 // name may be shortened to any beginning that fits one compressor only). False, with why in
 // error, for none or more than one.
-bool FindCompressor(const std::string& text, FOURCC& code, std::string& error);
+bool FindCompressor(const std::string& text, media::FOURCC& code, std::string& error);
 // The compressors this machine offers, one a line: the code, then the name.
 std::string CompressorList();
 
