@@ -20,17 +20,11 @@
 #include "app/banners.h"
 #include "app/frm_about.h"
 #include "app/frm_help.h"
+#include "app/qt_text.h"
 
 namespace vexo {
 
 namespace {
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
 
 struct Placement {
     const char* name;

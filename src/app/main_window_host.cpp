@@ -15,20 +15,10 @@
 #include "app/compressor_dialog.h"
 #include "app/frm_about.h"
 #include "app/frm_help.h"
+#include "app/qt_text.h"
 #include "platform/fs.h"
 
 namespace vexo {
-
-namespace {
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
-
-} // namespace
 
 void MainWindow::ProcessMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
