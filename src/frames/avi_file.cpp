@@ -78,7 +78,7 @@ void CAviFile::Reset() {
 }
 
 bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, int32_t fps,
-                    int32_t length) {
+                    int32_t length, const media::OutputFormat& output) {
     // A file still open from before is completed first rather than lost.
     if (File || Stream || CompressedStream || SoundStream) {
         // The caller's fresh choice and stream name survive the close.
@@ -93,7 +93,8 @@ bool CAviFile::Open(const std::string& fileName, int32_t width, int32_t height, 
 
     platform::DeleteFileAt(fileName);
     const std::string path = platform::ResolvePathCase(fileName);
-    if (AVIFileOpen(&File, path.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE) != AVIERR_OK) {
+    if (AVIFileOpen(&File, path.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE,
+                    media::Fitted(output)) != AVIERR_OK) {
         Close(AVI_CREATE_FILE);
         return false;
     }

@@ -1,7 +1,8 @@
 // The AVI writer: one AVI file with a single video stream, compressed by the compressor the
 // user chose. Frames arrive as TGA screenshots; each is turned into a bottom-up BGR picture,
 // gamma-corrected when a gamma is set, and appended at its frame position. A PCM sound
-// stream may go beside it, copied into the file as it is handed over.
+// stream may go beside it, copied into the file as it is handed over. The same writer makes
+// Matroska and MP4 files, whose sound may be compressed on its way (Open's output).
 #pragma once
 
 #include <cstdint>
@@ -38,13 +39,16 @@ public:
     CAviFile& operator=(const CAviFile&) = delete;
 
     // Creates fileName (replacing it) with one video stream of width x height at fps frames
-    // per second, compressed as CodecVars says. False, with the writer closed and LastError
-    // set, when the file, the stream or the compressing stream cannot be made.
+    // per second, compressed as CodecVars says, in a file of the output's container (its
+    // sound as the output says). False, with the writer closed and LastError set, when the
+    // file, the stream or the compressing stream cannot be made (a container that cannot
+    // hold the compressor's frames fails at the compressing stream).
     bool Open(const std::string& fileName, int32_t width, int32_t height, int32_t fps,
-              int32_t length);
+              int32_t length, const media::OutputFormat& output = {});
     void SetGamma(float gamma) { Gamma = gamma; }
-    // Adds a sound stream of 8- or 16-bit PCM; only between Open and the first frame. False,
-    // with the writer still open and no sound stream, when it cannot be added.
+    // Adds a sound stream of 8- or 16-bit PCM (stored as the output given to Open says);
+    // only between Open and the first frame. False, with the writer still open and no sound
+    // stream, when it cannot be added (or its encoder cannot be opened).
     bool AddSound(int32_t samplesPerSecond, int32_t channels, int32_t bitsPerSample);
     // Appends whole sample blocks of PCM to the sound stream, after what came before and
     // among the frames in the order they are handed over (sound before the first frame is

@@ -3,10 +3,17 @@
 // is handed over. Shaped after the Windows AVIFile calls; the file is written by FFmpeg's
 // AVI muxer (which switches to OpenDML by itself, so files past 1 GB stay valid) and the
 // frames are compressed by the libavcodec encoder of the chosen compressor.
+//
+// The same calls write Matroska and MP4 files: the frames the same way, the sound PCM (in
+// Matroska) or compressed on its way into the file (AAC, Opus). Each frame is written out at
+// once as a Matroska cluster or an MP4 fragment, so that a file whose writer dies is readable
+// up to its last frame; a completed MP4 file is rewritten with its index at the front, as
+// web players want it.
 #pragma once
 
 #include <cstdint>
 
+#include "media/output_format.h"
 #include "media/vfw.h"
 
 namespace vexo::media {
@@ -104,14 +111,18 @@ void AVIFileExit();
 // on the process ignores SIGXFSZ: a file that would grow past the file-size limit fails its
 // write, which the writer reports, instead of the signal ending the program.
 long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode);
+// The same for a file of the given kind (an AVI file with PCM sound is what the call above
+// makes). The kind's sound must fit its container (Fitted).
+long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode, const OutputFormat& kind);
 // A stream of the file: fccType streamtypeVIDEO makes the one video stream, whose frames
 // written directly are stored as they are (uncompressed DIBs); streamtypeAUDIO the one sound
 // stream, only before the file header is written (AVIERR_UNSUPPORTED after it, or for a
 // second stream of a type).
 long AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFOA* info);
 // A stream that compresses the frames written to it and stores them in source. Fails with
-// AVIERR_NOCOMPRESSOR when nobody serves options->fccHandler and with AVIERR_BADPARAM when
-// the private state in lpParms is not the compressor's.
+// AVIERR_NOCOMPRESSOR when nobody serves options->fccHandler, with AVIERR_UNSUPPORTED when the
+// file's container cannot hold its frames (ICHeldBy), and with AVIERR_BADPARAM when the
+// private state in lpParms is not the compressor's.
 long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
                              const AVICOMPRESSOPTIONS* options);
 // Sets the format of the frames (a BITMAPINFOHEADER, BI_RGB, 24 or 32 bits, positive
@@ -191,6 +202,9 @@ void AVIFrameSlotRelease(AviFrameSlot* slot);
 // as they are; frames receives the frames kept. AVIERR_FILEOPEN when the file cannot be read
 // as AVI; AVIERR_FILEWRITE when the copy cannot be written, the file left as it was.
 long AVIFileRepair(const char* path, int32_t* frames);
+// Counts the whole frames of the video file at path (AVI, Matroska or MP4, complete or not)
+// into frames: AVIERR_OK, or AVIERR_FILEOPEN when it cannot be read as a video.
+long AVIFileCountFrames(const char* path, int32_t* frames);
 
 // Each handle (the file's and every stream's) holds the file; the file is completed when the
 // last of them is released. AVIFileRelease returns the stream handles still open.

@@ -34,11 +34,14 @@ void ApplyQuality(AVCodecContext* ctx, AVDictionary** options, const Compression
     }
     if (!setup.hasQuality || byRate)
         return;
-    // Quality 0..10000; anything else is the compressor's default, taken as 7500.
-    const int quality = c.quality <= 10000 ? static_cast<int>(c.quality) : 7500;
+    // Quality 0..10000; anything else is the compressor's default.
+    const int quality = c.quality <= 10000 ? static_cast<int>(c.quality) : setup.defaultQuality;
     const int value =
         setup.qualityWorst - (quality * (setup.qualityWorst - setup.qualityBest) + 5000) / 10000;
     if (!setup.qualityOption.empty()) {
+        // Constant quality: no rate to aim at besides (a rate would make libvpx and libaom
+        // hold the quality to it).
+        ctx->bit_rate = 0;
         av_dict_set_int(options, setup.qualityOption.c_str(), value, 0);
     } else {
         ctx->flags |= AV_CODEC_FLAG_QSCALE;
@@ -63,7 +66,9 @@ long OpenEncoderWith(const AviMux& mux, bool sliceThreads, int slices, CodecCont
     ctx->time_base = timeBase;
     ctx->framerate = av_inv_q(timeBase);
     ctx->sample_aspect_ratio = AVRational{1, 1};
-    ctx->max_b_frames = 0; // AVI has no room for reordered frames
+    // No reordered frames: AVI has no room for them, and an encoder that reorders holds
+    // frames back.
+    ctx->max_b_frames = 0;
     if (ctx->pix_fmt == AV_PIX_FMT_YUVJ420P || ctx->pix_fmt == AV_PIX_FMT_YUVJ422P ||
         ctx->pix_fmt == AV_PIX_FMT_YUVJ444P)
         ctx->color_range = AVCOL_RANGE_JPEG;
@@ -78,6 +83,8 @@ long OpenEncoderWith(const AviMux& mux, bool sliceThreads, int slices, CodecCont
     if (sliceThreads && (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS)) {
         ctx->thread_count = 0; // as many as there are cores
         ctx->thread_type = FF_THREAD_SLICE;
+    } else if (sliceThreads && c.setup.ownThreads) {
+        ctx->thread_count = 0; // the encoder's own threads, as many as there are cores
     } else {
         ctx->thread_count = 1;
     }

@@ -38,15 +38,23 @@ void AVIFileExit() {
 }
 
 long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode) {
+    return AVIFileOpen(file, name, mode, OutputFormat{});
+}
+
+long AVIFileOpen(PAVIFILE* file, const char* name, unsigned mode, const OutputFormat& kind) {
     if (!file)
         return AVIERR_BADPARAM;
     *file = nullptr;
-    if (!name || !*name || !(mode & OF_CREATE) || !(mode & OF_WRITE))
+    if (!name || !*name || !(mode & OF_CREATE) || !(mode & OF_WRITE) || Fitted(kind) != kind)
         return AVIERR_BADPARAM;
+    const char* muxer = kind.container == Container::Matroska ? "matroska"
+                        : kind.container == Container::Mp4    ? "mp4"
+                                                              : "avi";
     AVFormatContext* format = nullptr;
-    if (avformat_alloc_output_context2(&format, nullptr, "avi", nullptr) < 0 || !format)
+    if (avformat_alloc_output_context2(&format, nullptr, muxer, nullptr) < 0 || !format)
         return AVIERR_MEMORY;
     auto mux = std::make_shared<AviMux>();
+    mux->kind = kind;
     mux->format.reset(format);
     if (!mux->output.Create(name))
         return AVIERR_FILEOPEN;
@@ -99,6 +107,10 @@ long AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
     c.keyEvery = options->dwKeyFrameEvery;
     c.quality = options->dwQuality;
     c.bytesPerSecond = options->dwBytesPerSecond;
+    if (!ICHeldBy(options->fccHandler, source->mux->kind.container)) {
+        source->mux->broken = true; // no frame will ever go in: the file is removed
+        return AVIERR_UNSUPPORTED;
+    }
     if (!ICIsUncompressed(options->fccHandler)) {
         HIC hic = ICOpen(ICTYPE_VIDEO, options->fccHandler, ICMODE_COMPRESS);
         if (!hic)

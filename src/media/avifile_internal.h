@@ -10,10 +10,13 @@
 
 #include "media/avifile.h"
 #include "media/avifile_output.h"
+#include "media/output_format.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -36,6 +39,11 @@ struct FreeFormatContext {
     void operator()(AVFormatContext* format) const { avformat_free_context(format); }
 };
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FreeFormatContext>;
+using ResamplerPtr = std::unique_ptr<SwrContext, FreedBy<SwrContext, swr_free>>;
+struct FreeAudioFifo {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, FreeAudioFifo>;
 
 inline int32_t Align(int32_t value, int32_t to) {
     return (value + to - 1) / to * to;
@@ -90,13 +98,32 @@ FramePtr UprightFrame(AVBufferRef* buffer, const BufferShape& shape);
 
 // ---- The file being written (avifile_mux.cpp) ----
 
-// The sound stream: PCM stored as it is handed over.
+// A packet's times in its stream's time base.
+struct PacketTiming {
+    int64_t pts = 0;
+    int64_t dts = 0;
+    int64_t duration = 0;
+};
+
+// The encoder of a compressed sound stream (AAC, Opus): the PCM handed over is converted to
+// its sample format and rate and gathered into frames of the size it takes.
+struct SoundEncoder {
+    CodecContextPtr context;
+    ResamplerPtr resampler;
+    AudioFifoPtr fifo; // converted samples not yet a whole frame
+    FramePtr frame;
+    PacketPtr packet;
+    int64_t nextPts = 0; // samples handed to the encoder so far, in its rate
+};
+
+// The sound stream: PCM stored as it is handed over, or compressed on its way.
 struct SoundTrack {
     WAVEFORMATEX format{};
     bool formatSet = false;
     AVStream* stream = nullptr;             // made with the file header
     int64_t nextSample = 0;                 // samples written (or held) so far
     std::vector<std::vector<uint8_t>> held; // written before the file header
+    std::optional<SoundEncoder> encoder;    // none: PCM stored as it is
 };
 
 // One AVI file being written: shared by its file and stream handles, and completed when
@@ -105,6 +132,7 @@ struct AviMux {
     ~AviMux();
 
     std::string path;
+    OutputFormat kind; // the container and its sound
     AviOutput output;
     FormatContextPtr format;
     AVStream* stream = nullptr; // the one video stream, once created
@@ -138,6 +166,15 @@ struct AviMux {
     // muxer writes before the next packet.
     int64_t packetsWritten = 0;
     int64_t gapFrames = 0;
+    // Bytes the muxer holds in the cluster or fragment it has not yet written out.
+    int64_t pendingBytes = 0;
+    // MP4: the times of every packet handed to the muxer, a list per stream, for the file's
+    // rewrite once complete.
+    std::vector<std::vector<PacketTiming>> timings;
+
+    // Matroska and MP4 gather their packets into clusters and fragments, written out whole;
+    // each frame's is written out once the frame is in, as an AVI chunk is.
+    bool GathersPackets() const { return kind.container != Container::Avi; }
 
     BufferShape Shape() const {
         return BufferShape{bufferFormat, bufferStride, frameFormat.biWidth, frameFormat.biHeight};
@@ -166,8 +203,11 @@ long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& 
 void ForgetSink(AviMux& mux);
 // Writes one packet and hands it to the file at once, so that a failing write (disk full,
 // file-size limit) shows on the packet that caused it instead of going unnoticed in the
-// output buffer. 0 or an AVERROR.
+// output buffer. 0 or an AVERROR. (Matroska and MP4 hold it in the cluster or fragment
+// until WriteOut.)
 int WritePacket(AviMux& mux, AVPacket* packet);
+// Writes out the cluster or fragment the muxer gathers (nothing for AVI). 0 or an AVERROR.
+int WriteOut(AviMux& mux);
 // Whether the file takes frames now, its format set and no write failed: AVIERR_OK, or why
 // not.
 long TakesFrames(const AviMux& mux);
@@ -188,6 +228,8 @@ long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* by
 // ---- The sound stream (avifile_sound.cpp) ----
 
 long CreateSoundStream(AviMux& mux);
+// Takes the PCM format of the sound handed over; where the file's sound is compressed, opens
+// its encoder (AVIERR_COMPRESSOR when it cannot be opened).
 long SetSoundFormat(AviMux& mux, const void* format, int32_t formatSize);
 long WriteSound(AviMux& mux, int32_t start, int32_t samples, const void* data, int32_t bytes,
                 int32_t* samplesWritten, int32_t* bytesWritten);
@@ -196,6 +238,21 @@ long WriteSound(AviMux& mux, int32_t start, int32_t samples, const void* data, i
 bool AddSoundToHeader(AviMux& mux);
 // Writes the sound held until the header was written; a failure stops every later write.
 void WriteHeldSound(AviMux& mux);
+// Hands the sound encoder's last samples over and writes what it still holds; a failure
+// stops every later write.
+void FinishSound(AviMux& mux);
+
+// ---- Rewriting a file (avifile_repair.cpp) ----
+
+// Copies every whole packet of the file at path, read as the container's, into a complete new
+// file of that container that replaces it (MP4 with its index at the front); frames receives
+// the video packets kept. Where timings are given (a list per stream, in the order of the
+// stream's packets) they are the packets' times, as their writer made them: a demuxer reads
+// AAC's priming samples and the end of its last frame back from a fragmented MP4 file as
+// sound to play. AVIERR_FILEOPEN when the file cannot be read; AVIERR_FILEWRITE when the copy
+// cannot be written, the file left as it was.
+long RewriteFile(const char* path, Container container, int32_t* frames,
+                 const std::vector<std::vector<PacketTiming>>* timings = nullptr);
 
 // ---- Encoder setup (avifile_encoder.cpp) ----
 

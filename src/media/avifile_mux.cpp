@@ -1,5 +1,5 @@
-// The AVI file being written, on libavformat's AVI muxer and libavcodec's encoders: its
-// header, its frames and its completion.
+// The file being written, on libavformat's AVI, Matroska and MP4 muxers and libavcodec's
+// encoders: its header, its frames and its completion.
 //
 // The muxer needs the frame size before it writes the file header, so the header is written
 // when the first frame format is set; the file itself is created at open time, so that an
@@ -27,15 +27,26 @@ int WritePacket(AviMux& mux, AVPacket* packet) {
     // The chunk with its header and padding, the empty chunks of a gap, and for every packet
     // so far its index entries (idx1, and the OpenDML ix00 past 1 GB), with headroom for the
     // index headers and a new RIFF list.
+    // Matroska's and MP4's packets wait in the cluster or fragment, which takes some bytes
+    // of its own for each.
     AVIOContext* pb = mux.format->pb;
-    const int64_t room = avio_tell(pb) + packet->size + 16 + 16 * mux.gapFrames +
+    const int size = packet->size;
+    const int64_t room = avio_tell(pb) + mux.pendingBytes + size + 16 + 16 * mux.gapFrames +
                          24 * (mux.packetsWritten + 1) + 8192;
     if (const int refused = mux.output.Reserve(room))
         return refused;
     mux.gapFrames = 0;
     ++mux.packetsWritten;
+    if (mux.kind.container == Container::Mp4) {
+        const auto stream = static_cast<size_t>(packet->stream_index);
+        if (mux.timings.size() <= stream)
+            mux.timings.resize(stream + 1);
+        mux.timings[stream].push_back({packet->pts, packet->dts, packet->duration});
+    }
     int ret = av_write_frame(mux.format.get(), packet);
-    if (ret >= 0) {
+    if (ret >= 0 && mux.GathersPackets()) {
+        mux.pendingBytes += size + 64;
+    } else if (ret >= 0) {
         avio_flush(pb);
         if (pb->error < 0)
             ret = pb->error;
@@ -43,6 +54,22 @@ int WritePacket(AviMux& mux, AVPacket* packet) {
             mux.completeEnd = mux.output.End();
     }
     return ret;
+}
+
+int WriteOut(AviMux& mux) {
+    if (!mux.GathersPackets() || mux.pendingBytes == 0)
+        return 0;
+    AVIOContext* pb = mux.format->pb;
+    int ret = av_write_frame(mux.format.get(), nullptr); // ends the cluster or fragment
+    if (ret >= 0) {
+        avio_flush(pb);
+        if (pb->error < 0)
+            ret = pb->error;
+        else
+            mux.completeEnd = mux.output.End();
+    }
+    mux.pendingBytes = 0;
+    return ret < 0 ? ret : 0;
 }
 
 namespace {
@@ -104,6 +131,9 @@ long ConfigureEncoder(AviMux& mux, int bpp, AVPixelFormat native) {
         IndependentFrames(mux.encoder.get(), c.setup) && encoderFormat == mux.bufferFormat;
     if (avcodec_parameters_from_context(mux.stream->codecpar, mux.encoder.get()) < 0)
         return AVIERR_MEMORY;
+    // H.265 in MP4 under the name Apple's players ask for (its parameter sets in the header).
+    if (mux.kind.container == Container::Mp4 && codec->id == AV_CODEC_ID_HEVC)
+        mux.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
     if (encoderFormat == mux.bufferFormat)
         return AVIERR_OK;
     mux.scaler.reset(sws_getContext(width, height, mux.bufferFormat, width, height, encoderFormat,
@@ -154,7 +184,13 @@ long ConfigureSink(AviMux& mux, const BITMAPINFOHEADER& bih, const Compression& 
         return AVIERR_MEMORY;
 
     AVDictionary* muxerOptions = nullptr;
-    av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
+    if (mux.kind.container == Container::Avi)
+        av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // DIBs are stored bottom-up
+    // MP4 is written as fragments, each written out when the program says (after every
+    // frame), behind a header that holds no index: what was written is playable whatever
+    // becomes of the writer. The completed file is rewritten as an ordinary one.
+    if (mux.kind.container == Container::Mp4)
+        av_dict_set(&muxerOptions, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
     const int ret = avformat_write_header(mux.format.get(), &muxerOptions);
     av_dict_free(&muxerOptions);
     avio_flush(mux.format->pb);
@@ -189,10 +225,11 @@ void ForgetSink(AviMux& mux) {
 namespace {
 
 // Completes the file: a file without frames gets the header of its stream rectangle, then
-// the encoder is drained and the index written. A file that never became an AVI is removed.
+// the encoders are drained and the index written. A file that never became an AVI is removed.
 // After a failed write (a failing disk, not a full one: room for every packet and the index
 // is claimed ahead) the output skips every later write, the index included: the file is
-// then cut after its last whole packet and rewritten complete.
+// then cut after its last whole packet (cluster, fragment) and rewritten complete. A complete
+// MP4 file is rewritten with its index at the front.
 void FinishFile(AviMux& mux) {
     if (mux.stream && !mux.headerWritten && !mux.broken) {
         BITMAPINFOHEADER bih{};
@@ -214,6 +251,9 @@ void FinishFile(AviMux& mux) {
             if (avcodec_send_frame(mux.encoder.get(), nullptr) >= 0)
                 DrainEncoder(mux, nullptr);
         }
+        FinishSound(mux);
+        if (!mux.failed && WriteOut(mux) < 0)
+            mux.failed = true;
         av_write_trailer(mux.format.get());
     }
     bool unfinished = false;
@@ -229,11 +269,13 @@ void FinishFile(AviMux& mux) {
     mux.format.reset();
     if (unfinished) {
         mux.output.CloseAt(mux.completeEnd);
-        AVIFileRepair(mux.path.c_str(), nullptr);
+        RewriteFile(mux.path.c_str(), mux.kind.container, nullptr, &mux.timings);
     }
     mux.output.Close();
     if (!mux.headerWritten)
         std::remove(mux.path.c_str());
+    else if (!unfinished && mux.kind.container == Container::Mp4)
+        RewriteFile(mux.path.c_str(), Container::Mp4, nullptr, &mux.timings);
 }
 
 } // namespace
@@ -261,6 +303,8 @@ long CanWriteAt(const AviMux& mux, int32_t start) {
 }
 
 long Written(AviMux& mux, int32_t start, long ret) {
+    if (ret == AVIERR_OK && WriteOut(mux) < 0)
+        ret = AVIERR_FILEWRITE;
     if (ret != AVIERR_OK)
         mux.failed = true;
     else

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "media/output_format.h"
+
 namespace vexo::media {
 
 using FOURCC = uint32_t;
@@ -104,9 +106,18 @@ struct CompressorInfo {
     bool hasKeyFrames; // honours lKey
     bool hasDataRate;  // honours lDataRate
     bool hasOptions;   // has private options (Configure)
+    // The quality (0..10000) the compressor makes good videos at, for a choice made afresh;
+    // -1 where it has none of its own.
+    int32_t defaultQuality = -1;
 };
 // Every compressor this machine offers that fits an AVI file, uncompressed first.
 std::vector<CompressorInfo> ICEnumerateCompressors();
+// The same for the files of a container.
+std::vector<CompressorInfo> ICEnumerateCompressors(Container container);
+// Whether files of the container can hold what the compressor makes (uncompressed frames
+// only AVI). A code nobody serves counts as held by AVI, which reports it missing when the
+// stream is made, and by no other container.
+bool ICHeldBy(FOURCC code, Container container);
 
 // True for the codes that mean uncompressed full frames: 0, "DIB " and kDefaultFourCC.
 bool ICIsUncompressed(FOURCC code);
@@ -133,6 +144,11 @@ struct EncoderSetup {
     // The encoder carries nothing from one frame to the next (unless an option of it makes
     // its tables adapt), so frames may be compressed by separate encoders, in any order.
     bool independentFrames = false;
+    // The encoder runs threads of its own on every core, set up (by its options) so that it
+    // holds no frame back.
+    bool ownThreads = false;
+    // The quality taken when the choice has none (0..10000).
+    int defaultQuality = 7500;
 };
 // False for a null handle.
 bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup);

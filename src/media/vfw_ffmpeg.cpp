@@ -34,6 +34,22 @@ struct OptionDef {
     int defaultIndex;
 };
 
+// The containers a compressor's frames go into, as bits.
+constexpr unsigned kInAvi = 1u << static_cast<int>(Container::Avi);
+constexpr unsigned kInMatroska = 1u << static_cast<int>(Container::Matroska);
+constexpr unsigned kInMp4 = 1u << static_cast<int>(Container::Mp4);
+
+// The encoder presets of x264 and x265, fastest first.
+const std::vector<Choice> kPresets = {{"Ultra fast", "ultrafast"},
+                                      {"Super fast", "superfast"},
+                                      {"Very fast", "veryfast"},
+                                      {"Faster", "faster"},
+                                      {"Fast", "fast"},
+                                      {"Medium", "medium"},
+                                      {"Slow", "slow"},
+                                      {"Slower", "slower"},
+                                      {"Very slow", "veryslow"}};
+
 // One compressor: a row of the table below. What sets one encoder apart from the others is
 // a field here, so that a new compressor is one more row.
 struct CodecDef {
@@ -52,8 +68,15 @@ struct CodecDef {
     int qualityBest = 2;
     int defaultSlices = 0;
     bool independentFrames = false;
+    bool ownThreads = false;
+    // The quality a fresh choice starts at; -1: none of its own (7500 where one is needed).
+    int defaultQuality = -1;
     // Encoder options set whatever the user chose (name, value).
     std::vector<std::pair<const char*, const char*>> fixedOptions = {};
+    // Where its frames can be stored. The lossless compressors and Motion JPEG go into
+    // Matroska as into AVI (by their four-character code); MP4 holds the MPEG family and the
+    // web's codecs.
+    unsigned containers = kInAvi | kInMatroska;
 };
 
 const std::vector<CodecDef>& Codecs() {
@@ -61,7 +84,9 @@ const std::vector<CodecDef>& Codecs() {
         {.fourcc = kDefaultFourCC,
          .aliases = {0, FOURCC_DIB},
          .encoder = "rawvideo",
-         .name = "Full Frames (Uncompressed)"},
+         .name = "Full Frames (Uncompressed)",
+         // Matroska and MP4 take no raw RGB frames.
+         .containers = kInAvi},
         {.fourcc = MakeFourCC('H', 'F', 'Y', 'U'),
          .encoder = "huffyuv",
          .name = "Huffyuv lossless codec",
@@ -146,28 +171,17 @@ const std::vector<CodecDef>& Codecs() {
          .quality = true,
          .keyFrames = true,
          .dataRate = true,
-         .preferredFormat = "yuv420p"},
+         .preferredFormat = "yuv420p",
+         .containers = kInAvi | kInMatroska | kInMp4},
         {.fourcc = MakeFourCC('H', '2', '6', '4'),
-         .aliases = {MakeFourCC('X', '2', '6', '4')},
+         .aliases = {MakeFourCC('X', '2', '6', '4'), MakeFourCC('A', 'V', 'C', '1')},
          .encoder = "libx264",
          .name = "H.264 (x264)",
          .quality = true,
          .keyFrames = true,
          .dataRate = true,
          .preferredFormat = "yuv420p",
-         .options = {{"preset",
-                      "Preset",
-                      "preset",
-                      {{"Ultra fast", "ultrafast"},
-                       {"Super fast", "superfast"},
-                       {"Very fast", "veryfast"},
-                       {"Faster", "faster"},
-                       {"Fast", "fast"},
-                       {"Medium", "medium"},
-                       {"Slow", "slow"},
-                       {"Slower", "slower"},
-                       {"Very slow", "veryslow"}},
-                      5},
+         .options = {{"preset", "Preset", "preset", kPresets, 5},
                      {"tune",
                       "Tune",
                       "tune",
@@ -185,8 +199,79 @@ const std::vector<CodecDef>& Codecs() {
          .qualityBest = 10,
          // Without look-ahead, and taking the frames as constant-rate (else it waits for the
          // next frame's time stamp), it holds no frame back: a frame reported written is in
-         // the file. (Frame threads, which hold frames too, are not used for it.)
-         .fixedOptions = {{"rc-lookahead", "0"}, {"x264-params", "force-cfr=1"}}},
+         // the file. Its threads split each frame into slices, which hold nothing back
+         // either (frame threads would).
+         .ownThreads = true,
+         .defaultQuality = 6800, // crf 23, x264's own default
+         .fixedOptions = {{"rc-lookahead", "0"}, {"x264-params", "force-cfr=1:sliced-threads=1"}},
+         .containers = kInAvi | kInMatroska | kInMp4},
+        {.fourcc = MakeFourCC('H', 'E', 'V', 'C'),
+         .aliases = {MakeFourCC('H', '2', '6', '5'), MakeFourCC('X', '2', '6', '5'),
+                     MakeFourCC('H', 'V', 'C', '1')},
+         .encoder = "libx265",
+         .name = "H.265 / HEVC (x265)",
+         .quality = true,
+         .keyFrames = true,
+         .dataRate = true,
+         .preferredFormat = "yuv420p",
+         .options = {{"preset", "Preset", "preset", kPresets, 5}},
+         .qualityOption = "crf",
+         .qualityWorst = 51,
+         .qualityBest = 10,
+         // No look-ahead and one frame thread (its rows still run on every core): no frame
+         // held back. Its messages go to FFmpeg's log only when they are errors.
+         .ownThreads = true,
+         .defaultQuality = 5600, // crf 28, x265's own default
+         .fixedOptions = {{"x265-params", "rc-lookahead=0:frame-threads=1:log-level=error"}},
+         .containers = kInMatroska | kInMp4},
+        {.fourcc = MakeFourCC('V', 'P', '9', '0'),
+         .encoder = "libvpx-vp9",
+         .name = "VP9 (libvpx)",
+         .quality = true,
+         .keyFrames = true,
+         .dataRate = true,
+         .preferredFormat = "yuv420p",
+         // cpu-used: 0 compresses best, 5 is fastest at this quality setting.
+         .options = {{"speed",
+                      "Speed",
+                      "cpu-used",
+                      {{"0 (slowest)", "0"},
+                       {"1", "1"},
+                       {"2", "2"},
+                       {"3", "3"},
+                       {"4", "4"},
+                       {"5 (fastest)", "5"}},
+                      4}},
+         // crf 63 (worst) .. 10 (best), constant quality (no target rate).
+         .qualityOption = "crf",
+         .qualityWorst = 63,
+         .qualityBest = 10,
+         // No frames looked ahead (no hidden reference frames), rows on every core.
+         .ownThreads = true,
+         .defaultQuality = 5700, // crf 33
+         .fixedOptions = {{"lag-in-frames", "0"}, {"row-mt", "1"}, {"deadline", "good"}},
+         .containers = kInMatroska | kInMp4},
+        {.fourcc = MakeFourCC('A', 'V', '0', '1'),
+         .encoder = "libaom-av1",
+         .name = "AV1 (libaom)",
+         .quality = true,
+         .keyFrames = true,
+         .dataRate = true,
+         .preferredFormat = "yuv420p",
+         .options = {{"speed",
+                      "Speed",
+                      "cpu-used",
+                      {{"5 (slowest)", "5"}, {"6", "6"}, {"7", "7"}, {"8 (fastest)", "8"}},
+                      3}},
+         .qualityOption = "crf",
+         .qualityWorst = 63,
+         .qualityBest = 10,
+         // Its real-time mode looks no frame ahead, so it holds none back, and is fast enough
+         // to record with; rows on every core.
+         .ownThreads = true,
+         .defaultQuality = 5300, // crf 35
+         .fixedOptions = {{"usage", "realtime"}, {"row-mt", "1"}},
+         .containers = kInMatroska | kInMp4},
     };
     return codecs;
 }
@@ -383,15 +468,26 @@ bool ICSetOption(HIC hic, const std::string& key, int value) {
 }
 
 std::vector<CompressorInfo> ICEnumerateCompressors() {
+    return ICEnumerateCompressors(Container::Avi);
+}
+
+std::vector<CompressorInfo> ICEnumerateCompressors(Container container) {
     std::vector<CompressorInfo> result;
     for (const CodecDef& def : Codecs()) {
         // Uncompressed frames need no encoder: they are always offered.
-        if (!ICIsUncompressed(def.fourcc) && !Available(def))
+        if ((!ICIsUncompressed(def.fourcc) && !Available(def)) || !ICHeldBy(def.fourcc, container))
             continue;
-        result.push_back(
-            {def.fourcc, def.name, def.quality, def.keyFrames, def.dataRate, !def.options.empty()});
+        result.push_back({def.fourcc, def.name, def.quality, def.keyFrames, def.dataRate,
+                          !def.options.empty(), def.defaultQuality});
     }
     return result;
+}
+
+bool ICHeldBy(FOURCC code, Container container) {
+    const CodecDef* def = ICIsUncompressed(code) ? &Codecs().front() : FindCodec(code);
+    if (!def)
+        return container == Container::Avi;
+    return (def->containers & (1u << static_cast<int>(container))) != 0;
 }
 
 bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
@@ -407,6 +503,8 @@ bool ICGetEncoderSetup(HIC hic, EncoderSetup* setup) {
     setup->qualityBest = hic->def->qualityBest;
     setup->defaultSlices = hic->def->defaultSlices;
     setup->independentFrames = hic->def->independentFrames;
+    setup->ownThreads = hic->def->ownThreads;
+    setup->defaultQuality = hic->def->defaultQuality >= 0 ? hic->def->defaultQuality : 7500;
     setup->options.clear();
     for (size_t i = 0; i < hic->def->options.size(); ++i) {
         const OptionDef& def = hic->def->options[i];

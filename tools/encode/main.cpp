@@ -1,12 +1,13 @@
-// vexo-encode: turns a folder of screenshots into an AVI file without the game, through the
-// same frame collector and AVI writer the program uses; and completes an AVI file whose
-// writer was killed.
+// vexo-encode: turns a folder of screenshots into a video (AVI, Matroska or MP4) without the
+// game, through the same frame collector and writer the program uses; and completes an AVI
+// file whose writer was killed.
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,13 +27,16 @@ namespace {
 
 const char kUsage[] =
     "usage: vexo-encode [--fps N] [--gamma G] [--fourcc CODE | --settings FILE] [--interval MS]\n"
-    "                   [--mask PATTERN] [--consume] [--blend K] DIR OUT.avi\n"
+    "                   [--mask PATTERN] [--consume] [--blend K] [--container avi|mkv|mp4]\n"
+    "                   DIR OUT\n"
     "       vexo-encode --repair FILE.avi\n"
-    "  --fps N          frames per second of the AVI file (default 25)\n"
+    "  --fps N          frames per second of the video (default 25)\n"
     "  --gamma G        output gamma (default 1.0, no change)\n"
-    "  --fourcc CODE    compressor by four-character code: DIB, HFYU, FFVH, FFV1, MJPG ...\n"
-    "                   (default uncompressed)\n"
+    "  --fourcc CODE    compressor by four-character code: DIB, HFYU, FFVH, FFV1, MJPG, FMP4,\n"
+    "                   H264, HEVC, VP90, AV01 ... (default uncompressed, AVI only)\n"
     "  --settings FILE  take the compressor from a settings file's \"codec\" section\n"
+    "  --container C    the file: avi (AVI), mkv (Matroska) or mp4 (MP4); default by OUT's\n"
+    "                   extension (.mkv, .mp4), else avi\n"
     "  --interval MS    pause before each look into DIR (default 1000)\n"
     "  --mask PATTERN   screenshot file names (default shot*.tga)\n"
     "  --consume        empty and delete the screenshots used, as the program does\n"
@@ -122,6 +126,7 @@ int main(int argc, char** argv) {
     int interval = 1000;
     std::string mask = "shot*.tga";
     std::string fourcc, settings;
+    std::optional<media::Container> container;
     bool consume = false;
     int blend = 1;
     std::string dir, out, repair;
@@ -166,6 +171,10 @@ int main(int argc, char** argv) {
             if (!v || !*v)
                 return Usage("--mask takes a pattern");
             mask = v;
+        } else if (a == "--container") {
+            const char* v = value("--container");
+            if (!v || !(container = media::ContainerFromKey(v)))
+                return Usage("--container takes avi, mkv or mp4");
         } else if (a == "--consume") {
             consume = true;
         } else if (a == "--blend") {
@@ -196,7 +205,7 @@ int main(int argc, char** argv) {
         return Repair(repair, causes);
     }
     if (dir.empty() || out.empty())
-        return Usage("DIR and OUT.avi are needed");
+        return Usage("DIR and OUT are needed");
     if (!fourcc.empty() && !settings.empty())
         return Usage("--fourcc and --settings exclude each other");
     if (!platform::DirectoryExists(dir)) {
@@ -237,8 +246,19 @@ int main(int argc, char** argv) {
         }
     }
 
+    media::OutputFormat output;
+    output.container =
+        container ? *container : media::ContainerOfPath(out).value_or(media::Container::Avi);
+    output = media::Fitted(output);
+    if (!media::ICHeldBy(writer.CodecVars.fccHandler, output.container)) {
+        std::fprintf(stderr, "vexo-encode: a %s file cannot hold the compressor %s\n",
+                     media::ContainerName(output.container).c_str(),
+                     media::FourCCToString(writer.CodecVars.fccHandler).c_str());
+        return 2;
+    }
+
     const int present = platform::CountMatchingFiles(dir + platform::kPathSep + mask);
-    if (!writer.Open(out, 640, 480, fps, 1)) {
+    if (!writer.Open(out, 640, 480, fps, 1, output)) {
         causes.Print("vexo-encode: cannot create " + out);
         writer.Close(0);
         return 1;
