@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -72,13 +73,29 @@ bool IsUncompressedCode(FOURCC code) {
 }
 
 CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget* parent)
-    : QDialog(parent), vars_(vars), compressors_(ICEnumerateCompressors()) {
+    : CompressorDialog(vars, aviFiles_, title, parent) {}
+
+CompressorDialog::CompressorDialog(COMPVARS& vars, media::OutputFormat& output,
+                                   const QString& title, QWidget* parent)
+    : QDialog(parent), vars_(vars), output_(output),
+      compressors_(ICEnumerateCompressors(output.container)) {
     setObjectName("CompressorDialog");
     setWindowTitle(title);
     setModal(true);
     // The numbers of the dialog are shown and read the same whatever the user's language
     // (no native digits, no group or decimal separators of the locale).
     setLocale(QLocale::c());
+
+    auto* labContainer = new QLabel("Con&tainer:", this);
+    labContainer->setObjectName("labContainer");
+    cbContainer_ = new QComboBox(this);
+    cbContainer_->setObjectName("cbContainer");
+    for (media::Container container : media::Containers())
+        cbContainer_->addItem(QString::fromStdString(media::ContainerName(container) + " (" +
+                                                     media::ContainerExtension(container) + ")"),
+                              static_cast<int>(container));
+    cbContainer_->setCurrentIndex(cbContainer_->findData(static_cast<int>(output_.container)));
+    labContainer->setBuddy(cbContainer_);
 
     auto* labCompressor = new QLabel("&Compressor:", this);
     labCompressor->setObjectName("labCompressor");
@@ -119,6 +136,16 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget
     auto* labRate = new QLabel("KB/s", this);
     labRate->setObjectName("labDataRateUnit");
 
+    auto* labSound = new QLabel("&Sound:", this);
+    labSound->setObjectName("labSound");
+    cbSound_ = new QComboBox(this);
+    cbSound_->setObjectName("cbSound");
+    for (media::SoundCodec sound : media::SoundsOf(output_.container))
+        cbSound_->addItem(QString::fromStdString(media::SoundName(sound)), static_cast<int>(sound));
+    cbSound_->setCurrentIndex(
+        std::max(0, cbSound_->findData(static_cast<int>(media::Fitted(output_).sound))));
+    labSound->setBuddy(cbSound_);
+
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons_->setObjectName("buttons");
     buttons_->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
@@ -127,18 +154,22 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget
     connect(buttons_, &QDialogButtonBox::rejected, this, &CompressorDialog::reject);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(labCompressor, 0, 0);
-    grid->addWidget(cbCompressor_, 0, 1, 1, 2);
-    grid->addWidget(btnConfigure_, 0, 3);
-    grid->addWidget(labQuality, 1, 0);
-    grid->addWidget(sliderQuality_, 1, 1, 1, 2);
-    grid->addWidget(spinQuality_, 1, 3);
-    grid->addWidget(cbKeyFrames_, 2, 0);
-    grid->addWidget(spinKeyFrames_, 2, 1);
-    grid->addWidget(labFrames, 2, 2);
-    grid->addWidget(cbDataRate_, 3, 0);
-    grid->addWidget(spinDataRate_, 3, 1);
-    grid->addWidget(labRate, 3, 2);
+    grid->addWidget(labContainer, 0, 0);
+    grid->addWidget(cbContainer_, 0, 1, 1, 2);
+    grid->addWidget(labCompressor, 1, 0);
+    grid->addWidget(cbCompressor_, 1, 1, 1, 2);
+    grid->addWidget(btnConfigure_, 1, 3);
+    grid->addWidget(labQuality, 2, 0);
+    grid->addWidget(sliderQuality_, 2, 1, 1, 2);
+    grid->addWidget(spinQuality_, 2, 3);
+    grid->addWidget(cbKeyFrames_, 3, 0);
+    grid->addWidget(spinKeyFrames_, 3, 1);
+    grid->addWidget(labFrames, 3, 2);
+    grid->addWidget(cbDataRate_, 4, 0);
+    grid->addWidget(spinDataRate_, 4, 1);
+    grid->addWidget(labRate, 4, 2);
+    grid->addWidget(labSound, 5, 0);
+    grid->addWidget(cbSound_, 5, 1, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(buttons_);
@@ -159,7 +190,46 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget
         cbCompressor_->setCurrentIndex(EntryFor(compressors_, vars_.fccHandler));
     connect(cbCompressor_, &QComboBox::currentIndexChanged, this,
             &CompressorDialog::SelectionChanged);
+    connect(cbContainer_, &QComboBox::currentIndexChanged, this,
+            &CompressorDialog::ContainerChanged);
     UpdateControls();
+}
+
+media::Container CompressorDialog::SelectedContainer() const {
+    return static_cast<media::Container>(cbContainer_->currentData().toInt());
+}
+
+void CompressorDialog::ContainerChanged() {
+    const media::Container container = SelectedContainer();
+    const int index = cbCompressor_->currentIndex();
+    const FOURCC before = index >= 0 && index < static_cast<int>(compressors_.size())
+                              ? compressors_[static_cast<size_t>(index)].fourcc
+                              : 0;
+    compressors_ = ICEnumerateCompressors(container);
+    int selected = -1;
+    for (size_t i = 0; i < compressors_.size() && selected < 0; ++i)
+        if (compressors_[i].fourcc == before)
+            selected = static_cast<int>(i);
+    for (size_t i = 0; i < compressors_.size() && selected < 0; ++i)
+        if (compressors_[i].fourcc == media::MakeFourCC('H', '2', '6', '4'))
+            selected = static_cast<int>(i);
+    {
+        const QSignalBlocker quiet(cbCompressor_);
+        cbCompressor_->clear();
+        for (const CompressorInfo& info : compressors_)
+            cbCompressor_->addItem(QString::fromStdString(info.name));
+        cbCompressor_->setCurrentIndex(compressors_.empty() ? -1 : std::max(selected, 0));
+    }
+    if (cbCompressor_->currentIndex() != index || selected < 0 ||
+        compressors_[static_cast<size_t>(selected)].fourcc != before)
+        SelectionChanged(cbCompressor_->currentIndex());
+
+    const int sound = cbSound_->currentData().toInt();
+    const QSignalBlocker quiet(cbSound_);
+    cbSound_->clear();
+    for (media::SoundCodec codec : media::SoundsOf(container))
+        cbSound_->addItem(QString::fromStdString(media::SoundName(codec)), static_cast<int>(codec));
+    cbSound_->setCurrentIndex(std::max(0, cbSound_->findData(sound)));
 }
 
 CompressorDialog::~CompressorDialog() {
@@ -173,9 +243,13 @@ void CompressorDialog::CloseHandle() {
     handleOpened_ = false;
 }
 
-void CompressorDialog::SelectionChanged(int) {
+void CompressorDialog::SelectionChanged(int index) {
     // Options set on the previous compressor's handle do not carry over.
     CloseHandle();
+    // A compressor chosen afresh starts at the quality it makes good videos at.
+    if (index >= 0 && index < static_cast<int>(compressors_.size()) &&
+        compressors_[static_cast<size_t>(index)].defaultQuality >= 0)
+        spinQuality_->setValue(compressors_[static_cast<size_t>(index)].defaultQuality / 100);
     UpdateControls();
 }
 
@@ -239,6 +313,9 @@ void CompressorDialog::accept() {
     vars_.lQ = qualityChanged_ ? spinQuality_->value() * 100 : std::clamp(vars_.lQ, 0, 10000);
     vars_.lKey = cbKeyFrames_->isChecked() ? spinKeyFrames_->value() : 0;
     vars_.lDataRate = cbDataRate_->isChecked() ? spinDataRate_->value() : 0;
+    output_.container = SelectedContainer();
+    output_.sound = static_cast<media::SoundCodec>(cbSound_->currentData().toInt());
+    output_ = media::Fitted(output_);
     QDialog::accept();
 }
 
@@ -277,8 +354,9 @@ void CompressorOptionsDialog::accept() {
     QDialog::accept();
 }
 
-int ChooseCompressor(QWidget* parent, COMPVARS& vars, const std::string& title) {
-    CompressorDialog dialog(vars, QString::fromStdString(title), parent);
+int ChooseCompressor(QWidget* parent, COMPVARS& vars, media::OutputFormat& output,
+                     const std::string& title) {
+    CompressorDialog dialog(vars, output, QString::fromStdString(title), parent);
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 

@@ -1,6 +1,7 @@
-// The compressor-choice dialog: the machine's compressors, quality, key-frame interval, data
-// rate and the chosen compressor's own options. It fills a compressor record on OK and
-// leaves it untouched on Cancel.
+// The compressor-choice dialog: the container of the files, the machine's compressors that
+// container holds, quality, key-frame interval, data rate, the chosen compressor's own
+// options, and the sound the container takes. It fills a compressor record (and the
+// container and sound) on OK and leaves them untouched on Cancel.
 #pragma once
 
 #include <QDialog>
@@ -21,17 +22,22 @@ namespace vexo {
 class CompressorDialog : public QDialog {
 public:
     // Preselects what vars holds: its compressor code (every code for uncompressed output
-    // selects the uncompressed entry), quality, key-frame interval and data rate.
+    // selects the uncompressed entry), quality, key-frame interval and data rate; the files
+    // are AVI files with PCM sound.
     CompressorDialog(media::COMPVARS& vars, const QString& title, QWidget* parent = nullptr);
+    // The same with the container and sound of output preselected; OK fills it too.
+    CompressorDialog(media::COMPVARS& vars, media::OutputFormat& output, const QString& title,
+                     QWidget* parent = nullptr);
     ~CompressorDialog() override;
 
+    // The compressors the chosen container holds, as the list shows them.
     const std::vector<media::CompressorInfo>& Compressors() const { return compressors_; }
     // The open compressor behind the current selection, opened on first need (null for
     // uncompressed output or when it cannot be opened). Owned by the dialog until OK.
     media::HIC SelectedHandle();
 
     // Fills the record: valid mark, type "vidc", code, quality, key frames, data rate and
-    // the open compressor with its configured options.
+    // the open compressor with its configured options; and the container and sound.
     void accept() override;
 
     // Shows the options of the selected compressor; changes go to its open handle.
@@ -39,11 +45,17 @@ public:
 
 private:
     void SelectionChanged(int index);
+    // Lists the compressors and sounds of the chosen container; the compressor stays where
+    // the container holds it, else H.264 is chosen where offered, else the first.
+    void ContainerChanged();
+    media::Container SelectedContainer() const;
     // Enables what the selected compressor honours.
     void UpdateControls();
     void CloseHandle();
 
     media::COMPVARS& vars_;
+    media::OutputFormat aviFiles_; // for the dialog that is not told the output
+    media::OutputFormat& output_;
     std::vector<media::CompressorInfo> compressors_;
     media::HIC handle_ = nullptr;
     bool handleOpened_ = false; // an open was tried for the current selection
@@ -51,7 +63,9 @@ private:
     // finer than the percent steps the controls show.
     bool qualityChanged_ = false;
 
+    QComboBox* cbContainer_;
     QComboBox* cbCompressor_;
+    QComboBox* cbSound_;
     QSlider* sliderQuality_;
     QSpinBox* spinQuality_;
     QCheckBox* cbKeyFrames_;
@@ -79,6 +93,7 @@ private:
 bool IsUncompressedCode(media::FOURCC code);
 
 // Shows the dialog modally; non-zero when the user confirmed it.
-int ChooseCompressor(QWidget* parent, media::COMPVARS& vars, const std::string& title);
+int ChooseCompressor(QWidget* parent, media::COMPVARS& vars, media::OutputFormat& output,
+                     const std::string& title);
 
 } // namespace vexo

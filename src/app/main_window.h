@@ -40,7 +40,8 @@ public:
                       const std::string& directory, int showCommand) override;
     void ShowAboutModal() override;
     void ShowHelpModal() override;
-    int CompressorChoose(media::COMPVARS& vars, const std::string& title) override;
+    int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+                         const std::string& title) override;
     void CloseMainWindow() override;
 
 protected:

@@ -172,8 +172,9 @@ void MainWindow::ShowHelpModal() {
         help_->exec();
 }
 
-int MainWindow::CompressorChoose(media::COMPVARS& vars, const std::string& title) {
-    return ChooseCompressor(this, vars, title);
+int MainWindow::CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+                                 const std::string& title) {
+    return ChooseCompressor(this, vars, output, title);
 }
 
 void MainWindow::CloseMainWindow() {

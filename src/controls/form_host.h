@@ -35,6 +35,7 @@ struct OpenDialogOptions {
 
 namespace media {
 struct COMPVARS;
+struct OutputFormat;
 }
 
 class IFormHost {
@@ -68,8 +69,10 @@ public:
     virtual void ShowAboutModal() = 0;
     virtual void ShowHelpModal() = 0;
 
-    // The compressor-choice dialog; non-zero when the user confirmed it.
-    virtual int CompressorChoose(media::COMPVARS& vars, const std::string& title) = 0;
+    // The compressor-choice dialog, with the container and the sound of the files; non-zero
+    // when the user confirmed it (vars and output then hold the choice).
+    virtual int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+                                 const std::string& title) = 0;
 
     // Closes the main window, which ends the program.
     virtual void CloseMainWindow() = 0;

@@ -58,9 +58,11 @@ void TfrmMain::btnCodecClick() {
     input.biBitCount = 24;
     vars.lpbiIn = &input;
 
-    const int confirmed = Host().CompressorChoose(vars, "Video Compression");
+    media::OutputFormat output = LoadOutputFormat(file);
+    const int confirmed = Host().CompressorChoose(vars, output, "Video Compression");
     vars.lpbiIn = nullptr;
     if (confirmed) {
+        SaveOutputFormat(file, output);
         FormSaveReporter reporter(*this);
         SaveCodecSettings(file, &vars, reporter);
     }

@@ -82,6 +82,7 @@ RunRequest RunRequestFrom(const MainControls& c) {
     r.LoadCodec = [ini = SettingsFilePath()](media::COMPVARS* vars) {
         return LoadCodecSettings(ini, vars);
     };
+    r.Output = LoadOutputFormat(SettingsFilePath());
     for (int j = 0; j < c.clbDemos.Count(); ++j)
         if (c.clbDemos.Checked(j))
             r.Demos.push_back({c.clbDemos.ItemText(j), j});

@@ -119,6 +119,10 @@ std::vector<CompressorInfo> ICEnumerateCompressors(Container container);
 // stream is made, and by no other container.
 bool ICHeldBy(FOURCC code, Container container);
 
+// The name the dialog shows for the compressor of a code; the code itself for one nobody
+// serves.
+std::string ICGetName(FOURCC code);
+
 // True for the codes that mean uncompressed full frames: 0, "DIB " and kDefaultFourCC.
 bool ICIsUncompressed(FOURCC code);
 

@@ -483,6 +483,11 @@ std::vector<CompressorInfo> ICEnumerateCompressors(Container container) {
     return result;
 }
 
+std::string ICGetName(FOURCC code) {
+    const CodecDef* def = ICIsUncompressed(code) ? &Codecs().front() : FindCodec(code);
+    return def ? def->name : FourCCToString(code);
+}
+
 bool ICHeldBy(FOURCC code, Container container) {
     const CodecDef* def = ICIsUncompressed(code) ? &Codecs().front() : FindCodec(code);
     if (!def)

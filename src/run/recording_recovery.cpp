@@ -13,8 +13,8 @@
 
 namespace vexo {
 
-using media::AVIERR_FILEOPEN, media::AVIERR_OK, media::AVIFileExit, media::AVIFileInit,
-    media::AVIFileRepair;
+using media::AVIERR_FILEOPEN, media::AVIERR_OK, media::AVIFileCountFrames, media::AVIFileExit,
+    media::AVIFileInit, media::AVIFileRepair;
 
 namespace {
 
@@ -40,18 +40,20 @@ platform::ProcessIdentity OwnerInName(const std::string& name) {
 }
 
 // The recorded video: completed with every frame it holds and kept as the demo's failed
-// recording, or removed when it holds none.
+// recording, or removed when it holds none. An AVI file is completed by the repair; Matroska
+// and MP4 files are readable up to their last cluster or fragment as they are.
 void SaveRecording(const std::string& recording, std::vector<std::string>& done) {
-    platform::DeleteFileAt(recording + ".repairing"); // a repair cut short as well
+    platform::DeleteFileAt(recording + ".repairing"); // a repair or rewrite cut short as well
     if (!platform::FileExists(recording))
         return;
-    const std::string video = EndsWith(recording, " (recording).avi")
-                                  ? recording.substr(0, recording.size() - 16) + ".avi"
-                                  : recording;
+    const std::string video = VideoOfRecording(recording);
     const std::string failed = FailedFileName(video);
+    const bool avi =
+        media::ContainerOfPath(recording).value_or(media::Container::Avi) == media::Container::Avi;
     int32_t frames = 0;
     AVIFileInit();
-    const long ret = AVIFileRepair(recording.c_str(), &frames);
+    const long ret = avi ? AVIFileRepair(recording.c_str(), &frames)
+                         : AVIFileCountFrames(recording.c_str(), &frames);
     AVIFileExit();
     if ((ret == AVIERR_OK && frames == 0) || ret == AVIERR_FILEOPEN) {
         platform::DeleteFileAt(recording);
@@ -65,7 +67,11 @@ void SaveRecording(const std::string& recording, std::vector<std::string>& done)
                        failed + "\" (the log says why).");
         return;
     }
-    if (ret == AVIERR_OK)
+    if (ret == AVIERR_OK && !avi)
+        done.push_back("The unfinished video \"" + recording + "\" holds " +
+                       std::to_string(frames) + " frames and was kept as \"" + failed +
+                       "\"; the demo was not recorded to its end.");
+    else if (ret == AVIERR_OK)
         done.push_back("The unfinished video \"" + recording + "\" was completed with the " +
                        std::to_string(frames) + " frames it held and kept as \"" + failed +
                        "\"; the demo was not recorded to its end.");

@@ -1,5 +1,6 @@
 #include "run/run_driver.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -117,6 +118,15 @@ public:
             ShowStatus("Failed.");
             return observer_.Failure("You didn't select an AVI codec yet.");
         }
+        if (!media::ICHeldBy(writer_.CodecVars.fccHandler, request_.Output.container)) {
+            const std::string text =
+                ContainerRefusesText(media::ICGetName(writer_.CodecVars.fccHandler),
+                                     media::ContainerName(request_.Output.container));
+            platform::LogFailure("run", text);
+            writer_.Close(0);
+            ShowStatus("Failed.");
+            return observer_.Failure(text);
+        }
         observer_.RunStarts();
         ended_ = false;
         // Whatever leaves the run from here by an exception ends the game and the worker,
@@ -168,6 +178,21 @@ private:
         queue_.Drain();
     }
     bool LoadCodec() { return request_.LoadCodec && request_.LoadCodec(&writer_.CodecVars); }
+
+    // Completes the video while the observer stays responsive: completing an MP4 file
+    // rewrites it whole, which takes a while for a long recording.
+    void CloseWriter() {
+        std::atomic<bool> closed{false};
+        std::thread closing([&] {
+            writer_.Close(0);
+            closed = true;
+        });
+        struct Join {
+            std::thread& thread;
+            ~Join() { thread.join(); }
+        } join{closing};
+        WaitPumping(observer_, queue_, [&] { return closed.load(); });
+    }
 
     void ReadInputs() {
         paths_ = BuildRunPaths(request_.BaseDir, request_.ModName, request_.ConfigItem,
@@ -252,12 +277,14 @@ private:
 
         // The demo is recorded beside its video under a name of its own: an earlier video
         // of the demo is replaced only once the new one is complete.
-        const std::string target = AviFileName(paths_.OutDir, paths_.ModName, demo, kSep);
+        const std::string target =
+            VideoFileName(paths_.OutDir, paths_.ModName, demo, kSep,
+                          media::ContainerExtension(request_.Output.container));
         const std::string recording = RecordingFileName(target);
         guard.RecordingStarted(recording);
         MakePath(paths_.OutDir);
         aviRate_ = AviRateFromText(request_.AviRate);
-        writer_.Open(recording, 640, 480, aviRate_, 1);
+        writer_.Open(recording, 640, 480, aviRate_, 1, request_.Output);
         if (request_.Gamma)
             writer_.SetGamma(*request_.Gamma);
 
@@ -337,7 +364,7 @@ private:
         worker.TakeWhatIsLeft();
         WaitPumping(observer_, queue_, [&] { return !worker.Active(); });
         const bool sound = writer_.HasSound();
-        writer_.Close(0);
+        CloseWriter();
         KeepFailedRecording(worker, recording, target);
         const bool kept = worker.FramesWritten() > 0;
         const std::string failed = FailedFileName(target);
@@ -399,7 +426,7 @@ private:
         ShowStatus("Failed.");
         EndRun();
         const bool sound = writer_.HasSound();
-        writer_.Close(0);
+        CloseWriter();
         KeepFailedRecording(worker, recording, target);
         const char* text = "Quake III didn't shut down properly.";
         Report(false, worker.FramesWritten() > 0 ? FailedFileName(target) : "", worker, sound,
@@ -431,7 +458,7 @@ private:
     void FinishDemo(TDirThread& worker, const std::string& recording, const std::string& target) {
         ShowStatus("Finalizing...");
         const bool sound = writer_.HasSound();
-        writer_.Close(0);
+        CloseWriter();
         worker.Terminate();
         std::string video = target;
         if (worker.Failed()) {

@@ -11,6 +11,7 @@
 
 #include "frames/frame_progress.h"
 #include "game/game_script.h"
+#include "media/output_format.h"
 #include "media/vfw.h"
 
 namespace vexo {
@@ -46,6 +47,9 @@ struct RunRequest {
     // Fills the writer's compressor record before every demo: the compressor and its
     // state. False when the choice cannot be used.
     std::function<bool(media::COMPVARS*)> LoadCodec;
+    // The kind of file each video is written as: its container (which gives the video's
+    // extension) and its sound. The compressor must be one the container holds.
+    media::OutputFormat Output;
     // The demos to record, in order.
     std::vector<RunDemo> Demos;
     // Follows the names of the temporary config and of the engine's recording (letters,

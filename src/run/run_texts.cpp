@@ -8,12 +8,46 @@
 
 namespace vexo {
 
+namespace {
+
+// Where a video file's extension begins (its size when it has none).
+size_t ExtensionAt(const std::string& name) {
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || name.find_first_of("\\/", dot) != std::string::npos
+               ? name.size()
+               : dot;
+}
+
+std::string Marked(const std::string& video, const char* mark) {
+    const size_t at = ExtensionAt(video);
+    return video.substr(0, at) + mark + video.substr(at);
+}
+
+} // namespace
+
 std::string RecordingFileName(const std::string& aviFileName) {
-    return aviFileName.substr(0, aviFileName.size() - 4) + " (recording).avi";
+    return Marked(aviFileName, " (recording)");
 }
 
 std::string FailedFileName(const std::string& aviFileName) {
-    return aviFileName.substr(0, aviFileName.size() - 4) + " (failed).avi";
+    return Marked(aviFileName, " (failed)");
+}
+
+std::string VideoOfRecording(const std::string& recordingFileName) {
+    static const std::string mark = " (recording)";
+    const size_t at = ExtensionAt(recordingFileName);
+    if (at < mark.size() || recordingFileName.compare(at - mark.size(), mark.size(), mark) != 0)
+        return recordingFileName;
+    return recordingFileName.substr(0, at - mark.size()) + recordingFileName.substr(at);
+}
+
+std::string ContainerRefusesText(const std::string& compressorName,
+                                 const std::string& containerName) {
+    const char* article = containerName == "Matroska" ? "a " : "an ";
+    return "The compressor \"" + compressorName + "\" cannot be stored in " + article +
+           containerName +
+           " file. Choose another compressor or another container with the \"Codec\" "
+           "button.";
 }
 
 std::string DemoGoneText(const std::string& demoItem) {
@@ -91,9 +125,14 @@ float GammaFromItem(const std::string& item) {
     return static_cast<float>(value);
 }
 
+std::string VideoFileName(const std::string& outDir, const std::string& modName,
+                          const std::string& demoBaseName, char sep, const std::string& extension) {
+    return outDir + sep + modName + "_" + demoBaseName + extension;
+}
+
 std::string AviFileName(const std::string& outDir, const std::string& modName,
                         const std::string& demoBaseName, char sep) {
-    return outDir + sep + modName + "_" + demoBaseName + ".avi";
+    return VideoFileName(outDir, modName, demoBaseName, sep, ".avi");
 }
 
 std::string ScreenshotWarningText(int count, const std::string& modName) {

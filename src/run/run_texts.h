@@ -17,7 +17,11 @@ int32_t AviRateFromText(const std::string& text);
 // The leading decimal number of a gamma list item ("1.3 - the tarvik network" gives 1.3).
 float GammaFromItem(const std::string& item);
 
-// outDir + sep + modName + "_" + demoBaseName + ".avi"
+// outDir + sep + modName + "_" + demoBaseName + extension (the container's: ".avi", ".mkv",
+// ".mp4").
+std::string VideoFileName(const std::string& outDir, const std::string& modName,
+                          const std::string& demoBaseName, char sep, const std::string& extension);
+// The same with ".avi".
 std::string AviFileName(const std::string& outDir, const std::string& modName,
                         const std::string& demoBaseName, char sep);
 
@@ -26,9 +30,17 @@ inline constexpr const char* kTimeScaleText =
     "The timescale must be a number greater than 0, such as 1.0 or 0.5.";
 
 // Where a demo is recorded until its video is complete: beside the video, " (recording)"
-// before ".avi"; and the name a failed demo's partial recording is kept under, " (failed)".
+// before its extension (".avi", ".mkv", ".mp4"); and the name a failed demo's partial
+// recording is kept under, " (failed)".
 std::string RecordingFileName(const std::string& aviFileName);
 std::string FailedFileName(const std::string& aviFileName);
+// The video a recording's file stands for ("X (recording).mkv" gives "X.mkv"); the name
+// itself for any other.
+std::string VideoOfRecording(const std::string& recordingFileName);
+
+// The error shown when the chosen container cannot hold the chosen compressor's frames.
+std::string ContainerRefusesText(const std::string& compressorName,
+                                 const std::string& containerName);
 
 // The error shown when a checked demo's file is gone by the time its game would start.
 std::string DemoGoneText(const std::string& demoItem);

@@ -187,6 +187,22 @@ bool SaveCodecSettings(const std::string& file, COMPVARS* vars, CodecSaveReporte
     return true;
 }
 
+media::OutputFormat LoadOutputFormat(const std::string& file) {
+    media::OutputFormat format;
+    format.container = media::ContainerFromKey(ReadIniString(file, kSection, "container", "avi"))
+                           .value_or(media::Container::Avi);
+    // An unknown sound is the container's own, as a missing one is.
+    format.sound = media::SoundFromKey(ReadIniString(file, kSection, "sound", ""))
+                       .value_or(media::SoundsOf(format.container).front());
+    return media::Fitted(format);
+}
+
+void SaveOutputFormat(const std::string& file, const media::OutputFormat& format) {
+    const media::OutputFormat fitted = media::Fitted(format);
+    WriteIniString(file, kSection, "container", media::ContainerKey(fitted.container));
+    WriteIniString(file, kSection, "sound", media::SoundKey(fitted.sound));
+}
+
 void Base64Encode(char* output, const unsigned char* input, int count) {
     char* out = output;
     int i = 0;

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "media/output_format.h"
 #include "media/vfw.h"
 
 namespace vexo {
@@ -28,6 +29,11 @@ int MotionBlurSubFrames(const std::string& file);
 void SaveMotionBlur(const std::string& file, int subFrames);
 // Whether a number of sub-frames is one of the choices (1 for off).
 bool IsMotionBlurChoice(int subFrames);
+// The kind of file the videos are written as: keys "container" ("avi", "mkv", "mp4") and
+// "sound" ("pcm", "aac", "opus") of section "codec". Missing or unknown values give AVI; a
+// sound the container does not take gives the container's own (Fitted).
+media::OutputFormat LoadOutputFormat(const std::string& file);
+void SaveOutputFormat(const std::string& file, const media::OutputFormat& format);
 
 // Standard base64 with "=" padding, no line breaks. Writes ((count + 2) / 3) * 4 characters
 // and a NUL; count 0 or less gives the empty text.

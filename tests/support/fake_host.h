@@ -65,9 +65,14 @@ public:
     }
     void ShowAboutModal() override { ++aboutShown; }
     void ShowHelpModal() override { ++helpShown; }
-    int CompressorChoose(media::COMPVARS& vars, const std::string& t) override {
+    int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+                         const std::string& t) override {
         chooserTitles.push_back(t);
-        return chooser ? chooser(vars) : 0;
+        shownOutputs.push_back(output);
+        const int confirmed = chooser ? chooser(vars) : 0;
+        if (confirmed && chosenOutput)
+            output = *chosenOutput;
+        return confirmed;
     }
     void CloseMainWindow() override { ++closed; }
 
@@ -82,6 +87,8 @@ public:
     bool shellWorks = true; // what ShellExecute answers
     std::vector<std::string> chooserTitles;
     std::function<int(media::COMPVARS&)> chooser;
+    std::vector<media::OutputFormat> shownOutputs;   // what the dialog opened with
+    std::optional<media::OutputFormat> chosenOutput; // what a confirmed dialog chooses
     std::function<void()> onProcessMessages;
     int aboutShown = 0, helpShown = 0, closed = 0, processed = 0;
 
