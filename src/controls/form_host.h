@@ -36,7 +36,7 @@ struct OpenDialogOptions {
 namespace media {
 struct COMPVARS;
 struct OutputFormat;
-}
+} // namespace media
 
 class IFormHost {
 public:

@@ -36,7 +36,7 @@ const char kUsage[] =
     "                   H264, HEVC, VP90, AV01 ... (default uncompressed, AVI only)\n"
     "  --settings FILE  take the compressor from a settings file's \"codec\" section\n"
     "  --container C    the file: avi (AVI), mkv (Matroska) or mp4 (MP4); default by OUT's\n"
-    "                   extension (.mkv, .mp4), else avi\n"
+    "                   extension (.avi, .mkv, .mp4), else the settings file's, else avi\n"
     "  --interval MS    pause before each look into DIR (default 1000)\n"
     "  --mask PATTERN   screenshot file names (default shot*.tga)\n"
     "  --consume        empty and delete the screenshots used, as the program does\n"
@@ -247,13 +247,20 @@ int main(int argc, char** argv) {
     }
 
     media::OutputFormat output;
-    output.container =
-        container ? *container : media::ContainerOfPath(out).value_or(media::Container::Avi);
+    if (container)
+        output.container = *container;
+    else if (const auto byName = media::ContainerOfPath(out))
+        output.container = *byName;
+    else if (!settings.empty())
+        output.container = LoadOutputFormat(settings).container;
     output = media::Fitted(output);
     if (!media::ICHeldBy(writer.CodecVars.fccHandler, output.container)) {
-        std::fprintf(stderr, "vexo-encode: a %s file cannot hold the compressor %s\n",
-                     media::ContainerName(output.container).c_str(),
-                     media::FourCCToString(writer.CodecVars.fccHandler).c_str());
+        const char* file = output.container == media::Container::Matroska ? "a Matroska"
+                           : output.container == media::Container::Mp4    ? "an MP4"
+                                                                          : "an AVI";
+        std::fprintf(stderr, "vexo-encode: %s file cannot hold the compressor %s (%s)\n", file,
+                     media::FourCCToString(writer.CodecVars.fccHandler).c_str(),
+                     media::ICGetName(writer.CodecVars.fccHandler).c_str());
         return 2;
     }
 
