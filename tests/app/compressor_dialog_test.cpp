@@ -174,6 +174,61 @@ TEST(CompressorDialogTest, ConfigureSetsTheCompressorsOwnOptions) {
     ICCompressorFree(&vars);
 }
 
+std::vector<std::string> Items(QComboBox* box) {
+    std::vector<std::string> items;
+    for (int i = 0; i < box->count(); ++i)
+        items.push_back(box->itemText(i).toStdString());
+    return items;
+}
+
+// The container chosen lists the compressors it holds and the sounds it takes; a compressor
+// it holds stays chosen, else H.264; a compressor chosen afresh starts at its own quality.
+TEST(CompressorDialogTest, TheContainerListsWhatItHolds) {
+    using media::Container, media::OutputFormat, media::SoundCodec;
+    const FOURCC h264 = MakeFourCC('H', '2', '6', '4'), hevc = MakeFourCC('H', 'E', 'V', 'C');
+    media::HIC probe = ICOpen(ICTYPE_VIDEO, hevc, ICMODE_COMPRESS);
+    if (!probe)
+        GTEST_SKIP() << "this FFmpeg has no libx265";
+    media::ICClose(probe);
+    COMPVARS vars = StoredRecord(kDefaultFourCC);
+    OutputFormat output;
+    CompressorDialog dialog(vars, output, "Video Compression");
+    auto* container = Child<QComboBox>(&dialog, "cbContainer");
+    auto* list = Child<QComboBox>(&dialog, "cbCompressor");
+    auto* sound = Child<QComboBox>(&dialog, "cbSound");
+    EXPECT_EQ(Items(container),
+              (std::vector<std::string>{"AVI (.avi)", "Matroska (.mkv)", "MP4 (.mp4)"}));
+    EXPECT_EQ(Items(sound), std::vector<std::string>{"PCM (uncompressed)"});
+    container->setCurrentIndex(2);
+    std::vector<std::string> names;
+    for (const CompressorInfo& info : ICEnumerateCompressors(Container::Mp4))
+        names.push_back(info.name);
+    EXPECT_EQ(Items(list), names);
+    EXPECT_EQ(list->currentText().toStdString(), "H.264 (x264)");
+    EXPECT_EQ(Child<QSlider>(&dialog, "sliderQuality")->value(), 68);
+    EXPECT_EQ(Items(sound), std::vector<std::string>{"AAC"});
+    container->setCurrentIndex(1);
+    EXPECT_EQ(list->currentText().toStdString(), "H.264 (x264)");
+    EXPECT_EQ(Items(sound), (std::vector<std::string>{"PCM (uncompressed)", "Opus"}));
+    sound->setCurrentIndex(1);
+    list->setCurrentIndex(list->findText("H.265 / HEVC (x265)"));
+    EXPECT_EQ(Child<QSlider>(&dialog, "sliderQuality")->value(), 56);
+    Child<QPushButton>(&dialog, "btnOK")->click();
+    EXPECT_TRUE(output == (OutputFormat{Container::Matroska, SoundCodec::Opus}));
+    EXPECT_EQ(vars.fccHandler, hevc);
+    EXPECT_EQ(vars.lQ, 5600);
+    ICCompressorFree(&vars);
+
+    // Cancel leaves the choice as it was; the stored one is preselected.
+    COMPVARS stored = StoredRecord(h264);
+    CompressorDialog again(stored, output, "Video Compression");
+    EXPECT_EQ(Child<QComboBox>(&again, "cbContainer")->currentIndex(), 1);
+    EXPECT_EQ(Child<QComboBox>(&again, "cbSound")->currentText().toStdString(), "Opus");
+    Child<QComboBox>(&again, "cbContainer")->setCurrentIndex(0);
+    Child<QPushButton>(&again, "btnCancel")->click();
+    EXPECT_TRUE(output == (OutputFormat{Container::Matroska, SoundCodec::Opus}));
+}
+
 TEST(CodecButtonWindowTest, CancelWritesNothing) {
     test::TempDir dir;
     platform::SetProgramDirectoryForTesting(dir.path());

@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
+#include "frames/avi_file.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "run/recording_guard.h"
@@ -197,6 +201,66 @@ TEST_F(RecordingGuardTest, AtTheNextStartAKilledRecordingIsPutRightAndARunningOn
               std::vector<std::string>{fs::path(running.JournalPath()).filename().string()});
     EXPECT_EQ(ReadFile(other / "baseq3/q3config.cfg"), "seta name \"recording\"\n");
     EXPECT_TRUE(RecoverInterruptedRecordings(journals).empty());
+}
+
+// Matroska and MP4 recordings of a killed program are readable up to their last frame as they
+// are: kept as failed ones, a rewrite cut short removed, one without a frame removed.
+TEST_F(RecordingGuardTest, AKilledMatroskaOrMp4RecordingIsKeptAsItIs) {
+    using media::Container, media::OutputFormat;
+    const platform::ProcessIdentity self = platform::CurrentProcess();
+    const std::string prefix =
+        journals + "/" + std::to_string(self.pid) + "-" + std::to_string(self.started + 1) + "-";
+    int n = 0;
+    auto journal = [&](const std::string& recording) {
+        RecordingGuard killed(paths, journals);
+        RecordingJournal written;
+        ASSERT_TRUE(ParseJournal(ReadFile(killed.JournalPath()), written));
+        written.Owner.started += 1;
+        written.Recording = recording;
+        WriteFile(prefix + std::to_string(++n) + ".journal", JournalText(written));
+    };
+    // Written by the writer itself, which is killed after `frames` frames.
+    auto killedWriter = [](const std::string& path, Container container, int frames) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            CAviFile writer;
+            writer.CodecVars.dwFlags = media::ICMF_COMPVARS_VALID;
+            writer.CodecVars.fccHandler = media::MakeFourCC('H', '2', '6', '4');
+            writer.CodecVars.lQ = 5000;
+            std::vector<unsigned char> pixels(64 * 48 * 3, 0x60);
+            const TgaImage image{3, 64, 48, static_cast<int32_t>(pixels.size()), pixels.data()};
+            if (!writer.Open(path, 640, 480, 25, 1, OutputFormat{container}))
+                ::_exit(1);
+            for (int i = 0; i < frames; ++i)
+                if (!writer.WriteFrame(&image, i))
+                    ::_exit(1);
+            ::raise(SIGKILL);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    };
+    const std::string mkv = out + "/mymod_one (recording).mkv";
+    const std::string mp4 = out + "/mymod_two (recording).mp4";
+    const std::string empty = out + "/mymod_three (recording).mp4";
+    killedWriter(mkv, Container::Matroska, 4);
+    killedWriter(mp4, Container::Mp4, 3);
+    killedWriter(empty, Container::Mp4, 0);
+    WriteFile(mp4 + ".repairing", "a rewrite cut short");
+    for (const std::string& recording : {mkv, mp4, empty})
+        journal(recording);
+
+    const std::vector<std::string> done = RecoverInterruptedRecordings(journals);
+
+    EXPECT_EQ(Frames(out + "/mymod_one (failed).mkv"), 4);
+    EXPECT_EQ(Frames(out + "/mymod_two (failed).mp4"), 3);
+    EXPECT_EQ(Names(out),
+              (std::vector<std::string>{"mymod_one (failed).mkv", "mymod_two (failed).mp4"}));
+    for (const std::string& line :
+         {"The unfinished video \"" + mkv + "\" holds 4 frames and was kept as \"" + out +
+              "/mymod_one (failed).mkv\"; the demo was not recorded to its end.",
+          "The unfinished video \"" + empty + "\" held no frame and was removed."})
+        EXPECT_EQ(std::count(done.begin(), done.end(), line), 1) << line;
 }
 
 } // namespace

@@ -36,6 +36,18 @@ TEST(RunRules, AviFileNamesJoinWithoutNormalising) {
     EXPECT_EQ(AviFileName("D:\\Video\\", "cpma", "a", '\\'), "D:\\Video\\\\cpma_a.avi");
 }
 
+// The video's name takes the container's extension; the recording's and the failed one's
+// follow it.
+TEST(RunRules, VideoNamesTakeTheContainersExtension) {
+    const std::string mkv = VideoFileName("/v", "baseq3", "demo1.x", '/', ".mkv");
+    EXPECT_EQ(mkv, "/v/baseq3_demo1.x.mkv");
+    EXPECT_EQ(RecordingFileName(mkv), "/v/baseq3_demo1.x (recording).mkv");
+    EXPECT_EQ(FailedFileName("/v/baseq3_a.mp4"), "/v/baseq3_a (failed).mp4");
+    EXPECT_EQ(VideoOfRecording(RecordingFileName(mkv)), mkv);
+    EXPECT_EQ(VideoOfRecording("/v/baseq3_a.mp4"), "/v/baseq3_a.mp4");
+    EXPECT_EQ(RecordingFileName("/v.d/noextension"), "/v.d/noextension (recording)");
+}
+
 TEST(RunRules, MakePathCreatesEveryDirectoryAlongThePath) {
     TempDir dir;
     MakePath(dir / "a/b/");
@@ -141,6 +153,18 @@ TEST_F(StartChecks, AStoredCodecThatCannotBeUsedStopsTheRun) {
     EXPECT_EQ(form->Controls.status.SimpleText(), "Failed.");
     EXPECT_TRUE(form->Controls.frmMain.Enabled());
     EXPECT_TRUE(form->Controls.clbDemos.Checked(0));
+}
+
+TEST_F(StartChecks, AContainerThatCannotHoldTheCompressorStopsTheRun) {
+    WriteFile(program / "vexo.ini",
+              "[paths]\nquake=" + base + "\noutput=" + out.path() + "\n[codec]\ncontainer=mp4\n");
+    form->Controls.clbDemos.SetChecked(0, true);
+    EXPECT_EQ(Start(), "The compressor \"Full Frames (Uncompressed)\" cannot be stored in an MP4 "
+                       "file. Choose another compressor or another container with the \"Codec\" "
+                       "button.");
+    EXPECT_EQ(form->Controls.status.SimpleText(), "Failed.");
+    EXPECT_TRUE(form->Controls.frmMain.Enabled());
+    EXPECT_TRUE(fs::is_empty(out.path()));
 }
 
 TEST_F(StartChecks, YesOpensTheScreenshotFolderAsItIsOnDisk) {

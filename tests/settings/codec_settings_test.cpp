@@ -12,6 +12,7 @@
 #include "form/frm_main.h"
 #include "frames/avi_file.h"
 #include "platform/fs.h"
+#include "run/run_request.h"
 #include "settings/codec_settings.h"
 #include "settings/ini.h"
 #include "support/fake_host.h"
@@ -218,6 +219,41 @@ TEST_F(CodecSettingsTest, CodecButtonSavesOnlyAConfirmedChoice) {
     EXPECT_EQ(Read("fcc"), std::to_string(FOURCC_DIB));
     EXPECT_EQ(Read("qty"), "8800");
     EXPECT_TRUE(host.boxes.empty());
+}
+
+// The kind of file is kept beside the compressor: a container and the sound it takes, AVI
+// with PCM where nothing (or nothing known) is stored. The Codec button shows the stored one
+// and stores what the dialog confirmed.
+TEST_F(CodecSettingsTest, TheContainerAndItsSoundAreKeptBesideTheCompressor) {
+    using media::Container, media::OutputFormat, media::SoundCodec;
+    for (const auto& [stored, loaded] :
+         {std::pair{std::string(), OutputFormat{}},
+          std::pair{std::string("container=MKV\nsound=opus\n"),
+                    OutputFormat{Container::Matroska, SoundCodec::Opus}},
+          std::pair{std::string("container=mkv\n"), OutputFormat{Container::Matroska}},
+          std::pair{std::string("container=mp4\nsound=pcm\n"),
+                    OutputFormat{Container::Mp4, SoundCodec::Aac}},
+          std::pair{std::string("container=webm\nsound=opus\n"), OutputFormat{}}}) {
+        Store(stored);
+        EXPECT_TRUE(LoadOutputFormat(Ini()) == loaded) << stored;
+    }
+
+    test::FakeHost host;
+    CAviFile writer;
+    platform::MainThreadQueue queue;
+    TfrmMain form(host, writer, queue);
+    Store("container=mkv\nsound=opus\n");
+    host.chooser = [](COMPVARS& chosen) {
+        chosen.fccHandler = MakeFourCC('H', '2', '6', '4');
+        return 1;
+    };
+    host.chosenOutput = OutputFormat{Container::Mp4, SoundCodec::Aac};
+    form.Guard([&] { form.btnCodecClick(); });
+    ASSERT_EQ(host.shownOutputs.size(), 1u);
+    EXPECT_TRUE(host.shownOutputs[0] == (OutputFormat{Container::Matroska, SoundCodec::Opus}));
+    EXPECT_EQ(Read("container"), "mp4");
+    EXPECT_EQ(Read("sound"), "aac");
+    EXPECT_TRUE(RunRequestFrom(form.Controls).Output == *host.chosenOutput);
 }
 
 } // namespace
