@@ -213,6 +213,30 @@ TEST_F(RealEngineTest, ADemoBecomesTheEnginesFramesAndSoundWithRealtimeOffAndOn)
     ExpectNothingLeftBehind();
 }
 
+// Recorded into MP4 with H.264, the engine's sound becomes AAC, as long as the picture.
+TEST_F(RealEngineTest, ADemoRecordedIntoMp4HasTheEnginesFramesAndItsSoundAsAac) {
+    const std::string reference = Reference();
+    test::WriteFile(program / "vexo.ini",
+                    "[paths]\nquake=" + base + "\noutput=" + out +
+                        "\n[codec]\nfcc=" + std::to_string(media::MakeFourCC('H', '2', '6', '4')) +
+                        "\nqty=6800\ncontainer=mp4\n");
+    Record(true);
+    const std::string mp4 = out + "/baseoa_short.mp4";
+    EXPECT_EQ(Probe(mp4, "v:0", "codec_name,nb_read_frames"),
+              "h264," + Probe(reference, "v:0", "nb_read_frames"));
+    EXPECT_EQ(Probe(mp4, "a:0", "codec_name,sample_rate,channels"), "aac,22050,2\n");
+    EXPECT_NEAR(std::stod(Probe(mp4, "a:0", "duration")), std::stod(Probe(mp4, "v:0", "duration")),
+                0.05);
+    const std::string volume =
+        Capture("ffmpeg -nostdin -i '" + mp4 + "' -map 0:a -af volumedetect -f null - 2>&1");
+    const size_t mean = volume.find("mean_volume: ");
+    ASSERT_NE(mean, std::string::npos);
+    EXPECT_GT(std::stod(volume.substr(mean + 13)), -60.0) << "silence";
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1)
+        << "a recording or rewrite left beside the video";
+    ExpectNothingLeftBehind();
+}
+
 TEST_F(RealEngineTest, AGameThatQuitsAtOnceEndsTheRunWithAMessage) {
     test::WriteFile(program / "configs/default.cfg", "quit\n");
     test::RecordingWindow& w = Open();
