@@ -4,8 +4,10 @@
 Makes screenshot folders, then times, alternately in the same run, `vexo-encode --interval 0`
 and `ffmpeg -framerate 25 -i shot%04d.tga -c:v CODEC out.avi` on the same frames with the
 same codec, at gamma 1.0 and 1.2 (FFmpeg applies the same curve with lutrgb), and the floor
-(reading every file once). Prints a table of median wall time, frames per second, peak
-memory and the ratio ours / FFmpeg, and writes it to bench/out/results.md.
+(reading every file once). H.264 is timed into MP4 and into Matroska against FFmpeg's
+`-c:v libx264 -crf 23 ... out.mp4` with the encoder set up as ours. Prints a table of median
+wall time, frames per second, peak memory, the ratio ours / FFmpeg and the ratio of the
+files' sizes, and writes it to bench/out/results.md.
 """
 import argparse
 import os
@@ -21,10 +23,19 @@ BIN = os.path.join(ROOT, "build", "bin")
 OUT = os.path.join(ROOT, "bench", "out")
 VIDEOS = OUT  # where the videos go (--videos)
 
-CODECS = [  # (name, our four-character code, ffmpeg encoder arguments)
-    ("uncompressed", "DIB", ["-c:v", "rawvideo", "-pix_fmt", "bgr24"]),
-    ("huffyuv", "HFYU", ["-c:v", "huffyuv"]),
-    ("ffv1", "FFV1", ["-c:v", "ffv1"]),
+# x264 as the program sets it up: crf 23 (quality 68 %), preset medium, no B-frames, no
+# look-ahead, frames taken as constant-rate, threads that split each frame into slices, and
+# the same conversion into YUV (bicubic, accurate rounding): the same frames, byte for byte.
+X264 = ["-sws_flags", "bicubic+accurate_rnd", "-c:v", "libx264", "-crf", "23", "-pix_fmt", "yuv420p",
+        "-bf", "0", "-rc-lookahead", "0",
+        "-x264-params", "force-cfr=1:sliced-threads=1"]
+
+CODECS = [  # (name, our four-character code, our file, ffmpeg encoder arguments, ffmpeg's file)
+    ("uncompressed", "DIB", "avi", ["-c:v", "rawvideo", "-pix_fmt", "bgr24"], "avi"),
+    ("huffyuv", "HFYU", "avi", ["-c:v", "huffyuv"], "avi"),
+    ("ffv1", "FFV1", "avi", ["-c:v", "ffv1"], "avi"),
+    ("h264-mp4", "H264", "mp4", X264, "mp4"),
+    ("h264-mkv", "H264", "mkv", X264, "mp4"),
 ]
 
 
@@ -89,8 +100,8 @@ def gamma_cost(args):
             continue
         folder = make_set("screens-%s-%d" % (spec, args.frames), args.frames, w, h, bits)
         curved = curved_set(folder, 1.2)
-        for cname, fourcc, fargs in CODECS:
-            if cname not in args.codecs.split(","):
+        for cname, fourcc, _, fargs, _ in CODECS:
+            if cname not in args.codecs.split(",") or fargs is X264:
                 continue
             avi = lambda tag: os.path.join(VIDEOS, "gamma-%s.avi" % tag)
             ours = lambda src, g, tag: [os.path.join(BIN, "vexo-encode"), "--interval", "0",
@@ -226,6 +237,8 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--sets", default="640x480x24,1600x1200x24,640x480x32")
     ap.add_argument("--codecs", default=",".join(c[0] for c in CODECS))
+    ap.add_argument("--floor", action=argparse.BooleanOptionalAction, default=True,
+                    help="time reading the files as well (--no-floor: only the codecs)")
     ap.add_argument("--realtime", type=int, metavar="SECONDS", default=0,
                     help="instead: the Realtime run with a demo of this many seconds")
     ap.add_argument("--videos", metavar="DIR", default=OUT,
@@ -248,8 +261,8 @@ def main():
     if args.realtime:
         lines = ["| codec | frames written | frames in AVI | worst lag frames | worst lag s | "
                  "lag at game end | collector done after game s |", "|---|---|---|---|---|---|---|"]
-        for cname, fourcc, _ in CODECS:
-            if cname not in args.codecs.split(","):
+        for cname, fourcc, ext, _, _ in CODECS:
+            if cname not in args.codecs.split(",") or ext != "avi":
                 continue
             for _ in range(args.runs):
                 r = realtime(args.realtime, fourcc)
@@ -268,18 +281,21 @@ def main():
     for spec in args.sets.split(","):
         w, h, bits = (int(x) for x in spec.split("x"))
         folder = make_set("screens-%s-%d" % (spec, args.frames), args.frames, w, h, bits)
-        floor = statistics.median(read_floor(folder)[0] for _ in range(args.runs))
-        rows.append((spec, "floor (read files)", "", floor, None, None, None, None))
-        for cname, fourcc, fargs in CODECS:
+        if args.floor:
+            floor = statistics.median(read_floor(folder)[0] for _ in range(args.runs))
+            rows.append((spec, "floor (read files)", "", floor, None, None, None, None))
+        for cname, fourcc, ext, fargs, fext in CODECS:
             if cname not in args.codecs.split(","):
                 continue
             for g in (1.0, 1.2):
                 if (bits == 32 or args.blend) and g != 1.0:
                     continue
-                ours_avi = os.path.join(VIDEOS, "ours.avi")
-                theirs_avi = os.path.join(VIDEOS, "ffmpeg.avi")
+                ours_avi = os.path.join(VIDEOS, "ours." + ext)
+                theirs_avi = os.path.join(VIDEOS, "ffmpeg." + fext)
                 ours_cmd = [os.path.join(BIN, "vexo-encode"), "--interval", "0", "--fourcc", fourcc,
                             "--gamma", str(g), folder, ours_avi]
+                if fargs is X264:
+                    ours_cmd[3:3] = ["--quality", "68"]
                 vf = []
                 if g != 1.0:
                     e = gamma_expr(g)
@@ -307,17 +323,21 @@ def main():
                           % (spec, cname, g, ew, ew / tw, ow / ew), flush=True)
                 om = max(m for _, m in ours)
                 tm = max(m for _, m in theirs)
-                rows.append((spec, cname, "%.1f" % g, ow, tw, om, tm, ow / tw))
-                print("%-12s %-13s g=%.1f ours %.2fs ffmpeg %.2fs ratio %.2f mem %.0f/%.0f MiB"
-                      % (spec, cname, g, ow, tw, ow / tw, om, tm), flush=True)
+                size = os.path.getsize(ours_avi) / os.path.getsize(theirs_avi)
+                rows.append((spec, cname, "%.1f" % g, ow, tw, om, tm, ow / tw, size))
+                print("%-12s %-13s g=%.1f ours %.2fs ffmpeg %.2fs ratio %.2f mem %.0f/%.0f MiB "
+                      "size %.3f" % (spec, cname, g, ow, tw, ow / tw, om, tm, size), flush=True)
     lines = ["| frames | codec | gamma | ours s | ours fps | ffmpeg s | ffmpeg fps | ours MiB | "
-             "ffmpeg MiB | ours/ffmpeg |", "|---|---|---|---|---|---|---|---|---|---|"]
-    for spec, cname, g, ow, tw, om, tm, ratio in rows:
+             "ffmpeg MiB | ours/ffmpeg | size ours/ffmpeg |",
+             "|---|---|---|---|---|---|---|---|---|---|---|"]
+    for spec, cname, g, ow, tw, om, tm, ratio, *size in rows:
         if tw is None:
-            lines.append("| %s | %s | | %.2f | %.0f | | | | | |" % (spec, cname, ow, args.frames / ow))
+            lines.append("| %s | %s | | %.2f | %.0f | | | | | | |" % (
+                spec, cname, ow, args.frames / ow))
         else:
-            lines.append("| %s | %s | %s | %.2f | %.0f | %.2f | %.0f | %.0f | %.0f | %.2f |" % (
-                spec, cname, g, ow, args.frames / ow, tw, args.frames / tw, om, tm, ratio))
+            lines.append("| %s | %s | %s | %.2f | %.0f | %.2f | %.0f | %.0f | %.0f | %.2f | %.3f |"
+                         % (spec, cname, g, ow, args.frames / ow, tw, args.frames / tw, om, tm,
+                            ratio, size[0]))
     table = "\n".join(lines)
     print(table)
     with open(os.path.join(OUT, "results.md"), "w") as f:

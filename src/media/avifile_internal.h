@@ -224,6 +224,11 @@ long WriteMadePacket(AviMux& mux, AVPacket* pkt, AVRational timeBase, int64_t po
                      int32_t* bytesWritten);
 // Writes the frame in buffer (the stream's frame buffer or a frame slot's) at position.
 long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* bytesWritten);
+// Converts an upright picture into the encoder's pixel format; false when out of memory.
+bool ScaleFrame(SwsContext* scaler, const AVFrame& input, AVFrame* output);
+// Compresses a frame in the encoder's pixel format as the one at position and writes what
+// the encoder makes of it.
+long EncodeFrame(AviMux& mux, AVFrame* frame, int64_t position, int32_t* bytesWritten);
 
 // ---- The sound stream (avifile_sound.cpp) ----
 
@@ -285,6 +290,11 @@ struct AviFrameSlot {
     std::shared_ptr<SlotEncoder> encoder; // where frames are independent
     PacketPtr packet;                     // what that encoder made of the buffer
     bool compressed = false;
+    // Where frames depend on each other and the encoder takes another pixel format: the
+    // buffer converted into it apart from the stream, which then only compresses it.
+    ScalerPtr scaler;
+    FramePtr scaled;
+    bool scaledReady = false;
 
     BufferShape Shape() const {
         return BufferShape{bufferFormat, bufferStride, frameFormat.biWidth, frameFormat.biHeight};

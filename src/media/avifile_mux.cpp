@@ -345,19 +345,28 @@ long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* by
         return AVIERR_MEMORY;
     AVFrame* frame = input.get();
     if (mux.scaler) {
-        if (av_frame_make_writable(mux.encoderFrame.get()) < 0)
+        if (!ScaleFrame(mux.scaler.get(), *input, mux.encoderFrame.get()))
             return AVIERR_MEMORY;
-        sws_scale(mux.scaler.get(), input->data, input->linesize, 0, mux.frameFormat.biHeight,
-                  mux.encoderFrame->data, mux.encoderFrame->linesize);
         input.reset();
         frame = mux.encoderFrame.get();
     }
+    return EncodeFrame(mux, frame, position, bytesWritten);
+}
+
+bool ScaleFrame(SwsContext* scaler, const AVFrame& input, AVFrame* output) {
+    // The encoder may still hold the frame before: a new buffer then.
+    if (av_frame_make_writable(output) < 0)
+        return false;
+    sws_scale(scaler, input.data, input.linesize, 0, input.height, output->data, output->linesize);
+    return true;
+}
+
+long EncodeFrame(AviMux& mux, AVFrame* frame, int64_t position, int32_t* bytesWritten) {
     frame->pts = position;
     frame->pict_type = AV_PICTURE_TYPE_NONE;
     // A fixed quantiser is taken from each frame.
     frame->quality = (mux.encoder->flags & AV_CODEC_FLAG_QSCALE) ? mux.encoder->global_quality : 0;
     const int ret = avcodec_send_frame(mux.encoder.get(), frame);
-    input.reset();
     if (ret < 0) {
         LogFailure("avi", "the encoder " + std::string(mux.codec->name) + " refused frame " +
                               std::to_string(position) + ": " + FfmpegErrorText(ret));

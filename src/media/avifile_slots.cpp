@@ -26,6 +26,23 @@ long AVIStreamCreateFrameSlot(PAVISTREAM stream, bool compress, const AviFrameSl
     made->bufferFormat = mux.bufferFormat;
     if (compress && mux.independentFrames)
         made->packet.reset(av_packet_alloc());
+    if (compress && !mux.independentFrames && mux.scaler) {
+        const AVFrame& like = *mux.encoderFrame;
+        made->scaler.reset(sws_getContext(like.width, like.height, mux.bufferFormat, like.width,
+                                          like.height, static_cast<AVPixelFormat>(like.format),
+                                          SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                                          nullptr));
+        made->scaled.reset(av_frame_alloc());
+        if (made->scaled) {
+            made->scaled->format = like.format;
+            made->scaled->width = like.width;
+            made->scaled->height = like.height;
+        }
+        if (!made->scaler || !made->scaled || av_frame_get_buffer(made->scaled.get(), 0) < 0) {
+            made->scaler.reset(); // the stream converts the frame itself
+            made->scaled.reset();
+        }
+    }
     if (made->packet) {
         if (partner && partner->fileSerial == mux.serial && partner->encoder) {
             made->encoder = partner->encoder;
@@ -52,6 +69,7 @@ long AVIFrameSlotGetBuffer(AviFrameSlot* slot, AviFrameBuffer* frame) {
     if (!slot || !frame)
         return AVIERR_BADPARAM;
     slot->compressed = false;
+    slot->scaledReady = false;
     if (slot->packet)
         av_packet_unref(slot->packet.get());
     if (!EnsureBuffer(slot->buffer, slot->Shape()))
@@ -64,6 +82,12 @@ long AVIFrameSlotCompress(AviFrameSlot* slot) {
     if (!slot || !slot->buffer)
         return AVIERR_BADPARAM;
     AVCodecContext* encoder = slot->encoder ? slot->encoder->context.get() : nullptr;
+    if (slot->scaler && !slot->scaledReady) {
+        FramePtr input = UprightFrame(slot->buffer.get(), slot->Shape());
+        // Out of memory, the stream converts the frame itself.
+        slot->scaledReady = input && ScaleFrame(slot->scaler.get(), *input, slot->scaled.get());
+        return AVIERR_OK;
+    }
     if (!encoder || slot->compressed)
         return AVIERR_OK;
     FramePtr input = UprightFrame(slot->buffer.get(), slot->Shape());
@@ -109,11 +133,17 @@ long AVIStreamWriteFrameSlot(PAVISTREAM stream, int32_t start, AviFrameSlot* slo
     int32_t written = 0;
     mux.gapFrames = start - mux.nextPosition;
     const bool compressed = slot->compressed;
+    const bool scaled = slot->scaledReady;
     slot->compressed = false;
-    if (const long ret = Written(
-            mux, start,
-            compressed ? WriteMadePacket(mux, slot->packet.get(), slot->timeBase, start, &written)
-                       : WriteBuffer(mux, slot->buffer.get(), start, &written)))
+    slot->scaledReady = false;
+    long made;
+    if (compressed)
+        made = WriteMadePacket(mux, slot->packet.get(), slot->timeBase, start, &written);
+    else if (scaled)
+        made = EncodeFrame(mux, slot->scaled.get(), start, &written);
+    else
+        made = WriteBuffer(mux, slot->buffer.get(), start, &written);
+    if (const long ret = Written(mux, start, made))
         return ret;
     if (bytesWritten)
         *bytesWritten = written;

@@ -26,15 +26,17 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vexo-encode [--fps N] [--gamma G] [--fourcc CODE | --settings FILE] [--interval MS]\n"
-    "                   [--mask PATTERN] [--consume] [--blend K] [--container avi|mkv|mp4]\n"
-    "                   DIR OUT\n"
+    "usage: vexo-encode [--fps N] [--gamma G] [--fourcc CODE | --settings FILE] [--quality Q]\n"
+    "                   [--interval MS] [--mask PATTERN] [--consume] [--blend K]\n"
+    "                   [--container avi|mkv|mp4] DIR OUT\n"
     "       vexo-encode --repair FILE.avi\n"
     "  --fps N          frames per second of the video (default 25)\n"
     "  --gamma G        output gamma (default 1.0, no change)\n"
     "  --fourcc CODE    compressor by four-character code: DIB, HFYU, FFVH, FFV1, MJPG, FMP4,\n"
     "                   H264, HEVC, VP90, AV01 ... (default uncompressed, AVI only)\n"
     "  --settings FILE  take the compressor from a settings file's \"codec\" section\n"
+    "  --quality Q      the compressor's quality in percent, as the Codec dialog's slider\n"
+    "                   (default the compressor's own: 68 for H264, 100 where it has none)\n"
     "  --container C    the file: avi (AVI), mkv (Matroska) or mp4 (MP4); default by OUT's\n"
     "                   extension (.avi, .mkv, .mp4), else the settings file's, else avi\n"
     "  --interval MS    pause before each look into DIR (default 1000)\n"
@@ -127,6 +129,7 @@ int main(int argc, char** argv) {
     std::string mask = "shot*.tga";
     std::string fourcc, settings;
     std::optional<media::Container> container;
+    int quality = -1; // the compressor's own where it has one, else 100
     bool consume = false;
     int blend = 1;
     std::string dir, out, repair;
@@ -162,6 +165,10 @@ int main(int argc, char** argv) {
             if (!v)
                 return Usage(nullptr);
             settings = v;
+        } else if (a == "--quality") {
+            const char* v = value("--quality");
+            if (!v || !ParseInt(v, 0, 100, quality))
+                return Usage("--quality takes a percentage from 0 to 100");
         } else if (a == "--interval") {
             const char* v = value("--interval");
             if (!v || !ParseInt(v, 0, 600000, interval))
@@ -244,7 +251,14 @@ int main(int argc, char** argv) {
         } else {
             writer.CodecVars.fccHandler = media::kDefaultFourCC;
         }
+        // The quality the dialog starts a compressor at, as the dialog's slider shows it.
+        for (const media::Container kind : media::Containers())
+            for (const media::CompressorInfo& info : media::ICEnumerateCompressors(kind))
+                if (info.fourcc == writer.CodecVars.fccHandler && info.defaultQuality >= 0)
+                    writer.CodecVars.lQ = info.defaultQuality;
     }
+    if (quality >= 0)
+        writer.CodecVars.lQ = quality * 100;
 
     media::OutputFormat output;
     if (container)
