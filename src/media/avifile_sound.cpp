@@ -7,10 +7,6 @@
 #include "media/ffmpeg_log.h"
 #include "platform/log.h"
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 namespace vexo::media {
 
 using platform::LogFailure;

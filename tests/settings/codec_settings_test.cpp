@@ -230,7 +230,6 @@ TEST_F(CodecSettingsTest, TheContainerAndItsSoundAreKeptBesideTheCompressor) {
          {std::pair{std::string(), OutputFormat{}},
           std::pair{std::string("container=MKV\nsound=opus\n"),
                     OutputFormat{Container::Matroska, SoundCodec::Opus}},
-          std::pair{std::string("container=mkv\n"), OutputFormat{Container::Matroska}},
           std::pair{std::string("container=mp4\nsound=pcm\n"),
                     OutputFormat{Container::Mp4, SoundCodec::Aac}},
           std::pair{std::string("container=webm\nsound=opus\n"), OutputFormat{}}}) {
