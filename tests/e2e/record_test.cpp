@@ -109,12 +109,22 @@ TEST_F(RecordTest, TheOriginalGameRecordsOneAtATimeAndADemoFileIsPlayedFromTheDe
     EXPECT_TRUE(fs::exists(root / "elsewhere/delta.dm_68"));
 }
 
+// The container and sound as flags: the video gets the container's extension.
+TEST_F(RecordTest, TheContainerIsAFlag) {
+    ASSERT_EQ(recorder.Run({"--container", "mkv", "--codec", "HEVC", "--fps", "25", "alpha"}), 0)
+        << recorder.Errors();
+    EXPECT_EQ(test::VideoFrames(out + "/baseq3_alpha.mkv"), 10);
+}
+
 TEST_F(RecordTest, BadUsageAndSettingsExitWith2AndSayWhat) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--fps", "0", "alpha"}, "--fps takes a whole number from 1 to 100"},
         {{"--mod", "cpma", "alpha"}, "has no modification \"cpma\"; it has baseq3"},
         {{"zulu"}, "there is no demo \"zulu\" in baseq3's demos"},
         {{"--codec", "nothing", "alpha"}, "no compressor is called \"nothing\""},
+        {{"--container", "webm", "alpha"}, "--container takes avi, mkv or mp4"},
+        {{"--container", "mp4", "--sound", "pcm", "alpha"}, "they take aac"},
+        {{"--container", "mp4", "--codec", "HFYU", "alpha"}, "cannot be stored in an MP4 file"},
         {{"--game", root / "nowhere", "alpha"}, "there is no game in"},
         {{}, "no demo to record"},
     };

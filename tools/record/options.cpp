@@ -14,6 +14,7 @@
 #include "game/lists.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "run/run_texts.h"
 #include "settings/codec_settings.h"
 #include "settings/ini.h"
 #include "util/no_case.h"
@@ -25,7 +26,7 @@ const char kUsage[] =
     "usage: vexo-record [OPTIONS] DEMO...\n"
     "       vexo-record [OPTIONS] --all\n"
     "       vexo-record [OPTIONS] --list-demos | --list-compressors\n"
-    "Records demos into AVI videos with the game, without a window. Every option not given\n"
+    "Records demos into videos with the game, without a window. Every option not given\n"
     "is taken from the settings file the window uses (vexo.ini), else the window's default.\n"
     "A DEMO is a name in the modification's demo list (loose or packed; \".dm_NN\" may be\n"
     "left out) or the path of a demo file.\n"
@@ -45,7 +46,10 @@ const char kUsage[] =
     "  --motion-blur K         blend each frame of K sub-frames the game captures: 2, 4, 8,\n"
     "                          16 or 32; 1 is off\n"
     "  --codec NAME|FOURCC     the compressor, by name or four-character code\n"
-    "  --list-compressors      list the compressors (code and name) and exit\n"
+    "  --list-compressors      list the compressors (code, name, containers) and exit\n"
+    "  --container C           the videos' container: avi, mkv (Matroska) or mp4\n"
+    "  --sound S               their sound: pcm (AVI, Matroska), aac (MP4) or opus\n"
+    "                          (Matroska); default: the container's first\n"
     "  --realtime, --no-realtime\n"
     "                          take the frames while the game still runs, or after it\n"
     "  --draw-2d, --no-draw-2d draw the game's 2D elements (the HUD) or not\n"
@@ -78,6 +82,17 @@ using media::COMPVARS, media::CompressorInfo, media::FOURCC;
 namespace {
 
 constexpr char kSep = platform::kPathSep;
+
+// Every compressor of every container, each once, in the order the dialog lists them.
+std::vector<CompressorInfo> AllCompressors() {
+    std::vector<CompressorInfo> all;
+    for (media::Container container : media::Containers())
+        for (const CompressorInfo& c : media::ICEnumerateCompressors(container))
+            if (std::none_of(all.begin(), all.end(),
+                             [&](const CompressorInfo& had) { return had.fourcc == c.fourcc; }))
+                all.push_back(c);
+    return all;
+}
 
 bool ParseInt(const std::string& text, int min, int max, int& out) {
     int value = 0;
@@ -238,6 +253,20 @@ bool ParseArguments(int argc, const char* const* argv, RecordOptions& o, std::st
                 return false;
             }
             o.subFrames = number;
+        } else if (a == "--container") {
+            if (!value())
+                return false;
+            if (!(o.container = media::ContainerFromKey(v))) {
+                error = "--container takes avi, mkv or mp4, not \"" + v + "\"";
+                return false;
+            }
+        } else if (a == "--sound") {
+            if (!value())
+                return false;
+            if (!(o.sound = media::SoundFromKey(v))) {
+                error = "--sound takes pcm, aac or opus, not \"" + v + "\"";
+                return false;
+            }
         } else if (a == "--jobs") {
             if (!value())
                 return false;
@@ -363,17 +392,34 @@ bool ResolveOptions(RecordOptions& o, std::string& error) {
             return false;
         }
     }
-    if (o.codec) {
-        FOURCC code = 0;
-        if (!FindCompressor(*o.codec, code, error))
-            return false;
+    // The kind of file: the flags, else the settings file's (its sound only with its
+    // container).
+    const media::OutputFormat kept = LoadOutputFormat(ini);
+    if (!o.container)
+        o.container = kept.container;
+    if (!o.sound)
+        o.sound =
+            *o.container == kept.container ? kept.sound : media::SoundsOf(*o.container).front();
+    if (media::Fitted({*o.container, *o.sound}).sound != *o.sound) {
+        error = "--sound " + media::SoundKey(*o.sound) + " does not go into " +
+                media::ContainerName(*o.container) + " files: they take " +
+                media::SoundKey(media::SoundsOf(*o.container).front()) +
+                (*o.container == media::Container::Matroska ? " or opus" : "");
+        return false;
+    }
+    FOURCC code = 0;
+    if (o.codec && !FindCompressor(*o.codec, code, error))
+        return false;
+    if (o.codec && !media::ICHeldBy(code, *o.container)) {
+        error = ContainerRefusesText(media::ICGetName(code), media::ContainerName(*o.container));
+        return false;
     }
     return true;
 }
 
 bool FindCompressor(const std::string& text, FOURCC& code, std::string& error) {
     std::vector<const CompressorInfo*> fits;
-    const std::vector<CompressorInfo> all = media::ICEnumerateCompressors();
+    const std::vector<CompressorInfo> all = AllCompressors();
     for (const CompressorInfo& c : all)
         if (EqualNoCase(Trimmed(media::FourCCToString(c.fourcc)), Trimmed(text)) ||
             EqualNoCase(c.name, text)) {
@@ -399,8 +445,16 @@ bool FindCompressor(const std::string& text, FOURCC& code, std::string& error) {
 
 std::string CompressorList() {
     std::string text;
-    for (const CompressorInfo& c : media::ICEnumerateCompressors())
-        text += media::FourCCToString(c.fourcc) + "  " + c.name + "\n";
+    for (const CompressorInfo& c : AllCompressors()) {
+        text += media::FourCCToString(c.fourcc) + "  " + c.name + "  (";
+        for (media::Container container : media::Containers())
+            if (media::ICHeldBy(c.fourcc, container)) {
+                if (text.back() != '(')
+                    text += ' ';
+                text += media::ContainerKey(container);
+            }
+        text += ")\n";
+    }
     return text;
 }
 
@@ -423,6 +477,7 @@ RunRequest RequestFor(const RecordOptions& o, const std::string& nameSuffix) {
     r.Realtime = *o.realtime;
     r.SubFrames = *o.subFrames;
     r.NameSuffix = nameSuffix;
+    r.Output = {*o.container, *o.sound};
     if (o.codec) {
         FOURCC code = 0;
         std::string ignored;
@@ -468,6 +523,10 @@ std::vector<std::string> JobArguments(const RecordOptions& o, const std::string&
                                      std::to_string(*o.subFrames),
                                      "--output",
                                      *o.output,
+                                     "--container",
+                                     media::ContainerKey(*o.container),
+                                     "--sound",
+                                     media::SoundKey(*o.sound),
                                      *o.realtime ? "--realtime" : "--no-realtime",
                                      *o.draw2D ? "--draw-2d" : "--no-draw-2d",
                                      *o.drawGun ? "--draw-gun" : "--no-draw-gun",

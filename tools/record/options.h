@@ -17,6 +17,8 @@ struct RecordOptions {
     std::string settingsFile; // --settings; empty: the window's vexo.ini
     std::optional<std::string> game, mod, config, output, codec, timeScale;
     std::optional<int> mode, fps, aviFps, subFrames;
+    std::optional<media::Container> container; // --container
+    std::optional<media::SoundCodec> sound;    // --sound
     std::optional<float> gamma;
     std::optional<bool> realtime, draw2D, drawGun, windowed;
     std::vector<std::string> demos; // names and paths, as given
@@ -41,7 +43,8 @@ bool ResolveOptions(RecordOptions& options, std::string& error);
 // name may be shortened to any beginning that fits one compressor only). False, with why in
 // error, for none or more than one.
 bool FindCompressor(const std::string& text, media::FOURCC& code, std::string& error);
-// The compressors this machine offers, one a line: the code, then the name.
+// The compressors this machine offers, one a line: the code, the name, and the containers that
+// hold it.
 std::string CompressorList();
 
 // The recording the resolved options ask for, without its demos. nameSuffix follows the
