@@ -76,8 +76,8 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, const QString& title, QWidget
     : CompressorDialog(vars, aviFiles_, title, parent) {}
 
 CompressorDialog::CompressorDialog(COMPVARS& vars, media::OutputFormat& output,
-                                   const QString& title, QWidget* parent)
-    : QDialog(parent), vars_(vars), output_(output),
+                                   const QString& title, QWidget* parent, int* subFrames)
+    : QDialog(parent), vars_(vars), output_(output), subFrames_(subFrames),
       compressors_(ICEnumerateCompressors(output.container)) {
     setObjectName("CompressorDialog");
     setWindowTitle(title);
@@ -170,6 +170,21 @@ CompressorDialog::CompressorDialog(COMPVARS& vars, media::OutputFormat& output,
     grid->addWidget(labRate, 4, 2);
     grid->addWidget(labSound, 5, 0);
     grid->addWidget(cbSound_, 5, 1, 1, 2);
+    if (subFrames_) {
+        auto* labBlur = new QLabel("&Motion blur:", this);
+        labBlur->setObjectName("labMotionBlur");
+        cbMotionBlur_ = new QComboBox(this);
+        cbMotionBlur_->setObjectName("cbMotionBlur");
+        cbMotionBlur_->setToolTip("The game captures this many sub-frames for every frame of "
+                                  "the video, and each frame is their average.");
+        cbMotionBlur_->addItem("Off", 1);
+        for (int k : {2, 4, 8, 16, 32})
+            cbMotionBlur_->addItem(QString::number(k) + " sub-frames", k);
+        cbMotionBlur_->setCurrentIndex(std::max(0, cbMotionBlur_->findData(*subFrames_)));
+        labBlur->setBuddy(cbMotionBlur_);
+        grid->addWidget(labBlur, 6, 0);
+        grid->addWidget(cbMotionBlur_, 6, 1, 1, 2);
+    }
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(buttons_);
@@ -316,6 +331,8 @@ void CompressorDialog::accept() {
     output_.container = SelectedContainer();
     output_.sound = static_cast<media::SoundCodec>(cbSound_->currentData().toInt());
     output_ = media::Fitted(output_);
+    if (subFrames_ && cbMotionBlur_)
+        *subFrames_ = cbMotionBlur_->currentData().toInt();
     QDialog::accept();
 }
 
@@ -355,8 +372,8 @@ void CompressorOptionsDialog::accept() {
 }
 
 int ChooseCompressor(QWidget* parent, COMPVARS& vars, media::OutputFormat& output,
-                     const std::string& title) {
-    CompressorDialog dialog(vars, output, QString::fromStdString(title), parent);
+                     const std::string& title, int* subFrames) {
+    CompressorDialog dialog(vars, output, QString::fromStdString(title), parent, subFrames);
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 

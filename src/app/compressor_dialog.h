@@ -25,9 +25,11 @@ public:
     // selects the uncompressed entry), quality, key-frame interval and data rate; the files
     // are AVI files with PCM sound.
     CompressorDialog(media::COMPVARS& vars, const QString& title, QWidget* parent = nullptr);
-    // The same with the container and sound of output preselected; OK fills it too.
+    // The same with the container and sound of output preselected; OK fills it too. With
+    // subFrames, also motion blur (the sub-frames a frame of the video is blended from, 1 for
+    // off), preselected and filled by OK.
     CompressorDialog(media::COMPVARS& vars, media::OutputFormat& output, const QString& title,
-                     QWidget* parent = nullptr);
+                     QWidget* parent = nullptr, int* subFrames = nullptr);
     ~CompressorDialog() override;
 
     // The compressors the chosen container holds, as the list shows them.
@@ -56,6 +58,7 @@ private:
     media::COMPVARS& vars_;
     media::OutputFormat aviFiles_; // for the dialog that is not told the output
     media::OutputFormat& output_;
+    int* subFrames_;
     std::vector<media::CompressorInfo> compressors_;
     media::HIC handle_ = nullptr;
     bool handleOpened_ = false; // an open was tried for the current selection
@@ -66,6 +69,7 @@ private:
     QComboBox* cbContainer_;
     QComboBox* cbCompressor_;
     QComboBox* cbSound_;
+    QComboBox* cbMotionBlur_ = nullptr;
     QSlider* sliderQuality_;
     QSpinBox* spinQuality_;
     QCheckBox* cbKeyFrames_;
@@ -94,6 +98,6 @@ bool IsUncompressedCode(media::FOURCC code);
 
 // Shows the dialog modally; non-zero when the user confirmed it.
 int ChooseCompressor(QWidget* parent, media::COMPVARS& vars, media::OutputFormat& output,
-                     const std::string& title);
+                     const std::string& title, int* subFrames = nullptr);
 
 } // namespace vexo

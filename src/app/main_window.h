@@ -40,7 +40,7 @@ public:
                       const std::string& directory, int showCommand) override;
     void ShowAboutModal() override;
     void ShowHelpModal() override;
-    int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+    int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output, int& subFrames,
                          const std::string& title) override;
     void CloseMainWindow() override;
 

@@ -172,9 +172,9 @@ void MainWindow::ShowHelpModal() {
         help_->exec();
 }
 
-int MainWindow::CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+int MainWindow::CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output, int& subFrames,
                                  const std::string& title) {
-    return ChooseCompressor(this, vars, output, title);
+    return ChooseCompressor(this, vars, output, title, &subFrames);
 }
 
 void MainWindow::CloseMainWindow() {

@@ -69,9 +69,10 @@ public:
     virtual void ShowAboutModal() = 0;
     virtual void ShowHelpModal() = 0;
 
-    // The compressor-choice dialog, with the container and the sound of the files; non-zero
-    // when the user confirmed it (vars and output then hold the choice).
-    virtual int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+    // The compressor-choice dialog, with the container and the sound of the files and motion
+    // blur's sub-frames a frame; non-zero when the user confirmed it (vars, output and
+    // subFrames then hold the choice).
+    virtual int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output, int& subFrames,
                                  const std::string& title) = 0;
 
     // Closes the main window, which ends the program.

@@ -59,10 +59,12 @@ void TfrmMain::btnCodecClick() {
     vars.lpbiIn = &input;
 
     media::OutputFormat output = LoadOutputFormat(file);
-    const int confirmed = Host().CompressorChoose(vars, output, "Video Compression");
+    int subFrames = MotionBlurSubFrames(file);
+    const int confirmed = Host().CompressorChoose(vars, output, subFrames, "Video Compression");
     vars.lpbiIn = nullptr;
     if (confirmed) {
         SaveOutputFormat(file, output);
+        SaveMotionBlur(file, subFrames);
         FormSaveReporter reporter(*this);
         SaveCodecSettings(file, &vars, reporter);
     }

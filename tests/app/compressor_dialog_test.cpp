@@ -187,7 +187,14 @@ TEST(CompressorDialogTest, TheContainerListsWhatItHolds) {
     using media::Container, media::OutputFormat, media::SoundCodec;
     COMPVARS vars = StoredRecord(kDefaultFourCC);
     OutputFormat output;
-    CompressorDialog dialog(vars, output, "Video Compression");
+    int subFrames = 8;
+    CompressorDialog dialog(vars, output, "Video Compression", nullptr, &subFrames);
+    auto* blur = Child<QComboBox>(&dialog, "cbMotionBlur");
+    EXPECT_EQ(Items(blur),
+              (std::vector<std::string>{"Off", "2 sub-frames", "4 sub-frames", "8 sub-frames",
+                                        "16 sub-frames", "32 sub-frames"}));
+    EXPECT_EQ(blur->currentText().toStdString(), "8 sub-frames");
+    blur->setCurrentIndex(2);
     auto* container = Child<QComboBox>(&dialog, "cbContainer");
     auto* list = Child<QComboBox>(&dialog, "cbCompressor");
     auto* sound = Child<QComboBox>(&dialog, "cbSound");
@@ -208,6 +215,7 @@ TEST(CompressorDialogTest, TheContainerListsWhatItHolds) {
     sound->setCurrentIndex(1);
     Child<QPushButton>(&dialog, "btnOK")->click();
     EXPECT_TRUE(output == (OutputFormat{Container::Matroska, SoundCodec::Opus}));
+    EXPECT_EQ(subFrames, 4);
     EXPECT_EQ(vars.fccHandler, MakeFourCC('H', '2', '6', '4'));
     EXPECT_EQ(vars.lQ, 6800);
     ICCompressorFree(&vars);

@@ -247,8 +247,12 @@ TEST_F(CodecSettingsTest, TheContainerAndItsSoundAreKeptBesideTheCompressor) {
         return 1;
     };
     host.chosenOutput = OutputFormat{Container::Mp4, SoundCodec::Aac};
+    host.chosenSubFrames = 16;
     form.Guard([&] { form.btnCodecClick(); });
     ASSERT_EQ(host.shownOutputs.size(), 1u);
+    EXPECT_EQ(host.shownSubFrames, std::vector<int>{1}); // off while nothing is stored
+    EXPECT_EQ(MotionBlurSubFrames(Ini()), 16);
+    EXPECT_EQ(RunRequestFrom(form.Controls).SubFrames, 16);
     EXPECT_TRUE(host.shownOutputs[0] == (OutputFormat{Container::Matroska, SoundCodec::Opus}));
     EXPECT_EQ(Read("container"), "mp4");
     EXPECT_EQ(Read("sound"), "aac");

@@ -65,13 +65,16 @@ public:
     }
     void ShowAboutModal() override { ++aboutShown; }
     void ShowHelpModal() override { ++helpShown; }
-    int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output,
+    int CompressorChoose(media::COMPVARS& vars, media::OutputFormat& output, int& subFrames,
                          const std::string& t) override {
         chooserTitles.push_back(t);
         shownOutputs.push_back(output);
         const int confirmed = chooser ? chooser(vars) : 0;
         if (confirmed && chosenOutput)
             output = *chosenOutput;
+        shownSubFrames.push_back(subFrames);
+        if (confirmed && chosenSubFrames)
+            subFrames = chosenSubFrames;
         return confirmed;
     }
     void CloseMainWindow() override { ++closed; }
@@ -89,6 +92,8 @@ public:
     std::function<int(media::COMPVARS&)> chooser;
     std::vector<media::OutputFormat> shownOutputs;   // what the dialog opened with
     std::optional<media::OutputFormat> chosenOutput; // what a confirmed dialog chooses
+    std::vector<int> shownSubFrames;                 // motion blur the dialog opened with
+    int chosenSubFrames = 0;                         // and a confirmed one chooses (0: kept)
     std::function<void()> onProcessMessages;
     int aboutShown = 0, helpShown = 0, closed = 0, processed = 0;
 
