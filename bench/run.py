@@ -94,11 +94,11 @@ def gamma_cost(args):
              "gamma step (1.2 / curved) | ours 1.2 / 1.0 | ffmpeg 1.2 / 1.0 |",
              "|---|---|---|---|---|---|---|---|"]
     ffmpeg = shutil.which("ffmpeg")
-    for spec in args.sets.split(","):
-        w, h, bits = (int(x) for x in spec.split("x"))
+    for dims in args.sets.split(","):
+        w, h, bits = (int(x) for x in dims.split("x"))
         if bits != 24:
             continue
-        folder = make_set("screens-%s-%d" % (spec, args.frames), args.frames, w, h, bits)
+        folder = make_set("screens-%s-%d" % (dims, args.frames), args.frames, w, h, bits)
         curved = curved_set(folder, 1.2)
         for cname, fourcc, _, fargs, _ in CODECS:
             if cname not in args.codecs.split(",") or fargs is X264:
@@ -120,10 +120,10 @@ def gamma_cost(args):
                     times[k].append(timed(cmd)[0])
             if framemd5(avi("o12")) != framemd5(avi("oc")):
                 sys.exit("gamma 1.2 and the curved copy make different frames (%s %s)"
-                         % (spec, cname))
+                         % (dims, cname))
             m = {k: statistics.median(v) for k, v in times.items()}
             lines.append("| %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |" % (
-                spec, cname, m["o10"], m["o12"], m["oc"], m["o12"] / m["oc"],
+                dims, cname, m["o10"], m["o12"], m["oc"], m["o12"] / m["oc"],
                 m["o12"] / m["o10"], m["t12"] / m["t10"]))
             print(lines[-1], flush=True)
     table = "\n".join(lines)
@@ -278,12 +278,12 @@ def main():
     if not ffmpeg:
         sys.exit("ffmpeg not found")
     rows = []
-    for spec in args.sets.split(","):
-        w, h, bits = (int(x) for x in spec.split("x"))
-        folder = make_set("screens-%s-%d" % (spec, args.frames), args.frames, w, h, bits)
+    for dims in args.sets.split(","):
+        w, h, bits = (int(x) for x in dims.split("x"))
+        folder = make_set("screens-%s-%d" % (dims, args.frames), args.frames, w, h, bits)
         if args.floor:
             floor = statistics.median(read_floor(folder)[0] for _ in range(args.runs))
-            rows.append((spec, "floor (read files)", "", floor, None, None, None, None))
+            rows.append((dims, "floor (read files)", "", floor, None, None, None, None))
         for cname, fourcc, ext, fargs, fext in CODECS:
             if cname not in args.codecs.split(","):
                 continue
@@ -320,23 +320,23 @@ def main():
                 if earlier:
                     ew = statistics.median(t for t, _ in earlier)
                     print("%-12s %-13s g=%.1f earlier %.2fs ratio %.2f, ours/earlier %.3f"
-                          % (spec, cname, g, ew, ew / tw, ow / ew), flush=True)
+                          % (dims, cname, g, ew, ew / tw, ow / ew), flush=True)
                 om = max(m for _, m in ours)
                 tm = max(m for _, m in theirs)
                 size = os.path.getsize(ours_avi) / os.path.getsize(theirs_avi)
-                rows.append((spec, cname, "%.1f" % g, ow, tw, om, tm, ow / tw, size))
+                rows.append((dims, cname, "%.1f" % g, ow, tw, om, tm, ow / tw, size))
                 print("%-12s %-13s g=%.1f ours %.2fs ffmpeg %.2fs ratio %.2f mem %.0f/%.0f MiB "
-                      "size %.3f" % (spec, cname, g, ow, tw, ow / tw, om, tm, size), flush=True)
+                      "size %.3f" % (dims, cname, g, ow, tw, ow / tw, om, tm, size), flush=True)
     lines = ["| frames | codec | gamma | ours s | ours fps | ffmpeg s | ffmpeg fps | ours MiB | "
              "ffmpeg MiB | ours/ffmpeg | size ours/ffmpeg |",
              "|---|---|---|---|---|---|---|---|---|---|---|"]
-    for spec, cname, g, ow, tw, om, tm, ratio, *size in rows:
+    for dims, cname, g, ow, tw, om, tm, ratio, *size in rows:
         if tw is None:
             lines.append("| %s | %s | | %.2f | %.0f | | | | | | |" % (
-                spec, cname, ow, args.frames / ow))
+                dims, cname, ow, args.frames / ow))
         else:
             lines.append("| %s | %s | %s | %.2f | %.0f | %.2f | %.0f | %.0f | %.0f | %.2f | %.3f |"
-                         % (spec, cname, g, ow, args.frames / ow, tw, args.frames / tw, om, tm,
+                         % (dims, cname, g, ow, args.frames / ow, tw, args.frames / tw, om, tm,
                             ratio, size[0]))
     table = "\n".join(lines)
     print(table)
