@@ -8,12 +8,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "media/avfilter_api.h"
 #include "media/ffmpeg_log.h"
 
 extern "C" {
-#include <libavfilter/avfilter.h>
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/opt.h>
@@ -24,9 +22,6 @@ namespace vexo::media {
 
 namespace {
 
-struct GraphFreer {
-    void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
-};
 struct FrameFreer {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
@@ -34,30 +29,42 @@ struct FrameFreer {
 // One filter graph and the sound it has been given.
 class Filter {
 public:
-    ~Filter() { av_channel_layout_uninit(&layout_); }
+    Filter() = default;
+    Filter(const Filter&) = delete;
+    Filter& operator=(const Filter&) = delete;
+    ~Filter() {
+        if (graph_)
+            api_->graphFree(&graph_);
+        av_channel_layout_uninit(&layout_);
+    }
 
     bool Make(const CaptureSound& format, double tempo, std::string* why) {
         format_ = format;
         block_ = format.channels * format.bitsPerSample / 8;
         sampleFormat_ = format.bitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
         av_channel_layout_default(&layout_, format.channels);
-        const AVFilter* stretch = avfilter_get_by_name("rubberband");
+        std::string error;
+        api_ = AvFilter(&error);
+        if (!api_) {
+            *why = "FFmpeg's filter library cannot be loaded (" + error + ")";
+            return false;
+        }
+        const AVFilter* stretch = api_->getByName("rubberband");
         if (!stretch) {
             *why = "this FFmpeg has no rubberband filter";
             return false;
         }
-        graph_.reset(avfilter_graph_alloc());
+        graph_ = api_->graphAlloc();
         if (!graph_ || !frame_) {
             *why = "out of memory";
             return false;
         }
         graph_->nb_threads = 1;
-        AVFilterGraph* g = graph_.get();
-        source_ = avfilter_graph_alloc_filter(g, avfilter_get_by_name("abuffer"), "in");
-        AVFilterContext* stretcher = avfilter_graph_alloc_filter(g, stretch, "tempo");
-        AVFilterContext* back =
-            avfilter_graph_alloc_filter(g, avfilter_get_by_name("aformat"), "back");
-        sink_ = avfilter_graph_alloc_filter(g, avfilter_get_by_name("abuffersink"), "out");
+        AVFilterGraph* g = graph_;
+        source_ = api_->graphAllocFilter(g, api_->getByName("abuffer"), "in");
+        AVFilterContext* stretcher = api_->graphAllocFilter(g, stretch, "tempo");
+        AVFilterContext* back = api_->graphAllocFilter(g, api_->getByName("aformat"), "back");
+        sink_ = api_->graphAllocFilter(g, api_->getByName("abuffersink"), "out");
         if (!source_ || !stretcher || !back || !sink_) {
             *why = "out of memory";
             return false;
@@ -77,21 +84,21 @@ public:
         step(av_opt_set_sample_fmt(source_, "sample_fmt", sampleFormat_, AV_OPT_SEARCH_CHILDREN));
         step(av_opt_set_q(source_, "time_base", timeBase, AV_OPT_SEARCH_CHILDREN));
         step(av_opt_set(source_, "channel_layout", layoutName, AV_OPT_SEARCH_CHILDREN));
-        step(avfilter_init_str(source_, nullptr));
+        step(api_->initStr(source_, nullptr));
         step(av_opt_set_double(stretcher, "tempo", tempo, AV_OPT_SEARCH_CHILDREN));
         step(av_opt_set(stretcher, "window", "short", AV_OPT_SEARCH_CHILDREN));
-        step(avfilter_init_str(stretcher, nullptr));
+        step(api_->initStr(stretcher, nullptr));
         step(av_opt_set(back, "sample_fmts", av_get_sample_fmt_name(sampleFormat_),
                         AV_OPT_SEARCH_CHILDREN));
         step(av_opt_set(back, "channel_layouts", layoutName, AV_OPT_SEARCH_CHILDREN));
         step(av_opt_set(back, "sample_rates", std::to_string(format.samplesPerSecond).c_str(),
                         AV_OPT_SEARCH_CHILDREN));
-        step(avfilter_init_str(back, nullptr));
-        step(avfilter_init_str(sink_, nullptr));
-        step(avfilter_link(source_, 0, stretcher, 0));
-        step(avfilter_link(stretcher, 0, back, 0));
-        step(avfilter_link(back, 0, sink_, 0));
-        step(avfilter_graph_config(g, nullptr));
+        step(api_->initStr(back, nullptr));
+        step(api_->initStr(sink_, nullptr));
+        step(api_->link(source_, 0, stretcher, 0));
+        step(api_->link(stretcher, 0, back, 0));
+        step(api_->link(back, 0, sink_, 0));
+        step(api_->graphConfig(g, nullptr));
         if (ret < 0) {
             *why = "the rubberband filter cannot be set up: " + FfmpegErrorText(ret);
             return false;
@@ -117,11 +124,11 @@ public:
             if (ret >= 0) {
                 std::memcpy(f->data[0], data, static_cast<size_t>(samples) * block_);
                 pts_ += samples;
-                ret = av_buffersrc_add_frame_flags(source_, f, 0); // takes the frame's data
+                ret = api_->buffersrcAddFrameFlags(source_, f, 0); // takes the frame's data
             }
         }
         while (ret >= 0) {
-            ret = av_buffersink_get_frame(sink_, f);
+            ret = api_->buffersinkGetFrame(sink_, f);
             if (ret >= 0) {
                 const uint8_t* made = f->data[0];
                 out->insert(out->end(), made, made + static_cast<size_t>(f->nb_samples) * block_);
@@ -139,7 +146,8 @@ private:
     int32_t block_ = 1;
     AVSampleFormat sampleFormat_ = AV_SAMPLE_FMT_S16;
     AVChannelLayout layout_{};
-    std::unique_ptr<AVFilterGraph, GraphFreer> graph_;
+    const AvFilterApi* api_ = nullptr;
+    AVFilterGraph* graph_ = nullptr;
     AVFilterContext* source_ = nullptr;
     AVFilterContext* sink_ = nullptr;
     std::unique_ptr<AVFrame, FrameFreer> frame_{av_frame_alloc()};
