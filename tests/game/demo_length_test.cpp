@@ -54,7 +54,8 @@ protected:
 
 // Both demos hold 109 snapshots, one for each 50 ms frame of the server (their messages'
 // sequence numbers run without a gap): 5.4 s from the first to the last. The real engine
-// records short.dm_71 into 135 frames at 25 frames a second (real_engine_test), 5.4 s.
+// records each into 135 frames at 25 frames a second, 5.4 s (real_engine_test for
+// short.dm_71, engine_sound_test for shots.dm_71).
 TEST_F(DemoLengthTest, AnEngineDemoLastsFromItsFirstSnapshotToItsLast) {
     EXPECT_DOUBLE_EQ(DemoFileLength(kData + "short.dm_71").value_or(-1), 5.4);
     EXPECT_DOUBLE_EQ(DemoFileLength(kData + "shots.dm_71").value_or(-1), 5.4);
