@@ -8,6 +8,7 @@ constexpr uint32_t kEndSignature = 0x06054b50;
 constexpr uint32_t kLocatorSignature = 0x07064b50;
 constexpr uint32_t kEnd64Signature = 0x06064b50;
 constexpr uint32_t kRecordSignature = 0x02014b50;
+constexpr uint32_t kLocalSignature = 0x04034b50;
 constexpr size_t kEndSize = 22;
 constexpr size_t kLocatorSize = 20;
 constexpr size_t kRecordSize = 46; // without its name, extra field and comment
@@ -92,6 +93,12 @@ std::optional<ZipDirectory> ReadZip64End(std::string_view record, uint64_t recor
 
 bool ReadZipNames(std::string_view data, size_t& used,
                   const std::function<void(std::string_view name)>& onName, std::string* error) {
+    return ReadZipRecords(
+        data, used, [&onName](const ZipRecord& record) { onName(record.name); }, error);
+}
+
+bool ReadZipRecords(std::string_view data, size_t& used,
+                    const std::function<void(const ZipRecord&)>& onRecord, std::string* error) {
     used = 0;
     while (data.size() - used >= kRecordSize) {
         const std::string_view record = data.substr(used);
@@ -103,10 +110,26 @@ bool ReadZipNames(std::string_view data, size_t& used,
         const size_t size = kRecordSize + nameSize + Le16(record, 30) + Le16(record, 32);
         if (record.size() < size)
             break; // the rest comes with the next piece
-        onName(record.substr(kRecordSize, nameSize));
+        ZipRecord entry;
+        entry.name = record.substr(kRecordSize, nameSize);
+        entry.flags = Le16(record, 8);
+        entry.method = Le16(record, 10);
+        entry.packedSize = Le32(record, 20);
+        entry.size = Le32(record, 24);
+        entry.localHeader = Le32(record, 42);
+        onRecord(entry);
         used += size;
     }
     return true;
+}
+
+std::optional<uint64_t> ZipDataStart(std::string_view localHeader, uint64_t offset,
+                                     std::string* error) {
+    if (localHeader.size() < kZipLocalHeaderSize || Le32(localHeader, 0) != kLocalSignature) {
+        *error = "no local header where its directory record points";
+        return std::nullopt;
+    }
+    return offset + kZipLocalHeaderSize + Le16(localHeader, 26) + Le16(localHeader, 28);
 }
 
 } // namespace vexo

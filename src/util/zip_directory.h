@@ -1,7 +1,7 @@
 // The central directory of a ZIP file (a pk3 is one): where it lies, as the records at the
 // file's end tell, and the entry names its records hold. Only bytes handed in are parsed;
 // the caller reads them from the file, so a damaged or huge file costs no more memory than
-// the pieces it asks for. Nothing is decompressed.
+// the pieces it asks for. Nothing is decompressed here.
 #pragma once
 
 #include <cstddef>
@@ -51,5 +51,27 @@ std::optional<ZipDirectory> ReadZip64End(std::string_view record, uint64_t recor
 // record is not one; used then tells where it begins.
 bool ReadZipNames(std::string_view data, size_t& used,
                   const std::function<void(std::string_view name)>& onName, std::string* error);
+
+// What a directory record says of its entry.
+struct ZipRecord {
+    std::string_view name;
+    uint16_t flags = 0;
+    uint16_t method = 0; // 0: stored, 8: deflated
+    // The entry's bytes in the file and unpacked, and where its local header lies; a field
+    // of all ones means the number is in a ZIP64 field.
+    uint32_t packedSize = 0;
+    uint32_t size = 0;
+    uint32_t localHeader = 0;
+};
+// As ReadZipNames, with all that each record says.
+bool ReadZipRecords(std::string_view data, size_t& used,
+                    const std::function<void(const ZipRecord&)>& onRecord, std::string* error);
+
+// The size of an entry's local header without its name and extra field.
+inline constexpr size_t kZipLocalHeaderSize = 30;
+// Where the data of the entry whose local header (kZipLocalHeaderSize bytes read at offset)
+// lies begins; nothing, with error saying why, when no local header is there.
+std::optional<uint64_t> ZipDataStart(std::string_view localHeader, uint64_t offset,
+                                     std::string* error);
 
 } // namespace vexo

@@ -11,8 +11,6 @@ namespace vexo::record {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string Fixed(double value, int decimals) {
     char text[32];
     const auto [end, error] =
@@ -27,14 +25,26 @@ int TerminalWidth(std::FILE* out) {
     return 80;
 }
 
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+// "[#####...............] 25%": the share of the demo played.
+std::string Bar(double share) {
+    constexpr int kCells = 20;
+    share = std::clamp(share, 0.0, 1.0);
+    const auto filled = static_cast<int>(share * kCells);
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(kCells - filled), '.') + "] " +
+           std::to_string(static_cast<int>(share * 100)) + "%";
 }
 
 } // namespace
 
 double DemoSeconds(int32_t frames, double captureRate, double timeScale) {
     return captureRate > 0 ? frames * timeScale / captureRate : 0;
+}
+
+std::optional<double> TimeLeft(double elapsed, double position, std::optional<double> length) {
+    if (!length || *length <= 0 || position <= 0)
+        return std::nullopt;
+    return std::max(0.0, elapsed * (*length - position) / position);
 }
 
 std::string ClockText(double seconds) {
@@ -53,11 +63,12 @@ BatchDisplay::BatchDisplay(std::FILE* out, bool live, bool json, int demos, doub
     : out_(out), live_(live), json_(json), demos_(demos), captureRate_(captureRate),
       timeScale_(timeScale) {}
 
-void BatchDisplay::Started(const std::string& demo) {
+void BatchDisplay::Started(const std::string& demo, std::optional<double> length) {
     ++started_;
     Under& u = under_[demo];
     u = Under{};
-    u.started = u.told = Clock::now();
+    u.length = length;
+    u.started = u.told = now_();
     order_.push_back(demo);
     if (!live_)
         Line(std::string("[")
@@ -91,10 +102,16 @@ std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
     const Under& u = at->second;
     static const char kSpinner[] = "|/-\\";
     std::string text = demo + " " + kSpinner[spin_ % 4] + " ";
+    const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
+    const double elapsed = std::chrono::duration<double>(now_() - u.started).count();
+    const std::optional<double> left = TimeLeft(elapsed, position, u.length);
+    if (left)
+        text += Bar(position / *u.length) + " ";
     if (u.frames > 0)
-        text += std::to_string(u.frames) + " frames, " +
-                Fixed(DemoSeconds(u.frames, captureRate_, timeScale_), 1) + " s into the demo, ";
-    text += ClockText(Since(u.started)) + " elapsed, time left unknown";
+        text += std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
+                (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, ";
+    text += ClockText(elapsed) + " elapsed, " +
+            (left ? ClockText(*left) + " left" : "time left unknown");
     if (!u.status.empty())
         text += " - " + u.status;
     if (width > 0 && static_cast<int>(text.size()) > width)
@@ -130,7 +147,7 @@ void BatchDisplay::Note(const std::string& text) {
 }
 
 void BatchDisplay::Tick() {
-    const auto now = Clock::now();
+    const auto now = now_();
     if (live_) {
         if (now - lastDraw_ < std::chrono::milliseconds(100))
             return;
@@ -143,9 +160,12 @@ void BatchDisplay::Tick() {
         if (u.frames != u.framesTold && now - u.told >= std::chrono::seconds(10)) {
             u.framesTold = u.frames;
             u.told = now;
-            Line(demo + ": " + std::to_string(u.frames) + " frames, " +
-                 Fixed(DemoSeconds(u.frames, captureRate_, timeScale_), 1) + " s into the demo, " +
-                 ClockText(Since(u.started)) + " elapsed");
+            const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
+            const double elapsed = std::chrono::duration<double>(now - u.started).count();
+            const std::optional<double> left = TimeLeft(elapsed, position, u.length);
+            Line(demo + ": " + std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
+                 (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, " +
+                 ClockText(elapsed) + " elapsed" + (left ? ", " + ClockText(*left) + " left" : ""));
         }
     }
 }
@@ -180,7 +200,7 @@ void BatchDisplay::Draw() {
     for (const std::string& demo : order_)
         std::fputs((LiveLine(demo, width) + "\n").c_str(), out_);
     drawn_ = static_cast<int>(order_.size());
-    lastDraw_ = Clock::now();
+    lastDraw_ = now_();
     std::fflush(out_);
 }
 

@@ -1,12 +1,14 @@
 // What vexo-record tells while it records: on a terminal one line per demo under way with a
-// live progress indicator, otherwise one plain line per event; with --json one JSON object
-// per demo on standard output besides.
+// live progress bar and the time left, otherwise one plain line per event; with --json one
+// JSON object per demo on standard output besides.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,8 @@ namespace vexo::record {
 class DemoEvents {
 public:
     virtual ~DemoEvents() = default;
-    virtual void Started(const std::string& demo) = 0;
+    // length: the demo's length in seconds of the game's time, when it is known.
+    virtual void Started(const std::string& demo, std::optional<double> length) = 0;
     // A step of the run ("Launching Quake III...").
     virtual void Status(const std::string& demo, const std::string& text) = 0;
     // The frames of the demo in its video so far.
@@ -31,9 +34,13 @@ public:
     virtual void Tick() {}
 };
 
-// The demo's place in the game in seconds: each frame the game captures is 1 / capture rate
-// seconds of the game's own time at timescale 1, timescale x that at another.
+// The demo's place in the game in seconds: each frame of the video is 1 / capture rate seconds
+// of the game's own time at timescale 1, timescale x that at another. With motion blur the
+// game captures more pictures, but each frame of the video still stands for 1 / capture rate.
 double DemoSeconds(int32_t frames, double captureRate, double timeScale);
+// The time left of a demo of length seconds at position seconds after elapsed seconds, at the
+// pace so far; nothing before the demo has moved on or when its length is unknown.
+std::optional<double> TimeLeft(double elapsed, double position, std::optional<double> length);
 // "M:SS", or "H:MM:SS" from an hour on.
 std::string ClockText(double seconds);
 
@@ -44,7 +51,7 @@ public:
     BatchDisplay(std::FILE* out, bool live, bool json, int demos, double captureRate,
                  double timeScale);
 
-    void Started(const std::string& demo) override;
+    void Started(const std::string& demo, std::optional<double> length) override;
     void Status(const std::string& demo, const std::string& text) override;
     void Progress(const std::string& demo, int32_t frames) override;
     void Finished(const DemoReport& report, bool stopped) override;
@@ -55,11 +62,17 @@ public:
     // The closing lines: how many demos were recorded, and each one that was not, with why.
     void Summary(const std::vector<DemoReport>& reports, bool stopped);
 
-    // The text of a demo's live line, cut to width characters (0: not cut).
+    // The text of a demo's live line, cut to width characters (0: not cut): its progress bar
+    // and share, frames, place in the demo of its length, the time taken and the time left.
     std::string LiveLine(const std::string& demo, int width) const;
+    // The clock the times are taken from (the steady clock unless a test sets another).
+    void SetClock(std::function<std::chrono::steady_clock::time_point()> now) {
+        now_ = std::move(now);
+    }
 
 private:
     struct Under {
+        std::optional<double> length;
         std::chrono::steady_clock::time_point started;
         std::string status;
         int32_t frames = 0;
@@ -82,6 +95,7 @@ private:
     int drawn_ = 0; // live lines on the screen below the last plain line
     unsigned spin_ = 0;
     std::chrono::steady_clock::time_point lastDraw_{};
+    std::function<std::chrono::steady_clock::time_point()> now_ = std::chrono::steady_clock::now;
 };
 
 } // namespace vexo::record

@@ -118,7 +118,7 @@ int RunJobs(const RecordOptions& resolved, const std::vector<RunDemo>& demos, in
             // Each job starts a virtual display of its own.
             options.Environment.emplace_back("DISPLAY", "");
             std::string error;
-            display.Started(job.demo.Item);
+            display.Started(job.demo.Item, ListedDemoLength(resolved, job.demo.Item));
             std::optional<platform::Process> process =
                 platform::StartProcess(command, "", options, &error);
             if (!process) {

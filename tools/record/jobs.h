@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace vexo::record {
 // What a job tells on its standard output, besides the report line of its demo (ReportJson).
 class JobEvents : public DemoEvents {
 public:
-    void Started(const std::string&) override {}
+    void Started(const std::string&, std::optional<double>) override {}
     void Status(const std::string& demo, const std::string& text) override;
     void Progress(const std::string& demo, int32_t frames) override;
     void Finished(const DemoReport& report, bool stopped) override;

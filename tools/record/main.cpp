@@ -262,7 +262,9 @@ int main(int argc, char** argv) {
             }
             request.Demos = {demo};
             observer.Begin(demo);
-            events.Started(demo.Item);
+            // A job's recorder leaves the demo's length to the recorder that started it.
+            events.Started(demo.Item,
+                           options.job ? std::nullopt : ListedDemoLength(options, demo.Item));
             RunRecording(request, observer, writer);
             observer.Pump();
             if (observer.Refused()) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "controls/main_controls.h"
+#include "game/demo_length.h"
 #include "game/discovery.h"
 #include "game/engine.h"
 #include "game/game_script.h"
@@ -71,10 +72,11 @@ const char kUsage[] =
     "\n"
     "Without DISPLAY the game runs on a virtual display (Xvfb) of its own. No question is\n"
     "asked: each gets the safe answer, no, as the output says. On a terminal each demo under\n"
-    "way shows its frames, its place in the demo and the time it has taken (a demo's length\n"
-    "is not known before it has been played, so no time left is shown); otherwise each event\n"
-    "is one line. Ctrl-C ends the game, keeps what was recorded of the demo as its failed\n"
-    "video, and exits with 130.\n"
+    "way shows a progress bar, its frames, its place in the demo of the demo's length (read\n"
+    "from the demo file), the time it has taken and the time left at the pace so far (unknown\n"
+    "until frames come, or for a demo whose length cannot be read); otherwise each event is\n"
+    "one line. Ctrl-C ends the game, keeps what was recorded of the demo as its failed video,\n"
+    "and exits with 130.\n"
     "Exit codes: 0 every demo recorded, 1 some failed, 2 bad usage or settings.\n";
 
 using media::COMPVARS, media::CompressorInfo, media::FOURCC;
@@ -542,6 +544,10 @@ std::vector<std::string> JobArguments(const RecordOptions& o, const std::string&
 
 std::vector<std::string> ListedDemos(const RecordOptions& o) {
     return ListModDemos(ModDirectoryPaths(*o.game, *o.mod, kSep));
+}
+
+std::optional<double> ListedDemoLength(const RecordOptions& o, const std::string& demo) {
+    return ModDemoLength(ModDirectoryPaths(*o.game, *o.mod, kSep), demo);
 }
 
 DemoSelection::~DemoSelection() {

@@ -78,5 +78,7 @@ private:
 
 // Every demo of the modification's list, as --all takes them.
 std::vector<std::string> ListedDemos(const RecordOptions& resolved);
+// The length in seconds of a demo of the list (DemoSelection's item), when it can be read.
+std::optional<double> ListedDemoLength(const RecordOptions& resolved, const std::string& demo);
 
 } // namespace vexo::record
