@@ -14,6 +14,8 @@ constexpr char kSep = platform::kPathSep;
 // Loading a large map on a slow machine takes well under a minute.
 constexpr int kStallSeconds = 120;
 int g_stallSeconds = kStallSeconds;
+// How long a game that has played its demo to the end is given to quit by itself.
+constexpr int kStaySeconds = 5;
 
 } // namespace
 
@@ -54,6 +56,7 @@ GameEnd GameWatch::Wait(platform::Process& game, const TDirThread& worker, Engin
     auto lastProgress = Clock::now();
     auto nextLook = lastProgress;
     Clock::time_point closedAt{};
+    Clock::time_point completedAt{};
     bool closing = false;   // a file of the recording was closed at closedAt
     std::string closedFile; // the last file closed that the recording went on after
     int64_t progress = -1;
@@ -63,12 +66,20 @@ GameEnd GameWatch::Wait(platform::Process& game, const TDirThread& worker, Engin
         for (const std::string& line : game.TakeOutputLines())
             console.Feed(line);
         const auto now = Clock::now();
+        if (console.DemoCompleted() && completedAt == Clock::time_point{})
+            completedAt = now;
         if (stop_())
             end = GameEnd::Stopped;
         else if (!console.Error().empty())
             end = GameEnd::Error;
-        else if (!console.ClosedRecording().empty() && !console.DemoCompleted() && markerAsked_ &&
-                 closedFile != console.ClosedRecording()) {
+        else if (completedAt != Clock::time_point{}) {
+            // The demo was played to its end and the engine has closed its recording. The
+            // game quits now where its config says "quit" after a demo; one whose config
+            // says nothing waits in its menu for a player, so it is ended here.
+            if (now - completedAt > std::chrono::seconds(kStaySeconds))
+                end = GameEnd::Finished;
+        } else if (!console.ClosedRecording().empty() && !console.DemoCompleted() && markerAsked_ &&
+                   closedFile != console.ClosedRecording()) {
             // The end of a demo closes the recording too, and the marker follows at once;
             // a file closed because it grew too large is followed by the next file at once.
             if (!closing) {

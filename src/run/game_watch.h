@@ -33,6 +33,7 @@ private:
 // How a recording's game came to its end.
 enum class GameEnd {
     Ended,     // the game ended by itself
+    Finished,  // the demo was played to its end and the game stayed (in its menu); it was ended
     Error,     // the engine reported an error that ended the demo; the game was ended
     LeftEarly, // the demo was left before its end; the game was ended
     Stalled,   // nothing was recorded for a long time; the game was ended

@@ -247,12 +247,16 @@ private:
                 queue_.Drain();
             },
             [this] { return observer_.StopRequested(); });
-        const GameEnd end = watch.Wait(*game, *worker, console);
+        GameEnd end = watch.Wait(*game, *worker, console);
 
         ShowStatus("Cleaning up...");
         int exitCode = 1;
         if (!game->ExitCode(exitCode))
             exitCode = 1;
+        if (end == GameEnd::Finished) { // a complete demo, whose game was ended by us
+            end = GameEnd::Ended;
+            exitCode = 0;
+        }
         game->Close();
         guard.RestoreConfigs();
         worker->GameEnded();
@@ -308,6 +312,7 @@ private:
         switch (end) {
         case GameEnd::Error:
         case GameEnd::Ended:
+        case GameEnd::Finished:
             text = EngineErrorText(item, console.Error());
             log = "the game reported an error: " + console.Error();
             break;

@@ -316,6 +316,9 @@ TEST(HeadlessEncoder, ExitCodesTellWhetherEveryScreenshotBecameAFrame) {
 TEST_F(RecordingTest, DemosTheGameCannotPlayFailAndTheRunGoesOn) {
     WriteFile(mod + "/demos/alpha.dm_68", "error \"couldn't open demos/alpha.dm_66\"\n");
     WriteFile(mod + "/demos/bravo.dm_68", "stall\n");
+    // The config does not quit after a demo: charlie's game, its demo played to the end, then
+    // waits in its menu (longer than a stall), and is ended with its video complete.
+    WriteConfig("set vexo_nopace 1\nset vexo_stay 1\n");
     SetStallSecondsForTesting(2);
     RecordingWindow& w = Open();
     for (int item : {0, 1, 2})

@@ -41,32 +41,40 @@ TEST_F(RecordDisplayTest, TheLiveLineShowsTheShareDoneAndTheTimeLeftOnceFramesCo
     now += seconds(30);
     EXPECT_EQ(display.LiveLine("a.dm_71", 0), "a.dm_71 | 0:30 elapsed, time left unknown");
 
-    // 4 s of 16 in 30 s: the other 12 s take 90 s more.
+    // The first frames (2 s of the demo) after the engine's 30 s start: no pace yet.
+    display.Progress("a.dm_71", 25);
+    display.Progress("b.dm_71", 25);
+    EXPECT_EQ(display.LiveLine("a.dm_71", 0),
+              "a.dm_71 | [##..................] 12% 25 frames, 2.0 of 16.0 s into the demo, "
+              "0:30 elapsed, time left unknown");
+    // 2 s more of the demo in 20 s: the other 12 s take 120 s more, whatever the start took.
+    now += seconds(20);
     display.Progress("a.dm_71", 50);
     display.Progress("b.dm_71", 50);
     EXPECT_EQ(display.LiveLine("a.dm_71", 0),
               "a.dm_71 | [#####...............] 25% 50 frames, 4.0 of 16.0 s into the demo, "
-              "0:30 elapsed, 1:30 left");
+              "0:50 elapsed, 2:00 left");
     EXPECT_EQ(display.LiveLine("b.dm_71", 0),
-              "b.dm_71 | 50 frames, 4.0 s into the demo, 0:30 elapsed, time left unknown");
+              "b.dm_71 | 50 frames, 4.0 s into the demo, 0:50 elapsed, time left unknown");
     EXPECT_EQ(display.LiveLine("a.dm_71", 12), "a.dm_71 | [#");
 
     // Played past its length: full, nothing left.
     display.Progress("a.dm_71", 250);
     EXPECT_EQ(display.LiveLine("a.dm_71", 0),
               "a.dm_71 | [####################] 100% 250 frames, 20.0 of 16.0 s into the demo, "
-              "0:30 elapsed, 0:00 left");
+              "0:50 elapsed, 0:00 left");
 }
 
 TEST_F(RecordDisplayTest, APlainProgressLineGivesTheLengthAndTheTimeLeft) {
     BatchDisplay plain(out, false, false, 1, 25, 1);
     plain.SetClock([this] { return now; });
     plain.Started("a.dm_71", 40.0);
-    plain.Progress("a.dm_71", 250); // 10 s of 40
+    plain.Progress("a.dm_71", 125); // 5 s of 40
     now += seconds(20);
+    plain.Progress("a.dm_71", 250); // 5 s more in 20 s
     plain.Tick();
     EXPECT_NE(Written().find("a.dm_71: 250 frames, 10.0 of 40.0 s into the demo, 0:20 elapsed, "
-                             "1:00 left\n"),
+                             "2:00 left\n"),
               std::string::npos);
 }
 

@@ -371,6 +371,10 @@ private:
         // A demo played to its end runs what "nextdemo" holds.
         for (const auto& command : ParseCommands(Var("nextdemo")))
             Execute(command, 1);
+        // Unless that quit, the engine then waits in its menu for a player.
+        if (IntegerOf(Var("vexo_stay", "0")) != 0)
+            for (;;)
+                std::this_thread::sleep_for(std::chrono::seconds(1));
     }
 
     // The next free name shotNNNN.tga, as the game numbers its screenshots: names taken by

@@ -30,9 +30,11 @@ std::string Bar(double share) {
     constexpr int kCells = 20;
     share = std::clamp(share, 0.0, 1.0);
     const auto filled = static_cast<int>(share * kCells);
-    return "[" + std::string(static_cast<size_t>(filled), '#') +
-           std::string(static_cast<size_t>(kCells - filled), '.') + "] " +
-           std::to_string(static_cast<int>(share * 100)) + "%";
+    std::string bar = "[";
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kCells - filled), '.');
+    bar.append("] ").append(std::to_string(static_cast<int>(share * 100))).append("%");
+    return bar;
 }
 
 } // namespace
@@ -41,10 +43,11 @@ double DemoSeconds(int32_t frames, double captureRate, double timeScale) {
     return captureRate > 0 ? frames * timeScale / captureRate : 0;
 }
 
-std::optional<double> TimeLeft(double elapsed, double position, std::optional<double> length) {
-    if (!length || *length <= 0 || position <= 0)
+std::optional<double> TimeLeft(double seconds, double moved, double position,
+                               std::optional<double> length) {
+    if (!length || *length <= 0 || moved <= 0 || seconds <= 0)
         return std::nullopt;
-    return std::max(0.0, elapsed * (*length - position) / position);
+    return std::max(0.0, seconds * (*length - position) / moved);
 }
 
 std::string ClockText(double seconds) {
@@ -91,8 +94,22 @@ void BatchDisplay::Status(const std::string& demo, const std::string& text) {
 
 void BatchDisplay::Progress(const std::string& demo, int32_t frames) {
     const auto at = under_.find(demo);
-    if (at != under_.end())
-        at->second.frames = frames;
+    if (at == under_.end())
+        return;
+    Under& u = at->second;
+    if (u.firstFrames == 0 && frames > 0) {
+        u.firstAt = now_();
+        u.firstFrames = frames;
+    }
+    u.frames = frames;
+}
+
+std::optional<double> BatchDisplay::LeftOf(const Under& u) const {
+    if (u.firstFrames == 0)
+        return std::nullopt;
+    const double seconds = std::chrono::duration<double>(now_() - u.firstAt).count();
+    return TimeLeft(seconds, DemoSeconds(u.frames - u.firstFrames, captureRate_, timeScale_),
+                    DemoSeconds(u.frames, captureRate_, timeScale_), u.length);
 }
 
 std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
@@ -104,8 +121,8 @@ std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
     std::string text = demo + " " + kSpinner[spin_ % 4] + " ";
     const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
     const double elapsed = std::chrono::duration<double>(now_() - u.started).count();
-    const std::optional<double> left = TimeLeft(elapsed, position, u.length);
-    if (left)
+    const std::optional<double> left = LeftOf(u);
+    if (u.length && *u.length > 0 && u.frames > 0)
         text += Bar(position / *u.length) + " ";
     if (u.frames > 0)
         text += std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
@@ -162,7 +179,7 @@ void BatchDisplay::Tick() {
             u.told = now;
             const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
             const double elapsed = std::chrono::duration<double>(now - u.started).count();
-            const std::optional<double> left = TimeLeft(elapsed, position, u.length);
+            const std::optional<double> left = LeftOf(u);
             Line(demo + ": " + std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
                  (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, " +
                  ClockText(elapsed) + " elapsed" + (left ? ", " + ClockText(*left) + " left" : ""));

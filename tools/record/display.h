@@ -38,9 +38,13 @@ public:
 // of the game's own time at timescale 1, timescale x that at another. With motion blur the
 // game captures more pictures, but each frame of the video still stands for 1 / capture rate.
 double DemoSeconds(int32_t frames, double captureRate, double timeScale);
-// The time left of a demo of length seconds at position seconds after elapsed seconds, at the
-// pace so far; nothing before the demo has moved on or when its length is unknown.
-std::optional<double> TimeLeft(double elapsed, double position, std::optional<double> length);
+// The time left of a demo of length seconds at position seconds, at the pace since its first
+// frames came: it moved on by `moved` seconds of the demo in `seconds`. The pace of frames,
+// not the time since the game started: without Realtime the frames come only after the game
+// has played the demo, and the engine's start takes a while of its own. Nothing before the
+// demo has moved on or when its length is unknown.
+std::optional<double> TimeLeft(double seconds, double moved, double position,
+                               std::optional<double> length);
 // "M:SS", or "H:MM:SS" from an hour on.
 std::string ClockText(double seconds);
 
@@ -77,8 +81,13 @@ private:
         std::string status;
         int32_t frames = 0;
         int32_t framesTold = 0;
+        // When frames first came, and how many.
+        std::chrono::steady_clock::time_point firstAt;
+        int32_t firstFrames = 0;
         std::chrono::steady_clock::time_point told;
     };
+    // The time left of a demo under way, now.
+    std::optional<double> LeftOf(const Under& u) const;
     void Line(const std::string& text);
     void Clear();
     void Draw();

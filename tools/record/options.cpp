@@ -73,10 +73,10 @@ const char kUsage[] =
     "Without DISPLAY the game runs on a virtual display (Xvfb) of its own. No question is\n"
     "asked: each gets the safe answer, no, as the output says. On a terminal each demo under\n"
     "way shows a progress bar, its frames, its place in the demo of the demo's length (read\n"
-    "from the demo file), the time it has taken and the time left at the pace so far (unknown\n"
-    "until frames come, or for a demo whose length cannot be read); otherwise each event is\n"
-    "one line. Ctrl-C ends the game, keeps what was recorded of the demo as its failed video,\n"
-    "and exits with 130.\n"
+    "from the demo file), the time it has taken and the time left at the pace of its frames\n"
+    "(unknown until they come, or for a demo whose length cannot be read); otherwise each\n"
+    "event is one line. Ctrl-C ends the game, keeps what was recorded of the demo as its\n"
+    "failed video, and exits with 130.\n"
     "Exit codes: 0 every demo recorded, 1 some failed, 2 bad usage or settings.\n";
 
 using media::COMPVARS, media::CompressorInfo, media::FOURCC;
