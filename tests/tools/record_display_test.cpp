@@ -39,30 +39,30 @@ TEST_F(RecordDisplayTest, TheLiveLineShowsTheShareDoneAndTheTimeLeftOnceFramesCo
     display.Started("a.dm_71", 16.0);
     display.Started("b.dm_71", std::nullopt);
     now += seconds(30);
-    EXPECT_EQ(display.LiveLine("a.dm_71", 0), "a.dm_71 | 0:30 elapsed, time left unknown");
+    EXPECT_EQ(display.LiveLine("a.dm_71", 0), "a.dm_71 | time left unknown, 0:30 elapsed");
 
     // The first frames (2 s of the demo) after the engine's 30 s start: no pace yet.
     display.Progress("a.dm_71", 25);
     display.Progress("b.dm_71", 25);
     EXPECT_EQ(display.LiveLine("a.dm_71", 0),
-              "a.dm_71 | [##..................] 12% 25 frames, 2.0 of 16.0 s into the demo, "
-              "0:30 elapsed, time left unknown");
+              "a.dm_71 | [##..................] 12% time left unknown, 25 frames, 2.0 of 16.0 s "
+              "into the demo, 0:30 elapsed");
     // 2 s more of the demo in 20 s: the other 12 s take 120 s more, whatever the start took.
     now += seconds(20);
     display.Progress("a.dm_71", 50);
     display.Progress("b.dm_71", 50);
     EXPECT_EQ(display.LiveLine("a.dm_71", 0),
-              "a.dm_71 | [#####...............] 25% 50 frames, 4.0 of 16.0 s into the demo, "
-              "0:50 elapsed, 2:00 left");
+              "a.dm_71 | [#####...............] 25% 2:00 left, 50 frames, 4.0 of 16.0 s into the "
+              "demo, 0:50 elapsed");
     EXPECT_EQ(display.LiveLine("b.dm_71", 0),
-              "b.dm_71 | 50 frames, 4.0 s into the demo, 0:50 elapsed, time left unknown");
+              "b.dm_71 | time left unknown, 50 frames, 4.0 s into the demo, 0:50 elapsed");
     EXPECT_EQ(display.LiveLine("a.dm_71", 12), "a.dm_71 | [#");
 
     // Played past its length: full, nothing left.
     display.Progress("a.dm_71", 250);
     EXPECT_EQ(display.LiveLine("a.dm_71", 0),
-              "a.dm_71 | [####################] 100% 250 frames, 20.0 of 16.0 s into the demo, "
-              "0:50 elapsed, 0:00 left");
+              "a.dm_71 | [####################] 100% 0:00 left, 250 frames, 20.0 of 16.0 s into "
+              "the demo, 0:50 elapsed");
 }
 
 TEST_F(RecordDisplayTest, APlainProgressLineGivesTheLengthAndTheTimeLeft) {

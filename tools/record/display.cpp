@@ -122,13 +122,14 @@ std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
     const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
     const double elapsed = std::chrono::duration<double>(now_() - u.started).count();
     const std::optional<double> left = LeftOf(u);
+    // What matters most comes first: a narrow terminal cuts the line's end.
     if (u.length && *u.length > 0 && u.frames > 0)
         text += Bar(position / *u.length) + " ";
+    text += (left ? ClockText(*left) + " left, " : "time left unknown, ");
     if (u.frames > 0)
         text += std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
                 (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, ";
-    text += ClockText(elapsed) + " elapsed, " +
-            (left ? ClockText(*left) + " left" : "time left unknown");
+    text += ClockText(elapsed) + " elapsed";
     if (!u.status.empty())
         text += " - " + u.status;
     if (width > 0 && static_cast<int>(text.size()) > width)
