@@ -39,8 +39,10 @@ struct ProcessOptions {
     // own (so a process that writes much never blocks on it), and standard input reads
     // nothing. Off, all three are the program's own.
     bool CaptureOutput = false;
-    // The process is ended when the program ends, however it ends (killed included).
+    // The process is ended when the program ends, however it ends (killed included): at
+    // once, or, with EndAskingFirst, asked to end (SIGTERM), so that it can tidy up.
     bool EndWithProgram = false;
+    bool EndAskingFirst = false;
     // The process leads a process group of its own: a Ctrl-C at the program's terminal, which
     // goes to the terminal's foreground group, reaches the program and not the process.
     bool NewProcessGroup = false;

@@ -3,8 +3,10 @@
 // the recorder ends (when it is killed, the system ends the display).
 #pragma once
 
+#include <memory>
 #include <string>
-#include <sys/types.h>
+
+#include "platform/process.h"
 
 namespace vexo::record {
 
@@ -24,7 +26,7 @@ public:
     const std::string& Name() const { return name_; }
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<platform::Process> xvfb_;
     std::string name_;
 };
 

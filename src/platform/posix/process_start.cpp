@@ -51,6 +51,7 @@ struct ChildPlan {
     int inputFd;                  // standard input, or -1 to keep the program's
     int outputFd;                 // standard output and error, or -1 to keep the program's
     pid_t endWith;                // the process whose end ends this one, or 0
+    int endSignal;                // the signal it is then ended with
     bool newGroup;                // leads a process group of its own
 };
 
@@ -92,7 +93,7 @@ void CloseDescriptorsFrom(int first, int last, int maxFd) {
 
     if (plan.endWith > 0) {
         // Asked before the check, so that a program that ended in between is noticed.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::prctl(PR_SET_PDEATHSIG, plan.endSignal);
         if (::getppid() != plan.endWith)
             ::_exit(127);
     }
@@ -191,6 +192,7 @@ std::optional<Process> StartProcess(const std::string& commandLine,
     plan.inputFd = -1;
     plan.outputFd = -1;
     plan.endWith = options.EndWithProgram ? ::getpid() : 0;
+    plan.endSignal = options.EndAskingFirst ? SIGTERM : SIGKILL;
     plan.newGroup = options.NewProcessGroup;
     plan.workingDirectory = directory.empty() ? nullptr : directory.c_str();
     errno = 0;
