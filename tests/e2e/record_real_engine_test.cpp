@@ -87,18 +87,9 @@ TEST_F(RecordRealEngineTest, CtrlCInTheMiddleOfADemoKeepsItsFramesAndExits130) {
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(fs::exists(recording)) << recorder.Errors();
-    ::kill(pid, SIGINT);
-    EXPECT_EQ(Recorder::Wait(pid), 130) << recorder.Errors();
-    const auto reports = recorder.Reports();
-    ASSERT_EQ(reports.size(), 2u) << recorder.Output();
-    const test::JsonReport& stopped = reports.at("demo088-test1.dm_71");
-    EXPECT_EQ(stopped.result, "stopped");
-    EXPECT_EQ(stopped.video, out + "/baseoa_demo088-test1 (failed).avi");
-    EXPECT_GT(stopped.frames, 0);
-    EXPECT_EQ(test::VideoFrames(stopped.video), stopped.frames);
-    EXPECT_EQ(reports.at("short.dm_71").result, "stopped");
+    test::ExpectCtrlCStops(recorder, pid, "demo088-test1.dm_71", "short.dm_71",
+                           out + "/baseoa_demo088-test1 (failed).avi");
     EXPECT_FALSE(fs::exists(recording));
-    EXPECT_FALSE(test::DisplayRuns(recorder.Errors()));
     ExpectGameLeftAsItWas();
 }
 

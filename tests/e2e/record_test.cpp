@@ -79,20 +79,11 @@ TEST_F(RecordTest, CtrlCEndsTheGameKeepsWhatWasRecordedAndExits130) {
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(fs::exists(recording));
-    ::kill(pid, SIGINT);
-    EXPECT_EQ(Recorder::Wait(pid), 130) << recorder.Errors();
-    const auto reports = recorder.Reports();
-    ASSERT_EQ(reports.size(), 2u) << recorder.Output();
-    const test::JsonReport& stopped = reports.at("long.dm_68");
-    EXPECT_EQ(stopped.result, "stopped");
-    EXPECT_EQ(stopped.video, out + "/baseq3_long (failed).avi");
-    EXPECT_GT(stopped.frames, 0);
-    EXPECT_EQ(test::VideoFrames(stopped.video), stopped.frames);
-    EXPECT_EQ(reports.at("alpha.dm_68").result, "stopped");
+    test::ExpectCtrlCStops(recorder, pid, "long.dm_68", "alpha.dm_68",
+                           out + "/baseq3_long (failed).avi");
     EXPECT_FALSE(fs::exists(out + "/baseq3_alpha.avi"));
     EXPECT_FALSE(fs::exists(recording));
     EXPECT_TRUE(NoTemporaryConfig());
-    EXPECT_FALSE(test::DisplayRuns(recorder.Errors()));
 }
 
 TEST_F(RecordTest, TheOriginalGameRecordsOneAtATimeAndADemoFileIsPlayedFromTheDemosFolder) {

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <sys/wait.h>
@@ -121,6 +122,23 @@ inline bool DisplayRuns(const std::string& errors) {
         return false;
     const std::string number = errors.substr(at + 17, errors.find('.', at + 17) - at - 17);
     return std::filesystem::exists("/tmp/.X11-unix/X" + number);
+}
+
+// Ctrl-C to a recorder of two demos while the first records: it exits with 130, the first
+// demo's frames kept as its failed video, both demos reported stopped, its display ended.
+inline void ExpectCtrlCStops(Recorder& recorder, pid_t pid, const std::string& recording,
+                             const std::string& waiting, const std::string& failedVideo) {
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Recorder::Wait(pid), 130) << recorder.Errors();
+    const auto reports = recorder.Reports();
+    ASSERT_EQ(reports.size(), 2u) << recorder.Output();
+    const JsonReport& stopped = reports.at(recording);
+    EXPECT_EQ(stopped.result, "stopped");
+    EXPECT_EQ(stopped.video, failedVideo);
+    EXPECT_GT(stopped.frames, 0);
+    EXPECT_EQ(VideoFrames(stopped.video), stopped.frames);
+    EXPECT_EQ(reports.at(waiting).result, "stopped");
+    EXPECT_FALSE(DisplayRuns(recorder.Errors()));
 }
 
 } // namespace vexo::test
