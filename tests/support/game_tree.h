@@ -26,11 +26,7 @@ namespace fs = std::filesystem;
 class GameTreeTest : public ::testing::Test {
 protected:
     GameTreeTest() {
-        fs::create_directories(mod + "/demos");
-        fs::copy_file(VEXO_STAND_IN_GAME, base + "/quake3.exe");
-        WriteFile(mod + "/pak0.pk3", "pak");
-        for (const char* demo : {"alpha.dm_68", "bravo.dm_68", "charlie.dm_68"})
-            WriteFile(mod + "/demos/" + demo, "length 0.4\n");
+        LayOutStandInGame(VEXO_STAND_IN_GAME, base, mod);
         fs::create_directories(out);
         WriteConfig("set vexo_nopace 1\n");
         WriteFile(program.path() + "/vexo.ini",

@@ -36,6 +36,18 @@ inline void WriteFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
+// A game installation at base whose quake3.exe is the stand-in game (program), with a
+// pak0.pk3 and three short demos (ten frames each at 25 frames a second) in the
+// modification's folder mod.
+inline void LayOutStandInGame(const std::string& program, const std::string& base,
+                              const std::string& mod) {
+    std::filesystem::create_directories(mod + "/demos");
+    std::filesystem::copy_file(program, base + "/quake3.exe");
+    WriteFile(mod + "/pak0.pk3", "pak");
+    for (const char* demo : {"alpha.dm_68", "bravo.dm_68", "charlie.dm_68"})
+        WriteFile(mod + "/demos/" + demo, "length 0.4\n");
+}
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
