@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "game/config_commands.h"
 #include "game/demo_message.h"
 #include "game/pk3.h"
 #include "platform/file_reader.h"
@@ -137,27 +138,14 @@ bool IsText(std::string_view head) {
     });
 }
 
-// The seconds of the first "length N" command among the stand-in's demo commands: lines, or
-// parts of them between semicolons, of words apart by blanks, with "quoted" words and
-// "//" comments.
+// The seconds of the first "length N" command among the stand-in's demo commands, which are
+// written as a game config is.
 std::optional<double> LengthCommand(std::string_view head) {
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false, quoted = false;
-    auto endWord = [&] {
-        if (inWord)
-            words.push_back(word);
-        word.clear();
-        inWord = false;
-    };
-    auto endCommand = [&]() -> std::optional<double> {
-        endWord();
-        quoted = false;
-        std::vector<std::string> command;
-        command.swap(words);
-        if (command.size() < 2 || !EqualNoCase(command[0], "length"))
-            return std::nullopt;
-        std::string_view number = command[1];
+    std::optional<double> found;
+    ForEachCommand(head, [&](const std::vector<std::string>& words) {
+        if (words.size() < 2 || !EqualNoCase(words[0], "length"))
+            return false;
+        std::string_view number = words[1];
         if (!number.empty() && number.front() == '+')
             number.remove_prefix(1);
         double seconds = -1;
@@ -165,32 +153,11 @@ std::optional<double> LengthCommand(std::string_view head) {
                                                   seconds, std::chars_format::general);
         if (error != std::errc() || end == number.data() || !(seconds >= 0) ||
             !std::isfinite(seconds))
-            return std::nullopt;
-        return seconds;
-    };
-    for (size_t i = 0; i <= head.size(); ++i) {
-        const char c = i < head.size() ? head[i] : '\n';
-        if (c == '\n' || c == '\r' || (c == ';' && !quoted)) {
-            if (const std::optional<double> seconds = endCommand())
-                return seconds;
-        } else if (quoted) {
-            if (c == '"')
-                quoted = false;
-            else
-                word += c;
-        } else if (c == '"') {
-            quoted = inWord = true;
-        } else if (c == '/' && i + 1 < head.size() && head[i + 1] == '/') {
-            while (i + 1 < head.size() && head[i + 1] != '\n' && head[i + 1] != '\r')
-                ++i;
-        } else if (c == ' ' || c == '\t') {
-            endWord();
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    return std::nullopt;
+            return false;
+        found = seconds;
+        return true;
+    });
+    return found;
 }
 
 class FileSource : public DemoSource {

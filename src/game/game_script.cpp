@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "game/config_commands.h"
 #include "game/pk3.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -152,59 +153,22 @@ std::string Lower(std::string text) {
 }
 
 // Calls found(value) for every "set NAME VALUE" (or seta, sets, setu) of the config's
-// text, in order; NAME without regard to case. Commands are split at line ends and at ";"
-// outside quotes; "//" starts a comment; quotes group blanks and are removed.
+// text, in order; NAME without regard to case.
 template <typename Found>
 void ForEachSet(const std::string& text, const std::string& name, Found found) {
-    std::vector<std::string> tokens;
-    std::string token;
-    bool inToken = false;
-    bool quoted = false;
-    auto endToken = [&] {
-        if (inToken)
-            tokens.push_back(token);
-        token.clear();
-        inToken = false;
-    };
-    auto endCommand = [&] {
-        endToken();
-        if (tokens.size() >= 3) {
-            const std::string command = Lower(tokens[0]);
+    ForEachCommand(text, [&](const std::vector<std::string>& words) {
+        if (words.size() >= 3) {
+            const std::string command = Lower(words[0]);
             if ((command == "set" || command == "seta" || command == "sets" || command == "setu") &&
-                Lower(tokens[1]) == name) {
-                std::string value = tokens[2];
-                for (size_t i = 3; i < tokens.size(); ++i)
-                    value += " " + tokens[i];
+                Lower(words[1]) == name) {
+                std::string value = words[2];
+                for (size_t i = 3; i < words.size(); ++i)
+                    value += " " + words[i];
                 found(value);
             }
         }
-        tokens.clear();
-        quoted = false;
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\n' || c == '\r') {
-            endCommand();
-        } else if (quoted) {
-            if (c == '"')
-                quoted = false;
-            else
-                token += c;
-        } else if (c == '"') {
-            quoted = inToken = true;
-        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') {
-            while (i + 1 < text.size() && text[i + 1] != '\n' && text[i + 1] != '\r')
-                ++i;
-        } else if (c == ';') {
-            endCommand();
-        } else if (c == ' ' || c == '\t') {
-            endToken();
-        } else {
-            token += c;
-            inToken = true;
-        }
-    }
-    endCommand();
+        return false;
+    });
 }
 
 std::string ReadWholeFile(const std::string& path) {
