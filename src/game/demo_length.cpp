@@ -10,6 +10,7 @@
 #include "game/pk3.h"
 #include "platform/file_reader.h"
 #include "platform/fs.h"
+#include "util/little_endian.h"
 #include "util/no_case.h"
 #include "util/path.h"
 
@@ -29,13 +30,6 @@ constexpr double kStandInBytesPerSecond = 65536;
 constexpr int kNop = 1;
 constexpr int kServerCommand = 5;
 constexpr int kSnapshot = 7;
-
-int32_t Le32(const char* bytes) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes[i]);
-    return static_cast<int32_t>(value);
-}
 
 // The server's time of the snapshot a message carries, in milliseconds. A message the server
 // sends while the game runs is the reliable commands' acknowledgement, the server commands
@@ -99,7 +93,8 @@ std::optional<double> EngineDemoLength(Bytes& in) {
             return std::nullopt;
         if (*got < sizeof header)
             break; // the file's end; the engine ends the demo there too
-        const int32_t length = Le32(header + 4);
+        const int32_t length =
+            static_cast<int32_t>(Le32(std::string_view(header, sizeof header), 4));
         if (length == -1)
             break;
         if (length < 0 || length > kLongestMessage)
@@ -127,7 +122,7 @@ std::optional<double> EngineDemoLength(Bytes& in) {
 bool BeginsAsEngineDemo(std::string_view head) {
     if (head.size() < 8)
         return false;
-    const int32_t length = Le32(head.data() + 4);
+    const int32_t length = static_cast<int32_t>(Le32(head, 4));
     return length >= -1 && length <= kLongestMessage;
 }
 

@@ -1,5 +1,7 @@
 #include "util/zip_directory.h"
 
+#include "util/little_endian.h"
+
 namespace vexo {
 
 namespace {
@@ -12,20 +14,6 @@ constexpr uint32_t kLocalSignature = 0x04034b50;
 constexpr size_t kEndSize = 22;
 constexpr size_t kLocatorSize = 20;
 constexpr size_t kRecordSize = 46; // without its name, extra field and comment
-
-// Little-endian numbers at an offset the caller has checked.
-uint64_t Le(std::string_view data, size_t at, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(data[at + static_cast<size_t>(i)]);
-    return value;
-}
-uint16_t Le16(std::string_view data, size_t at) {
-    return static_cast<uint16_t>(Le(data, at, 2));
-}
-uint32_t Le32(std::string_view data, size_t at) {
-    return static_cast<uint32_t>(Le(data, at, 4));
-}
 
 // The directory of size bytes that claims to start at offset and must end by end.
 std::optional<ZipDirectory> DirectoryBefore(uint64_t offset, uint64_t size, uint64_t end,
@@ -57,7 +45,7 @@ ZipEnd FindZipEnd(std::string_view tail, uint64_t fileSize) {
         // directory, which then lies before that record (the end record's own numbers may
         // be cut to their fields' size, or be the real ones).
         if (at >= kLocatorSize && Le32(tail, at - kLocatorSize) == kLocatorSignature) {
-            const uint64_t record = Le(tail, at - kLocatorSize + 8, 8);
+            const uint64_t record = LittleEndian(tail, at - kLocatorSize + 8, 8);
             const uint64_t limit = endOffset - kLocatorSize;
             if (record > limit || kZip64EndSize > limit - record) {
                 result.error = "its ZIP64 end record lies outside the file";
@@ -88,7 +76,8 @@ std::optional<ZipDirectory> ReadZip64End(std::string_view record, uint64_t recor
         *error = "it is one part of an archive split into several files";
         return std::nullopt;
     }
-    return DirectoryBefore(Le(record, 48, 8), Le(record, 40, 8), recordOffset, error);
+    return DirectoryBefore(LittleEndian(record, 48, 8), LittleEndian(record, 40, 8), recordOffset,
+                           error);
 }
 
 bool ReadZipNames(std::string_view data, size_t& used,
