@@ -224,6 +224,10 @@ long WriteMadePacket(AviMux& mux, AVPacket* pkt, AVRational timeBase, int64_t po
                      int32_t* bytesWritten);
 // Writes the frame in buffer (the stream's frame buffer or a frame slot's) at position.
 long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* bytesWritten);
+// A converter of width x height pictures from one pixel format to another (the encoder's)
+// and the frame it converts into; false when out of memory.
+bool MakeConverter(int width, int height, AVPixelFormat from, AVPixelFormat to, ScalerPtr& scaler,
+                   FramePtr& output);
 // Converts an upright picture into the encoder's pixel format; false when out of memory.
 bool ScaleFrame(SwsContext* scaler, const AVFrame& input, AVFrame* output);
 // Compresses a frame in the encoder's pixel format as the one at position and writes what

@@ -136,17 +136,10 @@ long ConfigureEncoder(AviMux& mux, int bpp, AVPixelFormat native) {
         mux.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
     if (encoderFormat == mux.bufferFormat)
         return AVIERR_OK;
-    mux.scaler.reset(sws_getContext(width, height, mux.bufferFormat, width, height, encoderFormat,
-                                    SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
-    mux.encoderFrame.reset(av_frame_alloc());
-    if (!mux.scaler || !mux.encoderFrame)
-        return AVIERR_MEMORY;
-    mux.encoderFrame->format = encoderFormat;
-    mux.encoderFrame->width = width;
-    mux.encoderFrame->height = height;
-    if (av_frame_get_buffer(mux.encoderFrame.get(), 0) < 0)
-        return AVIERR_MEMORY;
-    return AVIERR_OK;
+    return MakeConverter(width, height, mux.bufferFormat, encoderFormat, mux.scaler,
+                         mux.encoderFrame)
+               ? AVIERR_OK
+               : AVIERR_MEMORY;
 }
 
 } // namespace
@@ -351,6 +344,19 @@ long WriteBuffer(AviMux& mux, AVBufferRef* buffer, int64_t position, int32_t* by
         frame = mux.encoderFrame.get();
     }
     return EncodeFrame(mux, frame, position, bytesWritten);
+}
+
+bool MakeConverter(int width, int height, AVPixelFormat from, AVPixelFormat to, ScalerPtr& scaler,
+                   FramePtr& output) {
+    scaler.reset(sws_getContext(width, height, from, width, height, to,
+                                SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+    output.reset(av_frame_alloc());
+    if (!scaler || !output)
+        return false;
+    output->format = to;
+    output->width = width;
+    output->height = height;
+    return av_frame_get_buffer(output.get(), 0) >= 0;
 }
 
 bool ScaleFrame(SwsContext* scaler, const AVFrame& input, AVFrame* output) {

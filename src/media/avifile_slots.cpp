@@ -28,17 +28,8 @@ long AVIStreamCreateFrameSlot(PAVISTREAM stream, bool compress, const AviFrameSl
         made->packet.reset(av_packet_alloc());
     if (compress && !mux.independentFrames && mux.scaler) {
         const AVFrame& like = *mux.encoderFrame;
-        made->scaler.reset(sws_getContext(like.width, like.height, mux.bufferFormat, like.width,
-                                          like.height, static_cast<AVPixelFormat>(like.format),
-                                          SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
-                                          nullptr));
-        made->scaled.reset(av_frame_alloc());
-        if (made->scaled) {
-            made->scaled->format = like.format;
-            made->scaled->width = like.width;
-            made->scaled->height = like.height;
-        }
-        if (!made->scaler || !made->scaled || av_frame_get_buffer(made->scaled.get(), 0) < 0) {
+        if (!MakeConverter(like.width, like.height, mux.bufferFormat,
+                           static_cast<AVPixelFormat>(like.format), made->scaler, made->scaled)) {
             made->scaler.reset(); // the stream converts the frame itself
             made->scaled.reset();
         }
