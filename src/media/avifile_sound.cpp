@@ -292,10 +292,6 @@ void WriteHeldSound(AviMux& mux) {
     }
 }
 
-} // namespace vexo::media
-
-namespace vexo::media {
-
 void FinishSound(AviMux& mux) {
     if (!mux.sound || !mux.sound->encoder || !mux.sound->stream || mux.failed || mux.broken ||
         !mux.headerWritten)

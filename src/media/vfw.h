@@ -114,6 +114,8 @@ struct CompressorInfo {
 std::vector<CompressorInfo> ICEnumerateCompressors();
 // The same for the files of a container.
 std::vector<CompressorInfo> ICEnumerateCompressors(Container container);
+// Every compressor this machine offers for the files of any container, each once.
+std::vector<CompressorInfo> ICEnumerateAllCompressors();
 // Whether files of the container can hold what the compressor makes (uncompressed frames
 // only AVI). A code nobody serves counts as held by AVI, which reports it missing when the
 // stream is made, and by no other container.

@@ -189,16 +189,29 @@ std::vector<CompressorInfo> ICEnumerateCompressors() {
     return ICEnumerateCompressors(Container::Avi);
 }
 
-std::vector<CompressorInfo> ICEnumerateCompressors(Container container) {
+namespace {
+
+// The compressors this machine offers whose files are among the containers of the mask.
+std::vector<CompressorInfo> CompressorsIn(unsigned containers) {
     std::vector<CompressorInfo> result;
     for (const CodecDef& def : Codecs()) {
         // Uncompressed frames need no encoder: they are always offered.
-        if ((!ICIsUncompressed(def.fourcc) && !Available(def)) || !ICHeldBy(def.fourcc, container))
+        if ((!ICIsUncompressed(def.fourcc) && !Available(def)) || !(def.containers & containers))
             continue;
         result.push_back({def.fourcc, def.name, def.quality, def.keyFrames, def.dataRate,
                           !def.options.empty(), def.defaultQuality});
     }
     return result;
+}
+
+} // namespace
+
+std::vector<CompressorInfo> ICEnumerateCompressors(Container container) {
+    return CompressorsIn(1u << static_cast<int>(container));
+}
+
+std::vector<CompressorInfo> ICEnumerateAllCompressors() {
+    return CompressorsIn(~0u);
 }
 
 std::string ICGetName(FOURCC code) {

@@ -252,10 +252,9 @@ int main(int argc, char** argv) {
             writer.CodecVars.fccHandler = media::kDefaultFourCC;
         }
         // The quality the dialog starts a compressor at, as the dialog's slider shows it.
-        for (const media::Container kind : media::Containers())
-            for (const media::CompressorInfo& info : media::ICEnumerateCompressors(kind))
-                if (info.fourcc == writer.CodecVars.fccHandler && info.defaultQuality >= 0)
-                    writer.CodecVars.lQ = info.defaultQuality;
+        for (const media::CompressorInfo& info : media::ICEnumerateAllCompressors())
+            if (info.fourcc == writer.CodecVars.fccHandler && info.defaultQuality >= 0)
+                writer.CodecVars.lQ = info.defaultQuality;
     }
     if (quality >= 0)
         writer.CodecVars.lQ = quality * 100;

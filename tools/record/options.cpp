@@ -85,17 +85,6 @@ namespace {
 
 constexpr char kSep = platform::kPathSep;
 
-// Every compressor of every container, each once, in the order the dialog lists them.
-std::vector<CompressorInfo> AllCompressors() {
-    std::vector<CompressorInfo> all;
-    for (media::Container container : media::Containers())
-        for (const CompressorInfo& c : media::ICEnumerateCompressors(container))
-            if (std::none_of(all.begin(), all.end(),
-                             [&](const CompressorInfo& had) { return had.fourcc == c.fourcc; }))
-                all.push_back(c);
-    return all;
-}
-
 bool ParseInt(const std::string& text, int min, int max, int& out) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -421,7 +410,7 @@ bool ResolveOptions(RecordOptions& o, std::string& error) {
 
 bool FindCompressor(const std::string& text, FOURCC& code, std::string& error) {
     std::vector<const CompressorInfo*> fits;
-    const std::vector<CompressorInfo> all = AllCompressors();
+    const std::vector<CompressorInfo> all = media::ICEnumerateAllCompressors();
     for (const CompressorInfo& c : all)
         if (EqualNoCase(Trimmed(media::FourCCToString(c.fourcc)), Trimmed(text)) ||
             EqualNoCase(c.name, text)) {
@@ -447,7 +436,7 @@ bool FindCompressor(const std::string& text, FOURCC& code, std::string& error) {
 
 std::string CompressorList() {
     std::string text;
-    for (const CompressorInfo& c : AllCompressors()) {
+    for (const CompressorInfo& c : media::ICEnumerateAllCompressors()) {
         text += media::FourCCToString(c.fourcc) + "  " + c.name + "  (";
         for (media::Container container : media::Containers())
             if (media::ICHeldBy(c.fourcc, container)) {
