@@ -112,6 +112,16 @@ std::optional<double> BatchDisplay::LeftOf(const Under& u) const {
                     DemoSeconds(u.frames, captureRate_, timeScale_), u.length);
 }
 
+std::string BatchDisplay::Where(const Under& u) const {
+    std::string text;
+    if (u.frames > 0)
+        text = std::to_string(u.frames) + " frames, " +
+               Fixed(DemoSeconds(u.frames, captureRate_, timeScale_), 1) +
+               (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, ";
+    const double elapsed = std::chrono::duration<double>(now_() - u.started).count();
+    return text + ClockText(elapsed) + " elapsed";
+}
+
 std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
     const auto at = under_.find(demo);
     if (at == under_.end())
@@ -119,17 +129,11 @@ std::string BatchDisplay::LiveLine(const std::string& demo, int width) const {
     const Under& u = at->second;
     static const char kSpinner[] = "|/-\\";
     std::string text = demo + " " + kSpinner[spin_ % 4] + " ";
-    const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
-    const double elapsed = std::chrono::duration<double>(now_() - u.started).count();
     const std::optional<double> left = LeftOf(u);
     // What matters most comes first: a narrow terminal cuts the line's end.
     if (u.length && *u.length > 0 && u.frames > 0)
-        text += Bar(position / *u.length) + " ";
-    text += (left ? ClockText(*left) + " left, " : "time left unknown, ");
-    if (u.frames > 0)
-        text += std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
-                (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, ";
-    text += ClockText(elapsed) + " elapsed";
+        text += Bar(DemoSeconds(u.frames, captureRate_, timeScale_) / *u.length) + " ";
+    text += (left ? ClockText(*left) + " left, " : "time left unknown, ") + Where(u);
     if (!u.status.empty())
         text += " - " + u.status;
     if (width > 0 && static_cast<int>(text.size()) > width)
@@ -178,12 +182,8 @@ void BatchDisplay::Tick() {
         if (u.frames != u.framesTold && now - u.told >= std::chrono::seconds(10)) {
             u.framesTold = u.frames;
             u.told = now;
-            const double position = DemoSeconds(u.frames, captureRate_, timeScale_);
-            const double elapsed = std::chrono::duration<double>(now - u.started).count();
             const std::optional<double> left = LeftOf(u);
-            Line(demo + ": " + std::to_string(u.frames) + " frames, " + Fixed(position, 1) +
-                 (u.length ? " of " + Fixed(*u.length, 1) : "") + " s into the demo, " +
-                 ClockText(elapsed) + " elapsed" + (left ? ", " + ClockText(*left) + " left" : ""));
+            Line(demo + ": " + Where(u) + (left ? ", " + ClockText(*left) + " left" : ""));
         }
     }
 }

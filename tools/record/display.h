@@ -88,6 +88,8 @@ private:
     };
     // The time left of a demo under way, now.
     std::optional<double> LeftOf(const Under& u) const;
+    // "N frames, P of L s into the demo, H:MM:SS elapsed" of a demo under way, now.
+    std::string Where(const Under& u) const;
     void Line(const std::string& text);
     void Clear();
     void Draw();
